@@ -1,0 +1,143 @@
+// ICU-backed implementation of the Unicode helpers.
+#include "core/base/unicode.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/uchar.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+namespace qy::Unicode {
+namespace {
+
+// A character break iterator per thread; ICU iterators are not thread-safe but cheap to reuse.
+icu::BreakIterator* characterIterator() {
+  thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status)) it.reset();
+    return it;
+  }();
+  return iterator.get();
+}
+
+// Walks the grapheme boundaries of valid UTF-8 text; calls `visit(boundaryOffset)` for each
+// boundary after the start until it returns false.
+template <typename Visit>
+void forEachBoundary(std::string_view text, Visit visit) {
+  icu::BreakIterator* it = characterIterator();
+  UErrorCode status = U_ZERO_ERROR;
+  UText* ut = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+  if (U_FAILURE(status) || !it) {
+    // Without ICU's iterator, fall back to code points.
+    utext_close(ut);
+    size_t offset = 0;
+    while (offset < text.size()) {
+      next(text, offset);
+      if (!visit(offset)) return;
+    }
+    return;
+  }
+  it->setText(ut, status);
+  for (int32_t b = it->next(); b != icu::BreakIterator::DONE; b = it->next()) {
+    if (!visit(static_cast<size_t>(b))) break;
+  }
+  // Detach the iterator from the text before closing it.
+  UErrorCode ignored = U_ZERO_ERROR;
+  UText* empty = utext_openUTF8(nullptr, "", 0, &ignored);
+  it->setText(empty, ignored);
+  utext_close(ut);
+  utext_close(empty);
+}
+
+}  // namespace
+
+bool isValidUtf8(std::string_view bytes) {
+  const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
+  const auto n = static_cast<int32_t>(bytes.size());
+  int32_t pos = 0;
+  while (pos < n) {
+    UChar32 c;
+    U8_NEXT(s, pos, n, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+std::string repairUtf8(std::string_view bytes) {
+  if (isValidUtf8(bytes)) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + 16);
+  size_t offset = 0;
+  while (offset < bytes.size()) append(out, next(bytes, offset));
+  return out;
+}
+
+char32_t next(std::string_view text, size_t& offset) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  // ICU's macro works on int32_t offsets; texts longer than 2 GiB are not handled here.
+  auto pos = static_cast<int32_t>(offset);
+  const auto n = static_cast<int32_t>(text.size());
+  UChar32 c;
+  U8_NEXT(s, pos, n, c);  // stops after the maximal invalid subpart, giving c < 0
+  offset = static_cast<size_t>(pos);
+  return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
+void append(std::string& out, char32_t codePoint) {
+  if (codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) codePoint = 0xFFFD;
+  char buffer[4];
+  int32_t length = 0;
+  [[maybe_unused]] UBool error = false;
+  U8_APPEND(reinterpret_cast<uint8_t*>(buffer), length, 4, static_cast<UChar32>(codePoint), error);
+  out.append(buffer, static_cast<size_t>(length));
+}
+
+size_t graphemeCount(std::string_view text) {
+  if (text.empty()) return 0;
+  // ASCII without CR is one character per byte; skip the iterator for it.
+  bool simple = true;
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) >= 0x80 || ch == '\r') {
+      simple = false;
+      break;
+    }
+  }
+  if (simple) return text.size();
+  size_t count = 0;
+  forEachBoundary(text, [&](size_t) {
+    ++count;
+    return true;
+  });
+  return count;
+}
+
+std::string_view graphemePrefix(std::string_view text, size_t count) {
+  if (count == 0) return text.substr(0, 0);
+  size_t end = text.size();
+  size_t seen = 0;
+  forEachBoundary(text, [&](size_t boundary) {
+    if (++seen == count) {
+      end = boundary;
+      return false;
+    }
+    return true;
+  });
+  return text.substr(0, end);
+}
+
+bool isAlphabetic(char32_t codePoint) {
+  return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_ALPHABETIC);
+}
+
+bool isSpaceSeparator(char32_t codePoint) {
+  return u_charType(static_cast<UChar32>(codePoint)) == U_SPACE_SEPARATOR;
+}
+
+bool isWhiteSpace(char32_t codePoint) {
+  return u_hasBinaryProperty(static_cast<UChar32>(codePoint), UCHAR_WHITE_SPACE);
+}
+
+}  // namespace qy::Unicode

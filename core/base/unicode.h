@@ -1,0 +1,36 @@
+// Unicode helpers over UTF-8 strings, on ICU's data: repairing invalid UTF-8, walking code points,
+// counting user-perceived characters (extended grapheme clusters) and the character properties
+// the document and language code need. Every std::string that holds text in this system is valid
+// UTF-8; bytes from outside become text only through these helpers or a charset decoder.
+// Pure functions; callable from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace qy::Unicode {
+
+// The bytes as UTF-8 with every invalid sequence replaced by U+FFFD (one per maximal invalid
+// subpart, as the Unicode standard recommends).
+std::string repairUtf8(std::string_view bytes);
+// Whether the bytes are well-formed UTF-8.
+bool isValidUtf8(std::string_view bytes);
+
+// Decodes the code point at `offset` and advances `offset` past it. Invalid bytes decode as
+// U+FFFD and advance by one byte. Requires offset < text.size().
+char32_t next(std::string_view text, size_t& offset);
+// Appends the UTF-8 encoding of a code point (surrogates and values past U+10FFFF become U+FFFD).
+void append(std::string& out, char32_t codePoint);
+
+// The number of user-perceived characters (extended grapheme clusters).
+size_t graphemeCount(std::string_view text);
+// The first `count` user-perceived characters of the text (all of it when it has fewer).
+std::string_view graphemePrefix(std::string_view text, size_t count);
+
+bool isAlphabetic(char32_t codePoint);     // the Alphabetic property
+bool isSpaceSeparator(char32_t codePoint);  // general category Zs
+bool isWhiteSpace(char32_t codePoint);      // the White_Space property
+
+}  // namespace qy::Unicode
