@@ -44,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string decoded = MIME::decodeString(body, declared, part->type() == "text/html");
   require(Unicode::isValidUtf8(decoded), "decoded text is UTF-8");
 
-  const std::string html = "<p>" + decoded.substr(0, 64) + "</p>";
+  // A prefix of the text, repaired where the cut splits a character.
+  const std::string html = "<p>" + Unicode::repairUtf8(decoded.substr(0, 64)) + "</p>";
   const Bytes out = MIME::replacing(message, *part, part == root.get(), html);
   const size_t head = part->headerRange().begin;
   const size_t tail = size - part->bodyRange().end;

@@ -29,29 +29,37 @@ size_t base64LinesSize(size_t dataSize, size_t eolSize) {
 void appendBase64Lines(Bytes& out, std::string_view data, std::string_view eol) {
   const auto* in = reinterpret_cast<const uint8_t*>(data.data());
   const size_t n = data.size();
+  const size_t start = out.size();
+  out.resize(start + base64LinesSize(n, eol.size()));
+  uint8_t* w = out.data() + start;
+  // A line holds a whole number of 4-character groups, so breaks fall between groups.
+  static_assert(kBase64LineLength % 4 == 0);
   size_t column = 0;
-  auto put = [&](char ch) {
+  auto breakLine = [&] {
     if (column == kBase64LineLength) {
-      append(out, eol);
+      std::memcpy(w, eol.data(), eol.size());
+      w += eol.size();
       column = 0;
     }
-    out.push_back(static_cast<uint8_t>(ch));
-    ++column;
+    column += 4;
   };
   size_t i = 0;
   for (; i + 3 <= n; i += 3) {
+    breakLine();
     const uint32_t v = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
-    put(kAlphabet[(v >> 18) & 63]);
-    put(kAlphabet[(v >> 12) & 63]);
-    put(kAlphabet[(v >> 6) & 63]);
-    put(kAlphabet[v & 63]);
+    w[0] = static_cast<uint8_t>(kAlphabet[(v >> 18) & 63]);
+    w[1] = static_cast<uint8_t>(kAlphabet[(v >> 12) & 63]);
+    w[2] = static_cast<uint8_t>(kAlphabet[(v >> 6) & 63]);
+    w[3] = static_cast<uint8_t>(kAlphabet[v & 63]);
+    w += 4;
   }
   if (i < n) {
+    breakLine();
     const uint32_t v = (uint32_t{in[i]} << 16) | (i + 1 < n ? uint32_t{in[i + 1]} << 8 : 0);
-    put(kAlphabet[(v >> 18) & 63]);
-    put(kAlphabet[(v >> 12) & 63]);
-    put(i + 1 < n ? kAlphabet[(v >> 6) & 63] : '=');
-    put('=');
+    w[0] = static_cast<uint8_t>(kAlphabet[(v >> 18) & 63]);
+    w[1] = static_cast<uint8_t>(kAlphabet[(v >> 12) & 63]);
+    w[2] = static_cast<uint8_t>(i + 1 < n ? kAlphabet[(v >> 6) & 63] : '=');
+    w[3] = '=';
   }
 }
 
