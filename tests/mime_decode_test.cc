@@ -1,6 +1,7 @@
 // Choosing the text part and removing transfer encodings.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "support/mime_test_util.h"
@@ -78,6 +79,21 @@ TEST(MIMEDecode, Base64SkipsStrayBytesAndToleratesDamage) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(text(MIME::decodeBase64(view(c.input))), c.want);
+  }
+}
+
+TEST(MIMEDecode, Base64RoundTripsThroughTheRebuildEncoder) {
+  std::mt19937 rng(7);
+  for (size_t size : {0u, 1u, 2u, 3u, 56u, 57u, 58u, 1000u, 100'000u}) {
+    SCOPED_TRACE(size);
+    std::string data(size, '\0');
+    for (auto& ch : data) ch = static_cast<char>(rng() & 0xFF);
+    for (std::string_view eol : {"\n", "\r\n"}) {
+      Bytes encoded;
+      MIME::appendBase64Lines(encoded, data, eol);
+      EXPECT_EQ(encoded.size(), MIME::base64LinesSize(size, eol.size()));
+      EXPECT_EQ(text(MIME::decodeBase64(encoded)), data);
+    }
   }
 }
 
@@ -191,6 +207,10 @@ TEST(MIMECharset, DeclaredCharsetWinsThenSniffedHTMLThenUTF8) {
        "<meta charset=nope>\xC3\xA9"},
       {"UTF-16 with an odd byte falls back", std::string("a\0b", 3), "utf-16le", false,
        std::string("a\0b", 3)},
+      {"declared UTF-8 valid after a long ASCII run", std::string(20, 'a') + "\xE4\xB8\xAD",
+       "utf-8", false, std::string(20, 'a') + "\xE4\xB8\xAD"},
+      {"declared UTF-8 cut off after a long ASCII run", std::string(20, 'a') + "\xE4\xB8",
+       "utf-8", false, std::string(20, 'a') + "\xEF\xBF\xBD"},
       {"empty body", "", "utf-8", true, ""},
   };
   for (const auto& c : kCases) {
