@@ -66,32 +66,27 @@ RGBA::HSL RGBA::hsl() const {
 
 std::string RGBA::css() const {
   static constexpr char kDigits[] = "0123456789abcdef";
-  int red = byte(r), green = byte(g), blue = byte(b);
-  std::string out;
+  const int channels[3] = {byte(r), byte(g), byte(b)};
   if (a >= 0.999) {
-    out = "#";
-    for (int v : {red, green, blue}) {
-      out.push_back(kDigits[v >> 4]);
-      out.push_back(kDigits[v & 15]);
+    char hex[7] = {'#'};
+    for (int k = 0; k < 3; ++k) {
+      hex[1 + 2 * k] = kDigits[channels[k] >> 4];
+      hex[2 + 2 * k] = kDigits[channels[k] & 15];
     }
-    return out;
+    return std::string(hex, sizeof hex);
   }
-  auto appendNumber = [&out](auto value, auto... format) {
-    char buffer[32];
-    auto result = std::to_chars(buffer, buffer + sizeof buffer, value, format...);
-    out.append(buffer, result.ptr);
-  };
-  out = "rgba(";
-  appendNumber(red);
-  out.push_back(',');
-  appendNumber(green);
-  out.push_back(',');
-  appendNumber(blue);
-  out.push_back(',');
+  char text[64] = "rgba(";
+  size_t length = 5;
+  for (int channel : channels) {
+    length = static_cast<size_t>(std::to_chars(text + length, text + 48, channel).ptr - text);
+    text[length++] = ',';
+  }
   // "%.3g" without the C locale: at most three significant digits, no trailing zeros.
-  appendNumber(std::isfinite(a) ? a : 0.0, std::chars_format::general, 3);
-  out.push_back(')');
-  return out;
+  const double alpha = std::isfinite(a) ? a : 0.0;
+  length = static_cast<size_t>(
+      std::to_chars(text + length, text + 62, alpha, std::chars_format::general, 3).ptr - text);
+  text[length++] = ')';
+  return std::string(text, length);
 }
 
 }  // namespace qy
