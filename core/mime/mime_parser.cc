@@ -1,0 +1,206 @@
+// Header blocks, multipart splitting and parameter splitting.
+#include "core/mime/mime_parser.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "core/base/unicode.h"
+#include "core/mime/mime_text.h"
+
+namespace qy::MIME {
+namespace {
+
+constexpr uint8_t kLF = 0x0A;
+constexpr uint8_t kCR = 0x0D;
+
+std::string_view asChars(ByteView bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Position of the first LF in [from, end), or end.
+size_t findLineFeed(ByteView bytes, size_t from, size_t end) {
+  if (from >= end) return end;
+  const void* hit = std::memchr(bytes.data() + from, kLF, end - from);
+  return hit ? static_cast<size_t>(static_cast<const uint8_t*>(hit) - bytes.data()) : end;
+}
+
+struct HeaderBlock {
+  ByteRange header;
+  ByteRange body;
+  std::vector<MIMEField> fields;
+};
+
+// Reads header lines from range.begin until a blank line, a line that is not a field, or the
+// end of the range.
+HeaderBlock readHeader(ByteView bytes, ByteRange range) {
+  const size_t start = range.begin;
+  const size_t end = range.end;
+  HeaderBlock block;
+  if (start >= end) {
+    block.header = {end, end};
+    block.body = {end, end};
+    return block;
+  }
+  size_t q = start;
+  for (;;) {
+    const size_t p = findLineFeed(bytes, q, end);
+    const size_t n = std::min(p + 1, end);
+    // Only LF ends a line; one CR right before it is part of the terminator, any other CR is
+    // content.
+    size_t contentEnd = p;
+    if (p > q && bytes[p - 1] == kCR) --contentEnd;
+    if (contentEnd == q) {
+      block.header = {start, q};
+      block.body = {n, end};
+      return block;
+    }
+    const std::string text = Unicode::repairUtf8(asChars(bytes.subspan(q, contentEnd - q)));
+    const uint8_t first = bytes[q];
+    if ((first == ' ' || first == '\t') && !block.fields.empty()) {
+      // A folded line continues the previous field, even when it holds only blanks.
+      MIMEField& last = block.fields.back();
+      last.value += ' ';
+      last.value += MIMEText::trimSpacesAndTabs(text);
+      last.raw.end = n;
+    } else {
+      const size_t colon = text.find(':');
+      // A space before the colon marks a non-field line (an mbox "From " line, body text);
+      // a tab there does not.
+      if (colon == std::string::npos || colon == 0 ||
+          text.find(' ') < colon) {
+        block.header = {start, q};
+        block.body = {q, end};
+        return block;
+      }
+      block.fields.push_back(MIMEField{
+          MIMEText::lowercased(std::string_view(text).substr(0, colon)),
+          std::string(MIMEText::trimSpacesAndTabs(std::string_view(text).substr(colon + 1))),
+          ByteRange{q, n}});
+    }
+    if (p + 1 >= end) {
+      block.header = {start, end};
+      block.body = {end, end};
+      return block;
+    }
+    q = n;
+  }
+}
+
+// Splits a multipart body into children at its delimiter lines.
+void splitMultipart(ByteView bytes, MIMEPart& part, std::string_view boundary, int depth) {
+  std::string delimiter = "--";
+  delimiter += boundary;
+  const auto* d = reinterpret_cast<const uint8_t*>(delimiter.data());
+  const size_t m = delimiter.size();
+  const size_t end = part.bodyRange().end;
+  const uint8_t* b = bytes.data();
+
+  bool seen = false;
+  size_t c = part.bodyRange().begin;
+  size_t s = c;
+  while (s < end) {
+    const size_t i = findLineFeed(bytes, s, end);
+    // One byte decides for almost every line before the whole delimiter is compared.
+    if (b[s] == '-' && i - s >= m && std::memcmp(b + s, d, m) == 0) {
+      size_t k = s + m;
+      bool closing = false;
+      if (k + 1 < i && b[k] == '-' && b[k + 1] == '-') {
+        closing = true;
+        k += 2;
+      }
+      bool delimiterLine = true;
+      for (size_t j = k; j < i; ++j) {
+        if (b[j] != ' ' && b[j] != '\t' && b[j] != kCR) {
+          delimiterLine = false;
+          break;
+        }
+      }
+      if (delimiterLine) {
+        if (seen) {
+          // The line break before a delimiter belongs to the delimiter, not to the child.
+          size_t e = s;
+          if (s > c && b[s - 1] == kLF) {
+            e = s - 1;
+            if (c < s - 1 && b[s - 2] == kCR) e = s - 2;
+          }
+          part.appendChild(parsePart(bytes, ByteRange{c, std::max(e, c)}, depth + 1));
+        }
+        // Whatever follows the closing delimiter is the epilogue, and is never parsed.
+        if (closing) return;
+        seen = true;
+        c = std::min(i + 1, end);
+      }
+    }
+    s = i + 1;
+  }
+  if (seen && c < end) part.appendChild(parsePart(bytes, ByteRange{c, end}, depth + 1));
+}
+
+}  // namespace
+
+std::unique_ptr<MIMEPart> parse(ByteView bytes) {
+  return parsePart(bytes, ByteRange{0, bytes.size()}, 0);
+}
+
+std::unique_ptr<MIMEPart> parsePart(ByteView bytes, ByteRange range, int depth) {
+  HeaderBlock block = readHeader(bytes, range);
+  auto part = std::make_unique<MIMEPart>(block.header, block.body, std::move(block.fields));
+  if (depth >= kMaxDepth || !part->type().starts_with("multipart/")) return part;
+  auto boundary = part->params().find("boundary");
+  if (boundary == part->params().end() || boundary->second.empty()) return part;
+  // Recursion is bounded by kMaxDepth.
+  splitMultipart(bytes, *part, boundary->second, depth);
+  return part;
+}
+
+std::pair<std::string, std::map<std::string, std::string>> parseParams(std::string_view value) {
+  // Pieces are cut at ';' outside double quotes; quotes stay in the piece.
+  std::vector<std::string> pieces;
+  std::string current;
+  bool quoted = false;
+  for (std::string_view ch : MIMEText::characters(value)) {
+    if (ch == "\"") {
+      quoted = !quoted;
+      current += ch;
+    } else if (ch == ";" && !quoted) {
+      pieces.push_back(std::move(current));
+      current.clear();
+      quoted = false;
+    } else {
+      current += ch;
+    }
+  }
+  pieces.push_back(std::move(current));
+
+  std::pair<std::string, std::map<std::string, std::string>> result;
+  result.first = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(pieces.front()));
+  for (size_t index = 1; index < pieces.size(); ++index) {
+    const std::string& piece = pieces[index];
+    const std::vector<std::string_view> chars = MIMEText::characters(piece);
+    auto equals = std::find(chars.begin(), chars.end(), std::string_view("="));
+    if (equals == chars.end()) continue;
+    const auto split = static_cast<size_t>(equals->data() - piece.data());
+
+    std::string key = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(
+        std::string_view(piece).substr(0, split)));
+    // An extended parameter (name*=charset''text) lands under its plain name; a numbered
+    // continuation (name*0) keeps its whole name.
+    if (!key.empty() && key.back() == '*') {
+      const std::vector<std::string_view> keyChars = MIMEText::characters(key);
+      if (keyChars.back() == "*") key.pop_back();
+    }
+
+    std::string_view raw = MIMEText::trimSpacesAndTabs(std::string_view(piece).substr(split + 1));
+    if (!raw.empty() && raw.front() == '"' && raw.back() == '"') {
+      const std::vector<std::string_view> valueChars = MIMEText::characters(raw);
+      if (valueChars.size() >= 2 && valueChars.front() == "\"" && valueChars.back() == "\"") {
+        raw = raw.substr(1, raw.size() - 2);
+      }
+    }
+    result.second.try_emplace(std::move(key), raw);
+  }
+  return result;
+}
+
+}  // namespace qy::MIME
