@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "core/dark/dark_context.h"
 #include "core/doc/html_doc.h"
 
 namespace qy {
@@ -116,6 +117,66 @@ TEST(HTMLRender, EmptyDictionaryWithoutDarkReproducesTheInput) {
     HTMLDoc doc(input, false);
     EXPECT_EQ(doc.render({}, settings("bilingual")), input);
   }
+}
+
+// The head block of a context that has rewritten nothing.
+std::string freshHeadBlock(const Config& cfg) { return DarkContext::make(cfg, false)->headBlock(); }
+
+TEST(HTMLRender, HeadBlockGoesAfterHeadElseHtmlElseDoctypeElseAtTheStart) {
+  const Config cfg = settings("bilingual", "on");
+  const std::string block = freshHeadBlock(cfg);
+  struct AnchorCase { const char* name; std::string html, before, after; };
+  const AnchorCase kCases[] = {
+      {"after <head>", "<!DOCTYPE html><html><HEAD><title>T</title></head><body></body></html>",
+       "<!DOCTYPE html><html><HEAD>", "<title>T</title></head><body></body></html>"},
+      {"after <html> without a head", "<!DOCTYPE html><html lang=en><body></body></html>",
+       "<!DOCTYPE html><html lang=en>", "<body></body></html>"},
+      {"after the doctype", "<!doctype html><body></body>", "<!doctype html>", "<body></body>"},
+      {"a fragment starts with it", "<p>Hi</p>", "", "<p>Hi</p>"},
+      {"a head in a comment does not count", "<!-- <head> --><p>Hi</p>", "", "<!-- <head> --><p>Hi</p>"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(HTMLDoc(c.html, false).render({}, cfg), c.before + block + c.after);
+  }
+}
+
+TEST(HTMLRender, DarkContextRewritesTagsAndStyleSheetsBeforeTheHeadBlockIsWritten) {
+  const Config cfg = settings("bilingual", "on");
+  const std::string html =
+      "<html><head><style>p{color:black}</style><meta charset=latin1></head>"
+      "<body><table><tr><td bgcolor=\"#ffffff\">Good morning</td></tr></table></body></html>";
+  HTMLDoc doc(html, false);
+  const std::string out = doc.render({{"Good morning", "Bonjour"}}, cfg);
+  // The head block is written last but sits after <head>, and defines what the body handed out.
+  EXPECT_EQ(out.find("<head><meta name=\"color-scheme\" content=\"dark\">"), 6u) << out;
+  EXPECT_NE(out.find(":root{--qy-1:"), std::string::npos) << out;
+  EXPECT_NE(out.find(":where([data-qyb=\"1\"]){background-color:"), std::string::npos) << out;
+  EXPECT_NE(out.find("<style>p{color:var(--qy-1, black)}</style>"), std::string::npos) << out;
+  EXPECT_NE(out.find("<meta charset=utf-8>"), std::string::npos) << out;
+  EXPECT_NE(out.find("<td data-qyb=\"1\" bgcolor=\"#ffffff\">Good morning" + kBlockOpen + "Bonjour</span></td>"),
+            std::string::npos) << out;
+  // Rendering twice gives the same text: the document is not changed by rendering.
+  EXPECT_EQ(doc.render({{"Good morning", "Bonjour"}}, cfg), out);
+}
+
+TEST(HTMLRender, DarkModeFollowsTheSettingsAndTheMailsOwnStyling) {
+  const std::string own = "<meta name=\"color-scheme\" content=\"light dark\"><p style=\"color:red\">Hi</p>";
+  const std::string plain = "<p style=\"color:red\">Hi</p>";
+  HTMLDoc ownDoc(own, false), plainDoc(plain, false);
+  EXPECT_FALSE(ownDoc.willDarken(settings("bilingual", "auto")));
+  EXPECT_EQ(ownDoc.render({}, settings("bilingual", "auto")), own);
+  EXPECT_TRUE(ownDoc.willDarken(settings("bilingual", "on")));
+  EXPECT_TRUE(plainDoc.willDarken(settings("bilingual", "auto")));
+  EXPECT_FALSE(plainDoc.willDarken(settings("bilingual", "off")));
+  EXPECT_FALSE(plainDoc.willDarken(settings("bilingual", "sometimes")));
+  const std::string automatic = plainDoc.render({}, settings("bilingual", "auto"));
+  EXPECT_EQ(automatic.rfind("<meta name=\"color-scheme\" content=\"light dark\">", 0), 0u) << automatic;
+  EXPECT_NE(automatic.find("<p style=\"color:var(--qy-1, red)\">Hi</p>"), std::string::npos) << automatic;
+  // Replaced line breaks are removed, not rewritten.
+  HTMLDoc lines("<p>Line A<br style=\"color:red\">Line B</p>", true);
+  const std::string replaced = lines.render({{"Line A\nLine B", "A\nB"}}, settings("replace", "on"));
+  EXPECT_NE(replaced.find("<p>A<br>B</p>"), std::string::npos) << replaced;
 }
 
 }  // namespace

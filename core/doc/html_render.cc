@@ -6,23 +6,9 @@
 #include <cstdint>
 #include <optional>
 
-#include "core/config/config.h"
-
 #include "core/base/regex.h"
 #include "core/base/unicode.h"
-#if __has_include("core/dark/dark_context.h")
 #include "core/dark/dark_context.h"
-#else
-// TEMPORARY until the dark context lands: no dark rewriting.
-namespace qy {
-struct DarkContext {
-  static std::optional<DarkContext> make(const Config&, bool) { return std::nullopt; }
-  std::string rewriteTag(std::string_view t, std::string_view) { return std::string(t); }
-  std::string rewriteStylesheet(std::string_view t) { return std::string(t); }
-  std::string headBlock() const { return {}; }
-};
-}  // namespace qy
-#endif
 #include "core/doc/html_doc.h"
 #include "core/doc/style.h"
 
