@@ -2,6 +2,8 @@
 #include "core/base/unicode.h"
 
 #include <unicode/brkiter.h>
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
@@ -126,6 +128,18 @@ std::string_view graphemePrefix(std::string_view text, size_t count) {
     return true;
   });
   return text.substr(0, end);
+}
+
+bool canonicallyEqual(std::string_view a, std::string_view b) {
+  if (a == b) return true;
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(status);
+  if (U_FAILURE(status)) return false;
+  icu::UnicodeString left = nfd->normalize(
+      icu::UnicodeString::fromUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size()))), status);
+  icu::UnicodeString right = nfd->normalize(
+      icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size()))), status);
+  return U_SUCCESS(status) && left == right;
 }
 
 bool isAlphabetic(char32_t codePoint) {

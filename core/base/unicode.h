@@ -29,6 +29,9 @@ size_t graphemeCount(std::string_view text);
 // The first `count` user-perceived characters of the text (all of it when it has fewer).
 std::string_view graphemePrefix(std::string_view text, size_t count);
 
+// Whether two texts are canonically equivalent (equal after NFD normalisation).
+bool canonicallyEqual(std::string_view a, std::string_view b);
+
 bool isAlphabetic(char32_t codePoint);     // the Alphabetic property
 bool isSpaceSeparator(char32_t codePoint);  // general category Zs
 bool isWhiteSpace(char32_t codePoint);      // the White_Space property

@@ -1,0 +1,67 @@
+// HTMLDoc: the translatable view of an HTML mail body. Construction tokenizes the body, notes
+// whether the mail styles its own dark appearance, and cuts the visible prose into segments (a
+// paragraph, a cell, a list item, text broken only by inline markup or single line breaks). Each
+// segment knows which tokens carry its text and after which token a translation goes, so that
+// rendering writes the tokens back out with translations inserted and never re-parses.
+//
+// Text the reader cannot see or that is not prose (the head, scripts, styles, preformatted text,
+// option lists, SVG and MathML, elements hidden by their inline style) forms no segment.
+//
+// An HTMLDoc is built, read and discarded within one engine call; it never changes after
+// construction, and rendering may be repeated. Not shared between threads while being built.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/config/config.h"
+#include "core/doc/html_tokenizer.h"
+#include "core/doc/translatable_doc.h"
+
+namespace qy {
+
+class HTMLDoc final : public TranslatableDoc {
+ public:
+  struct Segment {
+    // Sent to translation and the key into the dictionary: tidied, with a line feed where the
+    // source has a single <br>.
+    std::string text;
+    std::vector<size_t> textToks;  // text tokens carrying visible text; replaced in replace mode
+    std::vector<size_t> brToks;    // <br> start tags inside the segment
+    size_t lastTok = 0;            // the bilingual translation goes right after this token
+
+    bool operator==(const Segment&) const = default;
+  };
+
+  // `splitLinked` (replace mode): a paragraph holding a link is cut into one segment per text
+  // token, so that each link keeps its own translated text. Never fails.
+  HTMLDoc(std::string_view html, bool splitLinked);
+  HTMLDoc(const HTMLDoc&) = delete;
+  HTMLDoc& operator=(const HTMLDoc&) = delete;
+
+  const std::vector<HTok>& toks() const { return toks_; }
+  const std::vector<Segment>& segments() const { return segments_; }
+  // The mail declares a colour scheme with "dark" or has a style sheet that asks for it.
+  bool supportsDark() const { return supportsDark_; }
+
+  std::vector<std::string> segmentTexts() const override;
+  // The whole body written back out with the translations at hand (see html_render.cc).
+  std::string render(const TranslationDict& dict, const Config& cfg) const override;
+  bool willDarken(const Config& cfg) const override;
+
+  // Whether a start tag's text hides its element (display:none, visibility:hidden,
+  // mso-hide:all, a zero max-height or opacity in it).
+  static bool hidesElement(std::string_view rawTag);
+
+ private:
+  void findDarkSupport();
+  void segment(bool splitLinked);
+
+  std::vector<HTok> toks_;
+  std::vector<Segment> segments_;
+  bool supportsDark_ = false;
+};
+
+}  // namespace qy

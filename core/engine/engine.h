@@ -1,0 +1,164 @@
+// Engine: turns one message's bytes into the bytes to show, a banner and a state.
+//
+// process() decides in a fixed order whether a message is left alone, only recoloured for dark
+// mode, offered for translation, or translated. For a translation it looks the segments up in
+// the caches, starts or joins the key's background job and waits for it a bounded time, then
+// renders what it has and rebuilds the message. Finished jobs store their translations in memory
+// (60 keys) and in cache files; failures pause a key for 60 seconds and stop after 3 attempts;
+// a result shown unfinished asks the host to reload when its job ends (12 times a minute at most).
+//
+// Threads: process() and every public operation may be called from any thread at once. All
+// mutable state is guarded by `mutex_` with the condition variable `cond_` (together "cond");
+// file work, rendering, rebuilding and logging run outside it. Jobs wait at the gate without a
+// thread and translate on a worker thread of their own once admitted.
+//
+// Lifetime: shared() is created on first use and lives until the process ends. An engine made by
+// a test stops its background work and waits for its jobs when destroyed.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "core/config/config.h"
+#include "core/engine/cache_files.h"
+#include "core/engine/clock.h"
+#include "core/engine/gate.h"
+#include "core/engine/worker_pool.h"
+
+namespace qy {
+
+class Engine {
+ public:
+  // What the pipeline returns for one message.
+  struct Result {
+    std::optional<std::string> data;  // the message to show instead; absent: show as received
+    std::optional<std::string> banner;
+    std::string action = "设置";
+    std::map<std::string, std::string> context;  // empty, or "h", "k", "s"
+    std::string note;
+    bool operator==(const Result&) const = default;
+  };
+
+  // Runs the translation of `texts`, handing over translations batch by batch through `deliver`
+  // (from any thread), and returns the error texts (empty on full success).
+  using TranslateFunction = std::function<std::vector<std::string>(
+      const std::vector<std::string>& texts, const Config& cfg,
+      const std::function<void(const TranslationDict&)>& deliver, std::stop_token stop)>;
+
+  // The seams of an engine. Defaults: the process's storage root, settings store, log and
+  // system clock; the translator over the installed translation service.
+  struct Options {
+    std::filesystem::path root;                       // storage root; empty: Paths::root()
+    std::function<Config()> loadConfig;               // empty: ConfigStore::load
+    std::function<void(std::string_view)> log;        // empty: Log::write
+    std::shared_ptr<const Clock> clock;               // null: the system clock
+    TranslateFunction translate;                      // empty: Translator::run
+    std::chrono::milliseconds pruneDelay{5000};
+    bool prune = true;
+  };
+
+  static Engine& shared();
+  // Sets the options of the shared engine; only effective before its first use.
+  static void configureShared(Options options);
+
+  explicit Engine(Options options);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  Result process(std::string_view bytes, std::optional<double> wait = std::nullopt);
+
+  // The first 12 bytes of the SHA-256 digest as 24 lower-case hexadecimal digits.
+  static std::string hash(std::string_view bytes);
+  // fingerprint + "-" + the first 10 digits of the settings signature's hash.
+  static std::string keyFor(const std::string& fingerprint, const Config& cfg);
+
+  // Caches.
+  TranslationDict cached(const std::string& key);
+  void remember(const std::string& key, TranslationDict dict);
+  void store(const std::string& key, const TranslationDict& dict);
+  static void pruneCache();
+  static void clearCache();
+  static CacheFiles::Size cacheSize();
+
+  // Failure tracking and reloads.
+  void requestReload(std::string_view reason);
+  void request(const std::string& fingerprint);
+  void retry(const std::string& key);
+  void forget(const std::string& key);
+  void setReloadHook(std::function<void()> hook);
+
+  // Blocks until no job is running (a one-shot process lets its jobs store before it exits).
+  void waitForJobs();
+
+  // Read-only views of the bookkeeping, for diagnostics and tests.
+  int64_t attemptsFor(const std::string& key) const;
+  bool hasFailure(const std::string& key) const;
+  bool wantsReloadFor(const std::string& key) const;
+  bool hasJob(const std::string& key) const;
+  std::vector<std::string> memoryKeys() const;
+
+ private:
+  struct Job;
+  struct Failure {
+    Date at;
+    std::vector<std::string> errors;
+  };
+
+  std::shared_ptr<Job> startJob(const std::string& key, std::vector<std::string> texts,
+                                const Config& cfg);  // requires mutex_ held
+  void runJob(std::shared_ptr<Job> job, std::string key, std::vector<std::string> texts,
+              Config cfg);
+  void finish(const std::string& key, const std::shared_ptr<Job>& job,
+              const std::vector<std::string>& texts, const std::vector<std::string>& errors,
+              const Config& cfg);
+  void prunePrivateCache();  // pruning of this engine's cache directory, by its clock
+  void rememberLocked(const std::string& key, TranslationDict dict);  // requires mutex_ held
+  void log(std::string_view line) const;
+  Date now() const;
+
+  Result skip(std::string_view reason, size_t size) const;
+
+  const std::filesystem::path root_;
+  const std::filesystem::path cacheDir_;
+  const std::function<Config()> loadConfig_;
+  const std::function<void(std::string_view)> log_;
+  const std::shared_ptr<const Clock> clock_;
+  const TranslateFunction translate_;
+
+  std::mutex hookLock_;
+  std::function<void()> reloadHook_;  // guarded by hookLock_
+
+  mutable std::mutex mutex_;
+  std::condition_variable cond_;
+  std::unordered_map<std::string, std::shared_ptr<Job>> jobs_;  // guarded by mutex_
+  std::unordered_map<std::string, TranslationDict> mem_;        // guarded by mutex_
+  std::deque<std::string> memOrder_;                            // guarded by mutex_
+  std::unordered_map<std::string, Failure> failed_;             // guarded by mutex_
+  std::unordered_map<std::string, int64_t> attempts_;           // guarded by mutex_
+  std::set<std::string> requested_;                             // guarded by mutex_
+  std::set<std::string> wantsReload_;                           // guarded by mutex_
+  std::deque<Date> reloadTimes_;                                // guarded by mutex_
+  int64_t runningTasks_ = 0;                                    // guarded by mutex_
+  Gate gate_{2};
+
+  std::stop_source stop_;
+  WorkerPool workers_{3};  // admitted jobs run here; declared late so it is destroyed first
+  std::jthread pruner_;
+};
+
+}  // namespace qy

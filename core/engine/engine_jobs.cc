@@ -1,0 +1,147 @@
+// Translation jobs and the two caches: the in-memory cache of 60 keys and the cache files.
+#include <chrono>
+
+#include "core/config/paths.h"
+#include "core/engine/engine.h"
+#include "core/engine/engine_report.h"
+
+namespace qy {
+
+namespace {
+constexpr size_t kMemoryKeys = 60;
+constexpr auto kCacheAge = std::chrono::seconds(2'592'000);  // 30 days
+}  // namespace
+
+// Shared by the job's task and every process() call that waits for it; guarded by the engine's
+// mutex_.
+struct Engine::Job {
+  TranslationDict tr;
+  bool finished = false;
+  std::vector<std::string> errors;
+};
+
+TranslationDict Engine::cached(const std::string& key) {
+  {
+    std::lock_guard guard(mutex_);
+    if (auto it = mem_.find(key); it != mem_.end()) return it->second;
+  }
+  auto dict = CacheFiles::read(cacheDir_, key);
+  if (!dict) return {};
+  remember(key, *dict);
+  return std::move(*dict);
+}
+
+void Engine::remember(const std::string& key, TranslationDict dict) {
+  std::lock_guard guard(mutex_);
+  rememberLocked(key, std::move(dict));
+}
+
+void Engine::rememberLocked(const std::string& key, TranslationDict dict) {
+  mem_[key] = std::move(dict);
+  for (auto it = memOrder_.begin(); it != memOrder_.end();) {
+    it = (*it == key) ? memOrder_.erase(it) : it + 1;
+  }
+  memOrder_.push_back(key);
+  while (memOrder_.size() > kMemoryKeys) {
+    mem_.erase(memOrder_.front());
+    memOrder_.pop_front();
+  }
+}
+
+void Engine::store(const std::string& key, const TranslationDict& dict) {
+  remember(key, dict);
+  Paths::ensureDirectory(cacheDir_);
+  CacheFiles::write(cacheDir_, key, dict);  // a failed write leaves the old file whole
+}
+
+std::shared_ptr<Engine::Job> Engine::startJob(const std::string& key,
+                                              std::vector<std::string> texts, const Config& cfg) {
+  auto job = std::make_shared<Job>();
+  jobs_[key] = job;
+  attempts_[key] += 1;
+  runningTasks_ += 1;
+  // The continuation may run at once, inside enter() and so under mutex_: it only queues the
+  // work, which takes the lock itself when it delivers.
+  gate_.enter([this, job, key, texts = std::move(texts), cfg]() mutable {
+    workers_.submit([this, job = std::move(job), key = std::move(key), texts = std::move(texts),
+                     cfg = std::move(cfg)]() mutable {
+      runJob(std::move(job), std::move(key), std::move(texts), std::move(cfg));
+    });
+  });
+  return job;
+}
+
+void Engine::runJob(std::shared_ptr<Job> job, std::string key, std::vector<std::string> texts,
+                    Config cfg) {
+  auto deliver = [this, &job](const TranslationDict& part) {
+    std::lock_guard guard(mutex_);
+    for (const auto& [source, translation] : part) job->tr[source] = translation;
+    cond_.notify_all();
+  };
+  std::vector<std::string> errors;
+  try {
+    errors = translate_(texts, cfg, deliver, stop_.get_token());
+  } catch (const std::exception& error) {
+    errors = {std::string("系统翻译出错：") + error.what()};
+  } catch (...) {
+    errors = {"系统翻译出错：未知错误"};
+  }
+  gate_.leave();
+  finish(key, job, texts, errors, cfg);
+  std::lock_guard guard(mutex_);
+  runningTasks_ -= 1;
+  cond_.notify_all();
+}
+
+void Engine::finish(const std::string& key, const std::shared_ptr<Job>& job,
+                    const std::vector<std::string>& texts, const std::vector<std::string>& errors,
+                    const Config& cfg) {
+  TranslationDict finished;
+  bool wanted = false;
+  {
+    std::lock_guard guard(mutex_);
+    job->errors = errors;
+    if (!errors.empty()) {
+      failed_[key] = Failure{now(), errors};
+    } else {
+      // A job without errors answers for every text: those it got nothing for are marked with
+      // an empty translation, so they count as done and are not sent again.
+      for (const auto& text : texts) job->tr.try_emplace(text);
+      failed_.erase(key);
+    }
+    job->finished = true;
+    if (auto it = jobs_.find(key); it != jobs_.end() && it->second == job) jobs_.erase(it);
+    finished = job->tr;
+    wanted = wantsReload_.erase(key) > 0;
+    cond_.notify_all();
+  }
+  if (!finished.empty()) {
+    TranslationDict merged = cached(key);
+    for (auto& [source, translation] : finished) merged[source] = translation;
+    store(key, merged);
+  }
+  log("job " + key.substr(0, 8) + " finished: " + std::to_string(finished.size()) + "/" +
+      std::to_string(texts.size()) + " segments, errors=" + EngineReport::listLiteral(errors));
+  if (wanted && cfg.autoReload) requestReload("translation finished");
+}
+
+void Engine::waitForJobs() {
+  std::unique_lock guard(mutex_);
+  cond_.wait(guard, [&] { return runningTasks_ == 0; });
+}
+
+void Engine::pruneCache() {
+  CacheFiles::prune(Paths::cache(), std::chrono::system_clock::now() - kCacheAge);
+}
+
+void Engine::clearCache() {
+  std::error_code ignored;
+  std::filesystem::remove_all(Paths::cache(), ignored);
+  Paths::ensure();
+}
+
+CacheFiles::Size Engine::cacheSize() { return CacheFiles::measure(Paths::cache()); }
+
+void Engine::prunePrivateCache() { CacheFiles::prune(cacheDir_, now() - kCacheAge); }
+
+}  // namespace qy

@@ -1,0 +1,90 @@
+// Failure bookkeeping, the user's requests and retries, and reload throttling.
+#include <algorithm>
+
+#include "core/engine/engine.h"
+
+namespace qy {
+
+namespace {
+constexpr size_t kReloadsPerWindow = 12;
+constexpr auto kReloadWindow = std::chrono::seconds(60);
+}  // namespace
+
+void Engine::requestReload(std::string_view reason) {
+  bool pass = false;
+  {
+    std::lock_guard guard(mutex_);
+    const Date current = now();
+    std::erase_if(reloadTimes_, [&](Date at) { return current - at > kReloadWindow; });
+    if (reloadTimes_.size() < kReloadsPerWindow) {
+      reloadTimes_.push_back(current);
+      pass = true;
+    }
+  }
+  if (!pass) {
+    log("reload suppressed (too many in the last minute): " + std::string(reason));
+    return;
+  }
+  log("asking Mail to reload: " + std::string(reason));
+  std::function<void()> hook;
+  {
+    std::lock_guard guard(hookLock_);
+    hook = reloadHook_;
+  }
+  if (hook) hook();  // outside every lock: the hook may call back into the engine
+}
+
+void Engine::request(const std::string& fingerprint) {
+  std::lock_guard guard(mutex_);
+  requested_.insert(fingerprint);
+}
+
+void Engine::retry(const std::string& key) {
+  std::lock_guard guard(mutex_);
+  failed_.erase(key);
+  attempts_[key] = 0;
+}
+
+void Engine::forget(const std::string& key) {
+  {
+    std::lock_guard guard(mutex_);
+    mem_.erase(key);
+    std::erase(memOrder_, key);
+    failed_.erase(key);
+    attempts_[key] = 0;
+  }
+  CacheFiles::remove(cacheDir_, key);
+}
+
+void Engine::setReloadHook(std::function<void()> hook) {
+  std::lock_guard guard(hookLock_);
+  reloadHook_ = std::move(hook);
+}
+
+int64_t Engine::attemptsFor(const std::string& key) const {
+  std::lock_guard guard(mutex_);
+  auto it = attempts_.find(key);
+  return it == attempts_.end() ? 0 : it->second;
+}
+
+bool Engine::hasFailure(const std::string& key) const {
+  std::lock_guard guard(mutex_);
+  return failed_.count(key) > 0;
+}
+
+bool Engine::wantsReloadFor(const std::string& key) const {
+  std::lock_guard guard(mutex_);
+  return wantsReload_.count(key) > 0;
+}
+
+bool Engine::hasJob(const std::string& key) const {
+  std::lock_guard guard(mutex_);
+  return jobs_.count(key) > 0;
+}
+
+std::vector<std::string> Engine::memoryKeys() const {
+  std::lock_guard guard(mutex_);
+  return {memOrder_.begin(), memOrder_.end()};
+}
+
+}  // namespace qy

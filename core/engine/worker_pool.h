@@ -1,0 +1,35 @@
+// WorkerPool: a fixed set of threads running submitted tasks in submission order. The engine
+// hands admitted translation jobs to it, so admitting a job never has to create a thread (and
+// cannot fail for lack of one). The destructor runs what is queued, then joins the threads.
+// submit() may be called from any thread, including from inside a task.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace qy {
+
+class WorkerPool {
+ public:
+  explicit WorkerPool(size_t threads);
+  ~WorkerPool();
+  WorkerPool(const WorkerPool&) = delete;
+  WorkerPool& operator=(const WorkerPool&) = delete;
+
+  void submit(std::function<void()> task);
+
+ private:
+  void run();
+
+  std::mutex lock_;
+  std::condition_variable wake_;
+  std::deque<std::function<void()>> tasks_;  // guarded by lock_
+  bool stopping_ = false;                    // guarded by lock_
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace qy

@@ -1,0 +1,76 @@
+// TranslationService: the on-device translation service as the core sees it. Three operations:
+// the availability of a language pair, a session that translates batches for an installed pair
+// without asking the user anything, and preparing (installing) the language pack of a pair that
+// is supported but not installed — the last one only from the settings application.
+//
+// The core never builds a service itself: platform/ implements this interface (Apertium and the
+// user's command providers) and the programs install it as the process-wide default with
+// setShared(); tests pass their own. Language codes are BCP 47 style ("en", "zh-Hans").
+//
+// Threads: implementations are safe to call from any thread; a session is used by one caller at
+// a time (the translator runs one batch at a time) but may outlive or race with other sessions.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qy {
+
+enum class PairStatus {
+  installed,    // a model for the pair is on the machine
+  supported,    // a model exists and can be installed
+  unsupported,  // anything else
+};
+
+struct TranslationRequest {
+  std::string sourceText;
+  std::string clientIdentifier;
+  bool operator==(const TranslationRequest&) const = default;
+};
+
+struct TranslationResponse {
+  std::optional<std::string> clientIdentifier;
+  std::string targetText;
+  bool operator==(const TranslationResponse&) const = default;
+};
+
+// The outcome of one batch: responses (one per request, any order) or a readable description of
+// what went wrong.
+struct [[nodiscard]] BatchResult {
+  std::vector<TranslationResponse> responses;
+  std::optional<std::string> error;
+};
+
+// The outcome of preparing a pack: nothing on success, else a readable description.
+struct [[nodiscard]] PackResult {
+  std::optional<std::string> error;
+};
+
+class TranslationSession {
+ public:
+  virtual ~TranslationSession() = default;
+  // Translates one batch; never throws. A failure is reported in BatchResult::error.
+  virtual BatchResult translations(const std::vector<TranslationRequest>& requests) = 0;
+};
+
+class TranslationService {
+ public:
+  virtual ~TranslationService() = default;
+
+  virtual PairStatus status(std::string_view source, std::string_view target) = 0;
+  // A session for an installed pair. A pair that stopped being installed gives a session whose
+  // batches fail with a description.
+  virtual std::unique_ptr<TranslationSession> session(std::string_view source,
+                                                      std::string_view target) = 0;
+  // Installs the pack of a supported pair (may ask the user for privileges; blocks until done).
+  virtual PackResult preparePack(std::string_view source, std::string_view target) = 0;
+
+  // The process-wide service. Until a program installs one, a service that supports nothing.
+  static std::shared_ptr<TranslationService> shared();
+  static void setShared(std::shared_ptr<TranslationService> service);
+};
+
+}  // namespace qy
