@@ -9,13 +9,11 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <unordered_map>
 
+#include "core/doc/translatable_doc.h"
 #include "core/engine/clock.h"
 
 namespace qy {
-
-using TranslationDict = std::unordered_map<std::string, std::string>;
 
 namespace CacheFiles {
 

@@ -38,6 +38,7 @@
 #include "core/engine/clock.h"
 #include "core/engine/gate.h"
 #include "core/engine/worker_pool.h"
+#include "core/mime/mime_part.h"
 
 namespace qy {
 
@@ -45,7 +46,7 @@ class Engine {
  public:
   // What the pipeline returns for one message.
   struct Result {
-    std::optional<std::string> data;  // the message to show instead; absent: show as received
+    std::optional<Bytes> data;  // the message to show instead; absent: show as received
     std::optional<std::string> banner;
     std::string action = "设置";
     std::map<std::string, std::string> context;  // empty, or "h", "k", "s"
@@ -80,10 +81,10 @@ class Engine {
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
 
-  Result process(std::string_view bytes, std::optional<double> wait = std::nullopt);
+  Result process(ByteView bytes, std::optional<double> wait = std::nullopt);
 
   // The first 12 bytes of the SHA-256 digest as 24 lower-case hexadecimal digits.
-  static std::string hash(std::string_view bytes);
+  static std::string hash(ByteView bytes);
   // fingerprint + "-" + the first 10 digits of the settings signature's hash.
   static std::string keyFor(const std::string& fingerprint, const Config& cfg);
 
@@ -113,7 +114,16 @@ class Engine {
   std::vector<std::string> memoryKeys() const;
 
  private:
-  struct Job;
+  // A running translation: shared by its task and every process() call that waits for it. Its
+  // fields are guarded by mutex_.
+  struct Job {
+    TranslationDict tr;               // delivered so far
+    bool finished = false;            // set once, when the job has ended
+    std::vector<std::string> errors;  // set when the job ends
+  };
+  struct Resolved {};
+  Engine(Options options, Resolved);  // options with every default filled in
+
   struct Failure {
     Date at;
     std::vector<std::string> errors;
@@ -132,6 +142,8 @@ class Engine {
   Date now() const;
 
   Result skip(std::string_view reason, size_t size) const;
+  Result darkOnly(std::string_view reason, size_t size, const class MessageBody& body,
+                  const Config& cfg) const;
 
   const std::filesystem::path root_;
   const std::filesystem::path cacheDir_;

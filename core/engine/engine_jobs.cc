@@ -12,14 +12,6 @@ constexpr size_t kMemoryKeys = 60;
 constexpr auto kCacheAge = std::chrono::seconds(2'592'000);  // 30 days
 }  // namespace
 
-// Shared by the job's task and every process() call that waits for it; guarded by the engine's
-// mutex_.
-struct Engine::Job {
-  TranslationDict tr;
-  bool finished = false;
-  std::vector<std::string> errors;
-};
-
 TranslationDict Engine::cached(const std::string& key) {
   {
     std::lock_guard guard(mutex_);

@@ -1,0 +1,291 @@
+// The engine's construction and its message pipeline.
+#include "core/engine/engine.h"
+
+#include <openssl/evp.h>
+
+#include <cmath>
+#include <unordered_set>
+
+#include "core/base/unicode.h"
+#include "core/config/config_store.h"
+#include "core/config/lang_names.h"
+#include "core/config/log.h"
+#include "core/config/paths.h"
+#include "core/engine/engine_report.h"
+#include "core/engine/message_body.h"
+#include "core/translate/lang.h"
+#include "core/translate/translator.h"
+
+namespace qy {
+namespace {
+
+constexpr size_t kMaxMessageBytes = 30'000'000;
+constexpr size_t kSampleCharacters = 6'000;
+// Waits longer than this are treated as "until the job ends" (jobs always end: every batch has
+// an answer limit).
+constexpr double kUnboundedWait = 1e6;
+
+std::mutex& sharedOptionsLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+Engine::Options& sharedOptions() {
+  static Engine::Options options;
+  return options;
+}
+
+Engine::Options withDefaults(Engine::Options options) {
+  if (options.root.empty()) options.root = Paths::root();
+  if (!options.loadConfig) {
+    if (options.root == Paths::root()) {
+      options.loadConfig = [] { return ConfigStore::load(); };
+    } else {
+      auto store = std::make_shared<SettingsStore>(options.root);
+      options.loadConfig = [store] { return store->load(); };
+    }
+  }
+  if (!options.log) options.log = [](std::string_view line) { Log::write(line); };
+  if (!options.clock) options.clock = std::make_shared<SystemClock>();
+  if (!options.translate) {
+    options.translate = [](const std::vector<std::string>& texts, const Config& cfg,
+                           const std::function<void(const TranslationDict&)>& deliver,
+                           std::stop_token stop) {
+      return Translator::run(texts, cfg, deliver, stop);
+    };
+  }
+  return options;
+}
+
+int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                               start)
+      .count();
+}
+
+}  // namespace
+
+Engine& Engine::shared() {
+  // Created once, never destroyed: jobs may still run while the process exits.
+  static Engine* engine = [] {
+    std::lock_guard guard(sharedOptionsLock());
+    return new Engine(sharedOptions());
+  }();
+  return *engine;
+}
+
+void Engine::configureShared(Options options) {
+  std::lock_guard guard(sharedOptionsLock());
+  sharedOptions() = std::move(options);
+}
+
+Engine::Engine(Options options) : Engine(withDefaults(std::move(options)), Resolved{}) {}
+
+Engine::Engine(Options options, Resolved)
+    : root_(options.root),
+      cacheDir_(root_ / "cache"),
+      loadConfig_(std::move(options.loadConfig)),
+      log_(std::move(options.log)),
+      clock_(std::move(options.clock)),
+      translate_(std::move(options.translate)) {
+  Paths::ensureDirectory(cacheDir_);
+  if (options.prune) {
+    pruner_ = std::jthread([this, delay = options.pruneDelay](std::stop_token stop) {
+      std::mutex sleepLock;
+      std::condition_variable_any sleeper;
+      std::unique_lock guard(sleepLock);
+      sleeper.wait_for(guard, stop, delay, [] { return false; });
+      if (!stop.stop_requested()) prunePrivateCache();
+    });
+  }
+}
+
+Engine::~Engine() {
+  stop_.request_stop();
+  pruner_.request_stop();
+  if (pruner_.joinable()) pruner_.join();
+  waitForJobs();
+}
+
+std::string Engine::hash(ByteView bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(24);
+  for (int i = 0; i < 12; ++i) {
+    out += kHex[digest[i] >> 4];
+    out += kHex[digest[i] & 0x0F];
+  }
+  return out;
+}
+
+std::string Engine::keyFor(const std::string& fingerprint, const Config& cfg) {
+  const std::string signature = cfg.translationSignature();
+  const auto* data = reinterpret_cast<const uint8_t*>(signature.data());
+  return fingerprint + "-" + hash(ByteView(data, signature.size())).substr(0, 10);
+}
+
+Date Engine::now() const { return clock_->now(); }
+
+void Engine::log(std::string_view line) const { log_(line); }
+
+Engine::Result Engine::skip(std::string_view reason, size_t size) const {
+  log("decode " + std::to_string(size) + "B -> skipped (" + std::string(reason) + ")");
+  Result result;
+  result.note = std::string(reason);
+  return result;
+}
+
+Engine::Result Engine::darkOnly(std::string_view reason, size_t size, const MessageBody& body,
+                                const Config& cfg) const {
+  log("decode " + std::to_string(size) + "B -> dark only (" + std::string(reason) + ")");
+  Result result;
+  result.data = body.rebuild(body.doc().render({}, cfg));
+  result.note = "dark";
+  return result;
+}
+
+Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
+  const auto start = std::chrono::steady_clock::now();
+  const size_t size = bytes.size();
+  const Config cfg = loadConfig_();
+
+  // Translation off: only dark recolouring may still apply.
+  bool darkOnlyMode = false;
+  if (cfg.mode == "off") {
+    if (cfg.darkMode == "off") {
+      Result result;
+      result.note = "off";
+      return result;
+    }
+    darkOnlyMode = true;
+  }
+  if (size > kMaxMessageBytes) return skip("邮件太大", size);
+
+  MessageBody body(bytes, cfg);
+  if (!body.skipReason().empty()) return skip(body.skipReason(), size);
+  const TranslatableDoc& doc = body.doc();
+  const bool dark = doc.willDarken(cfg);
+  auto skipOrDark = [&](std::string_view reason) {
+    return dark ? darkOnly(reason, size, body, cfg) : skip(reason, size);
+  };
+  if (darkOnlyMode) return skipOrDark("翻译已关闭");
+
+  // Unique segment texts, in order of first occurrence.
+  std::vector<std::string> unique;
+  {
+    std::unordered_set<std::string> seen;
+    for (auto& text : doc.segmentTexts()) {
+      if (seen.insert(text).second) unique.push_back(std::move(text));
+    }
+  }
+  if (unique.empty()) return skipOrDark("没有可翻译的文字");
+
+  std::string sample;
+  for (size_t i = 0; i < unique.size(); ++i) {
+    if (i > 0) sample += '\n';
+    sample += unique[i];
+    if (sample.size() > kSampleCharacters * 64) break;  // far more than 6,000 characters
+  }
+  sample = std::string(Unicode::graphemePrefix(sample, kSampleCharacters));
+  if (Lang::isTarget(sample, cfg.targetLanguage, true)) return skipOrDark("已是目标语言");
+
+  // Texts not yet in the target language, within the character budget.
+  std::vector<std::string> planned;
+  bool truncated = false;
+  int64_t budget = cfg.maxChars;
+  for (auto& text : unique) {
+    if (Lang::isTarget(text, cfg.targetLanguage, false)) continue;
+    if (budget < 1) {
+      truncated = true;
+      continue;
+    }
+    budget -= static_cast<int64_t>(Unicode::graphemeCount(text));
+    planned.push_back(std::move(text));
+  }
+  const auto total = static_cast<int64_t>(planned.size());
+
+  const std::string fingerprint = hash(bytes);
+  const std::string key = keyFor(fingerprint, cfg);
+  Result result;
+  result.context = {{"h", fingerprint}, {"k", key}, {"s", "done"}};
+
+  bool requested;
+  {
+    std::lock_guard guard(mutex_);
+    requested = requested_.count(fingerprint) > 0;
+  }
+  if (!requested && cfg.trigger == "manual") {
+    auto language = Lang::detect(sample, 0);
+    result.context["s"] = "offer";
+    if (dark) result.data = body.rebuild(doc.render({}, cfg));
+    result.banner = "这封邮件是" + (language ? LangNames::chinese(*language) : std::string("外文"));
+    result.action = "翻译";
+    result.note = "offer";
+    return result;
+  }
+
+  TranslationDict merged = cached(key);
+  std::vector<std::string> missing;
+  for (const auto& text : planned) {
+    if (!merged.count(text)) missing.push_back(text);
+  }
+  bool pending = false;
+  std::vector<std::string> errors;
+  if (!missing.empty()) {
+    std::unique_lock guard(mutex_);
+    std::shared_ptr<Job> job;
+    if (auto it = jobs_.find(key); it != jobs_.end()) {
+      job = it->second;
+    } else {
+      auto failure = failed_.find(key);
+      const bool recent =
+          failure != failed_.end() && now() - failure->second.at < std::chrono::seconds(60);
+      auto attempts = attempts_.find(key);
+      if (!recent && (attempts == attempts_.end() || attempts->second < 3)) {
+        job = startJob(key, missing, cfg);
+      } else {
+        errors = failure != failed_.end() ? failure->second.errors
+                                          : std::vector<std::string>{"翻译多次失败，已暂停重试"};
+      }
+    }
+    if (job) {
+      double seconds = wait.value_or(cfg.firstPaintSeconds);
+      if (!(seconds > 0)) seconds = 0;  // negative or NaN: do not wait
+      if (seconds >= kUnboundedWait) {
+        cond_.wait(guard, [&] { return job->finished; });
+      } else {
+        const auto deadline = std::chrono::steady_clock::now() +
+                              std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(seconds));
+        cond_.wait_until(guard, deadline, [&] { return job->finished; });
+      }
+      for (const auto& [source, translation] : job->tr) merged[source] = translation;
+      if (job->finished) {
+        errors = job->errors;
+      } else {
+        wantsReload_.insert(key);
+      }
+      pending = !job->finished;
+    }
+  }
+
+  int64_t done = 0;
+  for (const auto& text : planned) done += merged.count(text) ? 1 : 0;
+  const int64_t elapsed = millisecondsSince(start);
+  const std::string name = LangNames::chinese(cfg.targetLanguage);
+
+  if (done > 0 || dark) result.data = body.rebuild(doc.render(merged, cfg));
+  auto banner = EngineReport::bannerFor(pending, errors, done, total, truncated, name);
+  result.banner = banner.banner;
+  result.action = banner.action;
+  result.context["s"] = banner.state;
+  result.note = banner.note;
+  log(EngineReport::decodeLine(size, result.note, done, total, cfg.mode, dark, truncated, elapsed,
+                               errors));
+  return result;
+}
+
+}  // namespace qy

@@ -1,0 +1,42 @@
+// `quillory-ext decode [--wait SECONDS] [--json] [FILE|-]`: one message in, the message to show
+// out, for mail filters (procmail, maildrop, fdm, notmuch hooks, aerc).
+//
+// Without --wait it waits until the translation has ended (a one-shot process gets no later
+// reload); with --wait it answers after at most that long and still lets running jobs store
+// their translations before it exits. A leading mbox envelope line ("From sender date") is set
+// aside and put back unchanged in front of the output. Exit status: 0 for every outcome of the
+// pipeline, 1 when the input cannot be read, 2 for a usage error.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/engine/engine.h"
+
+namespace qy {
+
+struct DecodeOptions {
+  std::optional<double> wait;  // seconds; nothing: until the translation has ended
+  bool json = false;
+  std::string input = "-";     // a file, or "-" for standard input
+};
+
+// Parses the arguments after "decode"; nothing (and a message on `error`) for a usage error.
+std::optional<DecodeOptions> parseDecodeArguments(const std::vector<std::string>& args,
+                                                  std::string* error);
+
+// Splits a leading mbox envelope line (through its line feed) from the message.
+std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view input);
+
+// The JSON form of a result: {"data", "banner", "action", "context", "note"}.
+std::string resultJSON(const Engine::Result& result, std::string_view envelope);
+
+// Runs the command on `engine`; writes the output to `out`, diagnostics to `err`.
+int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
+              std::FILE* err);
+
+}  // namespace qy
