@@ -165,7 +165,7 @@ class ApertiumProvider::Pipeline {
     if (!query) return false;
     std::string commandLine;
     const auto deadline = Clock::now() + kModeQueryLimit;
-    if (query->readToEnd(deadline, commandLine, 1024 * 1024) != ProcessChain::Status::ok ||
+    if (query->communicate({}, deadline, commandLine, 1024 * 1024) != ProcessChain::Status::ok ||
         query->wait(deadline) != 0) {
       error = "无法读取语言对的流程";
       return false;

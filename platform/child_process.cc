@@ -248,18 +248,31 @@ ProcessChain::Status ProcessChain::exchange(std::string_view input, char termina
   return Status::ok;
 }
 
-ProcessChain::Status ProcessChain::readToEnd(Clock::time_point deadline, std::string& output,
-                                             size_t maxBytes) {
-  closeFd(input_);
+ProcessChain::Status ProcessChain::communicate(std::string_view input, Clock::time_point deadline,
+                                               std::string& output, size_t maxBytes) {
   output += pending_;
   pending_.clear();
+  size_t written = 0;
   char buffer[kChunk];
   while (output_ >= 0) {
+    if (input_ >= 0 && written >= input.size()) closeFd(input_);
     if (Clock::now() >= deadline) return Status::timedOut;
-    pollfd fd{output_, POLLIN, 0};
-    const int rc = poll(&fd, 1, pollTimeout(deadline));
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (input_ >= 0) fds[n++] = {input_, POLLOUT, 0};
+    const nfds_t readIndex = n;
+    fds[n++] = {output_, POLLIN, 0};
+    const int rc = poll(fds, n, pollTimeout(deadline));
     if (rc < 0 && errno != EINTR) return Status::closed;
     if (rc <= 0) continue;
+    if (input_ >= 0 && fds[0].revents != 0) {
+      const ssize_t w = write(input_, input.data() + written, std::min(kChunk, input.size() - written));
+      if (w > 0)
+        written += static_cast<size_t>(w);
+      else if (w < 0 && errno != EAGAIN && errno != EINTR)
+        closeFd(input_);  // the reader is gone; what it said so far still counts
+    }
+    if (fds[readIndex].revents == 0) continue;
     const ssize_t r = read(output_, buffer, sizeof buffer);
     if (r == 0) break;
     if (r < 0) {

@@ -50,8 +50,9 @@ class ProcessChain {
   // next call.
   Status exchange(std::string_view input, char terminator, size_t count, Clock::time_point deadline,
                   std::vector<std::string>& records, size_t maxBytes);
-  // Closes the input and reads the output until the chain closes it.
-  Status readToEnd(Clock::time_point deadline, std::string& output, size_t maxBytes);
+  // Writes all of `input` and closes it, while reading the output until the chain closes it.
+  Status communicate(std::string_view input, Clock::time_point deadline, std::string& output,
+                     size_t maxBytes);
   // Waits for every stage to end and gives the last stage's exit code (-1 when it was killed by
   // a signal); kills the chain and gives nothing when the deadline passes first.
   std::optional<int> wait(Clock::time_point deadline);
