@@ -144,6 +144,9 @@ std::unique_ptr<MIMEPart> parse(ByteView bytes) {
 }
 
 std::unique_ptr<MIMEPart> parsePart(ByteView bytes, ByteRange range, int depth) {
+  // A range outside the buffer is clamped rather than trusted.
+  range.end = std::min(range.end, bytes.size());
+  range.begin = std::min(range.begin, range.end);
   HeaderBlock block = readHeader(bytes, range);
   auto part = std::make_unique<MIMEPart>(block.header, block.body, std::move(block.fields));
   if (depth >= kMaxDepth || !part->type().starts_with("multipart/")) return part;
