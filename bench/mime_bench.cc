@@ -341,7 +341,7 @@ void printRatios(const std::map<std::string, double>& seconds) {
   }
   std::printf("\npipeline = parse + findTextPart + decodeBody + decodeString; gm_p+dec = GMime parse +\n"
               "transfer decoding of the same part; gm_p+text = GMime parse + the part as UTF-8 text.\n");
-  std::printf("\nRatios (time / reference time):\n");
+  std::printf("\nRatios (CPU time / reference CPU time):\n");
   for (const Dataset& d : datasets()) {
     const double parse = get("parse", d.name), gmParse = get("gmime_parse", d.name);
     const double pipeline = get("parse+pick+decode", d.name);

@@ -231,6 +231,9 @@ TEST(MIMEParser, HostileInputParsesWithinBounds) {
          for (int i = 0; i < 100'000; ++i) s += "--b\n";
          return s;
        }()},
+      {"a 10 MB boundary", "Content-Type: multipart/mixed; boundary=\"" + tenMegabyteLine +
+                               "\"\n\n--" + tenMegabyteLine + "\n\nx\n--" + tenMegabyteLine + "--\n"},
+      {"a Content-Type of 10 MB of ';'", "Content-Type: t" + std::string(10'000'000, ';') + "\n\n"},
       {"only line feeds", std::string(100'000, '\n')},
       {"only CRs", std::string(100'000, '\r')},
       {"NUL bytes", std::string(1000, '\0')},

@@ -33,6 +33,13 @@ struct NameEntry {
   uint8_t flags;
 };
 
+// A tag name's classes, and its position in the table (kUnknown for names not in it).
+struct NameInfo {
+  static constexpr uint32_t kUnknown = static_cast<uint32_t>(-1);
+  uint8_t flags = 0;
+  uint32_t id = kUnknown;
+};
+
 constexpr auto kNameTable = [] {
   constexpr std::pair<std::string_view, uint8_t> kNames[] = {
       // Inline elements: they continue the current segment.
@@ -53,6 +60,10 @@ constexpr auto kNameTable = [] {
       {"textarea", kSkipped}, {"select", kSkipped}, {"option", kSkipped}, {"pre", kSkipped},
       {"svg", kSkipped}, {"math", kSkipped}, {"object", kSkipped}, {"noscript", kSkipped},
       {"template", kSkipped}, {"xmp", kSkipped},
+      // Common blocks, listed only so that they are counted without hashing.
+      {"body", 0}, {"center", 0}, {"div", 0}, {"h1", 0}, {"h2", 0}, {"h3", 0}, {"h4", 0},
+      {"h5", 0}, {"h6", 0}, {"html", 0}, {"li", 0}, {"ol", 0}, {"p", 0}, {"table", 0},
+      {"tbody", 0}, {"td", 0}, {"th", 0}, {"thead", 0}, {"tr", 0}, {"ul", 0},
   };
   std::array<NameEntry, std::size(kNames)> table{};
   for (size_t i = 0; i < std::size(kNames); ++i) table[i] = {pack(kNames[i].first), kNames[i].second};
@@ -60,12 +71,13 @@ constexpr auto kNameTable = [] {
   return table;
 }();
 
-uint8_t nameFlags(std::string_view name) {
-  if (name.empty() || name.size() > 8) return 0;
+NameInfo nameInfo(std::string_view name) {
+  if (name.empty() || name.size() > 8) return {};
   const uint64_t key = pack(name);
   auto it = std::lower_bound(kNameTable.begin(), kNameTable.end(), key,
                              [](const NameEntry& e, uint64_t k) { return e.key < k; });
-  return it != kNameTable.end() && it->key == key ? it->flags : 0;
+  if (it == kNameTable.end() || it->key != key) return {};
+  return {it->flags, static_cast<uint32_t>(it - kNameTable.begin())};
 }
 
 bool isOpen(const HTok& t, std::string_view name) { return t.kind == HTok::Kind::open && t.name == name; }
@@ -79,6 +91,31 @@ bool containsIgnoringCase(std::string_view haystack, std::string_view needle) {
     size_t k = 0;
     while (k < needle.size() && lowerAscii(haystack[i + k]) == needle[k]) ++k;
     if (k == needle.size()) return true;
+  }
+  return false;
+}
+
+// False when the tag is all ASCII and holds none of the property names that can hide an element
+// (ignoring case); one pass over the bytes.
+bool mayHoldHidingProperty(std::string_view tag) {
+  static constexpr std::string_view kNames[] = {"display", "visibility", "mso-hide", "max-height", "opacity"};
+  for (size_t i = 0; i < tag.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(tag[i]);
+    if (byte >= 0x80) return true;
+    // The first letters of the names, either case.
+    static constexpr auto kFirst = [] {
+      std::array<bool, 128> table{};
+      for (char ch : std::string_view("dvmoDVMO")) table[static_cast<unsigned char>(ch)] = true;
+      return table;
+    }();
+    if (!kFirst[byte]) continue;
+    const char first = lowerAscii(static_cast<char>(byte));
+    for (std::string_view name : kNames) {
+      if (name[0] != first || tag.size() - i < name.size()) continue;
+      size_t k = 1;
+      while (k < name.size() && lowerAscii(tag[i + k]) == name[k]) ++k;
+      if (k == name.size()) return true;
+    }
   }
   return false;
 }
@@ -105,7 +142,23 @@ bool isBlankText(std::string_view raw) {
   return true;
 }
 
-std::string textOf(const HTok& t) { return TextUtil::collapse(Entities::decode(t.raw)); }
+std::string textOf(const HTok& t) {
+  if (t.raw.find('&') == std::string::npos) return TextUtil::collapse(t.raw);
+  return TextUtil::collapse(Entities::decode(t.raw));
+}
+
+// What a blank text token adds to a segment's text: the common run of ASCII white space
+// collapses to one space; anything else (a wide space, an invisible character) is collapsed in
+// full.
+std::string blankPiece(std::string_view raw) {
+  for (char ch : raw) {
+    if (ch != ' ' && ch != '\t' && ch != '\n' && ch != '\r' && ch != '\f') {
+      return raw.find('&') == std::string_view::npos ? TextUtil::collapse(raw)
+                                                      : TextUtil::collapse(Entities::decode(raw));
+    }
+  }
+  return " ";
+}
 
 // The segmentation pass: the run of tokens being gathered, the stack of open elements and the
 // number of open elements that hide their content.
@@ -149,29 +202,38 @@ class Segmenter {
       else run_.push_back(i);
       return;
     }
-    const uint8_t flags = nameFlags(t.name);
-    const bool skip = (flags & kSkipped) || HTMLDoc::hidesElement(t.raw);
-    if (skip || !(flags & kInline)) flush();
+    const NameInfo info = nameInfo(t.name);
+    const bool skip = (info.flags & kSkipped) || HTMLDoc::hidesElement(t.raw);
+    if (skip || !(info.flags & kInline)) flush();
     else if (skipDepth_ == 0) run_.push_back(i);
-    if (!(flags & kVoid)) {
-      stack_.push_back({t.name, skip});
-      ++openCount_[t.name];
+    if (!(info.flags & kVoid)) {
+      stack_.push_back({t.name, info.id, skip});
+      ++openCount(t.name, info.id);
       if (skip) ++skipDepth_;
     }
   }
 
+  uint32_t& openCount(std::string_view name, uint32_t id) {
+    return id == NameInfo::kUnknown ? otherOpenCount_[name] : knownOpenCount_[id];
+  }
+
   void endTag(size_t i, const HTok& t) {
     // Every end tag of a non-inline element ends the run, "</br>" and unknown names included.
-    if (!(nameFlags(t.name) & kInline)) flush();
+    const NameInfo info = nameInfo(t.name);
+    if (!(info.flags & kInline)) flush();
     else if (skipDepth_ == 0) run_.push_back(i);
     // Close the topmost open element of this name and everything above it. A name that is not
     // open leaves the stack alone, without looking at it.
-    auto count = openCount_.find(t.name);
-    if (count == openCount_.end() || count->second == 0) return;
+    if (info.id == NameInfo::kUnknown) {
+      auto count = otherOpenCount_.find(t.name);
+      if (count == otherOpenCount_.end() || count->second == 0) return;
+    } else if (knownOpenCount_[info.id] == 0) {
+      return;
+    }
     while (true) {
       const Entry top = stack_.back();
       stack_.pop_back();
-      --openCount_[top.name];
+      --openCount(top.name, top.id);
       if (top.skip) --skipDepth_;
       if (top.name == t.name) break;
     }
@@ -195,11 +257,12 @@ class Segmenter {
     for (size_t k : run_) {
       const HTok& t = toks_[k];
       if (t.kind == HTok::Kind::text) {
-        std::string piece = textOf(t);
-        text += piece;
-        if (!TextUtil::trimBlanks(piece).empty()) {
+        if (significant_[k]) {
+          text += textOf(t);
           textToks.push_back(k);
           lastTok = k;
+        } else {
+          text += blankPiece(t.raw);
         }
       } else if (t.kind == HTok::Kind::open) {
         if (t.name == "br") {
@@ -231,6 +294,7 @@ class Segmenter {
 
   struct Entry {
     std::string_view name;  // points into the token's name, which outlives the pass
+    uint32_t id;            // NameInfo::id
     bool skip;
   };
 
@@ -240,7 +304,9 @@ class Segmenter {
   std::vector<uint8_t> significant_;  // open and close tags, and text that shows something
   std::vector<size_t> run_;
   std::vector<Entry> stack_;
-  std::unordered_map<std::string_view, uint32_t> openCount_;
+  // Open entries per name: an end tag whose name has none never looks at the stack.
+  std::array<uint32_t, kNameTable.size()> knownOpenCount_{};
+  std::unordered_map<std::string_view, uint32_t> otherOpenCount_;
   uint32_t skipDepth_ = 0;
 };
 
@@ -255,7 +321,10 @@ bool HTMLDoc::hidesElement(std::string_view rawTag) {
   static const Regex kHidden(
       R"(display\s*:\s*none|visibility\s*:\s*hidden|mso-hide\s*:\s*all|max-height\s*:\s*0(px)?\s*(;|"|'|$)|opacity\s*:\s*0\s*(;|"|'|$))",
       Regex::kCaseless);
-  return containsIgnoringCase(rawTag, "style") && kHidden.contains(rawTag);
+  // Each alternative starts with a property name; in an all-ASCII tag, caseless matching is
+  // ASCII-caseless, so a tag that holds none of the names cannot match and skips the pattern.
+  if (!mayHoldHidingProperty(rawTag) || !containsIgnoringCase(rawTag, "style")) return false;
+  return kHidden.contains(rawTag);
 }
 
 void HTMLDoc::findDarkSupport() {

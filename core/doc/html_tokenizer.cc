@@ -3,6 +3,7 @@
 // constant number of times, whatever the input.
 #include "core/doc/html_tokenizer.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qy::HTMLTokenizer {
@@ -49,24 +50,36 @@ class Tokenizer {
   }
 
  private:
+  // The first `byte` at or after `from`, or kNone. Short distances are common in dense markup,
+  // so a few bytes are looked at directly before handing over to memchr.
   size_t find(unsigned char byte, size_t from) const {
-    if (from >= n_) return kNone;
-    const void* hit = std::memchr(data_ + from, byte, n_ - from);
+    const size_t direct = std::min(n_, from + 16);
+    for (size_t p = from; p < direct; ++p) {
+      if (data_[p] == byte) return p;
+    }
+    if (direct >= n_) return kNone;
+    const void* hit = std::memchr(data_ + direct, byte, n_ - direct);
     return hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - data_) : kNone;
   }
 
-  // Room for a text and a markup token per "<" that can start markup.
+  // A guess at the token count from the density of "<" in the first 64 KiB: a text and a markup
+  // token per "<", never more than one token per two bytes. The vector grows past a low guess.
   size_t estimateTokens() const {
-    size_t markup = 0;
-    for (size_t p = find('<', 0); p != kNone && p + 1 < n_; p = find('<', p + 1)) {
-      const unsigned char c = data_[p + 1];
-      if (isAsciiLetter(c) || c == '/' || c == '!' || c == '?') ++markup;
-    }
-    return 2 * markup + 1;
+    const size_t sample = std::min<size_t>(n_, 64 * 1024);
+    const size_t angles = static_cast<size_t>(std::count(in_.begin(), in_.begin() + sample, '<'));
+    const size_t scaled = sample == 0 ? 0 : angles * (n_ / sample);
+    return std::min(2 * scaled + 16, n_ / 2 + 2);
+  }
+
+  HTok& emit(HTok::Kind kind, size_t begin, size_t end) {
+    HTok& t = toks_.emplace_back();
+    t.kind = kind;
+    t.raw.assign(in_.data() + begin, end - begin);
+    return t;
   }
 
   void flushText(size_t end) {
-    if (end > start_) toks_.push_back({HTok::Kind::text, {}, std::string(in_.substr(start_, end - start_))});
+    if (end > start_) emit(HTok::Kind::text, start_, end);
   }
 
   // Just after the first ">" at or after i + 2, or the end of the input.
@@ -78,25 +91,26 @@ class Tokenizer {
   // Just after the first "-->" that begins at i + 4 or later; "<!-->" is not closed.
   size_t commentEnd() const {
     if (i_ + 4 >= n_) return n_;
-    size_t close = in_.find("-->", i_ + 4);
-    return close == std::string_view::npos ? n_ : close + 3;
+    const void* close = memmem(data_ + i_ + 4, n_ - i_ - 4, "-->", 3);
+    return close ? static_cast<size_t>(static_cast<const unsigned char*>(close) - data_) + 3 : n_;
   }
 
   void emitOther(size_t end) {
     flushText(i_);
-    toks_.push_back({HTok::Kind::other, {}, std::string(in_.substr(i_, end - i_))});
+    emit(HTok::Kind::other, i_, end);
     start_ = i_ = end;
   }
 
   void tag(HTok::Kind kind, size_t nameStart) {
     const size_t end = tagEnd();
-    std::string name;
-    for (size_t p = nameStart; p < end && isNameByte(data_[p]); ++p) name += static_cast<char>(lowerAscii(data_[p]));
+    size_t nameEnd = nameStart;
+    while (nameEnd < end && isNameByte(data_[nameEnd])) ++nameEnd;
     flushText(i_);
-    const bool rawText = kind == HTok::Kind::open && isRawTextElement(name);
-    toks_.push_back({kind, std::move(name), std::string(in_.substr(i_, end - i_))});
+    HTok& t = emit(kind, i_, end);
+    t.name.resize(nameEnd - nameStart);
+    for (size_t p = nameStart; p < nameEnd; ++p) t.name[p - nameStart] = static_cast<char>(lowerAscii(data_[p]));
     start_ = i_ = end;
-    if (rawText) rawTextContent(toks_.back().name);
+    if (kind == HTok::Kind::open && isRawTextElement(t.name)) rawTextContent(t.name);
   }
 
   // Just after the ">" that ends the tag at i: the first ">" outside quotes; when every later
@@ -144,7 +158,7 @@ class Tokenizer {
 
   // After the start tag of a raw-text element: everything up to "</name" (letter case ignored,
   // nothing after the name compared) is one `other` token; unclosed, it runs to the end.
-  void rawTextContent(const std::string& name) {
+  void rawTextContent(const std::string name) {  // a copy: emitting may move the tokens
     const size_t closerLength = name.size() + 2;
     size_t contentEnd = n_;
     for (size_t p = find('<', i_); p != kNone && p + closerLength <= n_; p = find('<', p + 1)) {
@@ -157,7 +171,7 @@ class Tokenizer {
       }
     }
     if (contentEnd > i_) {
-      toks_.push_back({HTok::Kind::other, {}, std::string(in_.substr(i_, contentEnd - i_))});
+      emit(HTok::Kind::other, i_, contentEnd);
       start_ = i_ = contentEnd;
     }
   }
@@ -174,6 +188,7 @@ class Tokenizer {
 }  // namespace
 
 bool isRawTextElement(std::string_view lowerName) {
+  if (lowerName.size() < 3 || lowerName.size() > 8) return false;
   for (std::string_view element : rawTextElements) {
     if (element == lowerName) return true;
   }

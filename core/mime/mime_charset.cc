@@ -7,10 +7,9 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
-#include <cstring>
 #include <array>
+#include <cstring>
 #include <memory>
-#include <vector>
 
 #include "core/base/regex.h"
 #include "core/base/unicode.h"

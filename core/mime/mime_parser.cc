@@ -144,6 +144,9 @@ std::unique_ptr<MIMEPart> parse(ByteView bytes) {
 }
 
 std::unique_ptr<MIMEPart> parsePart(ByteView bytes, ByteRange range, int depth) {
+  // A range outside the buffer is clamped rather than trusted.
+  range.end = std::min(range.end, bytes.size());
+  range.begin = std::min(range.begin, range.end);
   HeaderBlock block = readHeader(bytes, range);
   auto part = std::make_unique<MIMEPart>(block.header, block.body, std::move(block.fields));
   if (depth >= kMaxDepth || !part->type().starts_with("multipart/")) return part;
@@ -154,52 +157,75 @@ std::unique_ptr<MIMEPart> parsePart(ByteView bytes, ByteRange range, int depth) 
   return part;
 }
 
+namespace {
+
+// Adds the parameter of one piece ("key=value") unless its key is already present.
+void addParameter(std::string_view piece, std::map<std::string, std::string>& params) {
+  size_t split = std::string_view::npos;
+  MIMEText::forEachCharacter(piece, [&](std::string_view ch) {
+    if (ch != "=") return true;
+    split = static_cast<size_t>(ch.data() - piece.data());
+    return false;
+  });
+  if (split == std::string_view::npos) return;
+
+  std::string key = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(piece.substr(0, split)));
+  // An extended parameter (name*=charset''text) lands under its plain name; a numbered
+  // continuation (name*0) keeps its whole name.
+  if (!key.empty() && key.back() == '*') {
+    std::string_view last;
+    MIMEText::forEachCharacter(key, [&](std::string_view ch) {
+      last = ch;
+      return true;
+    });
+    if (last == "*") key.pop_back();
+  }
+
+  std::string_view value = MIMEText::trimSpacesAndTabs(piece.substr(split + 1));
+  if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+    std::string_view first, last;
+    size_t count = 0;
+    MIMEText::forEachCharacter(value, [&](std::string_view ch) {
+      if (count++ == 0) first = ch;
+      last = ch;
+      return true;
+    });
+    // Only the enclosing quotes go; backslashes and RFC 2231 syntax stay as written.
+    if (count >= 2 && first == "\"" && last == "\"") value = value.substr(1, value.size() - 2);
+  }
+  params.try_emplace(std::move(key), value);
+}
+
+}  // namespace
+
 std::pair<std::string, std::map<std::string, std::string>> parseParams(std::string_view value) {
-  // Pieces are cut at ';' outside double quotes; quotes stay in the piece.
-  std::vector<std::string> pieces;
-  std::string current;
+  // Pieces are cut at ';' outside double quotes; quotes stay in the piece. Characters are
+  // user-perceived ones: a quote carrying a combining mark is not a quote. Each piece is the
+  // text between two cuts, handled as soon as it ends.
+  std::pair<std::string, std::map<std::string, std::string>> result;
+  bool head = true;
+  auto finish = [&](std::string_view piece) {
+    if (head) {
+      result.first = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(piece));
+      head = false;
+    } else {
+      addParameter(piece, result.second);
+    }
+  };
+  size_t pieceStart = 0;
   bool quoted = false;
-  for (std::string_view ch : MIMEText::characters(value)) {
+  MIMEText::forEachCharacter(value, [&](std::string_view ch) {
     if (ch == "\"") {
       quoted = !quoted;
-      current += ch;
     } else if (ch == ";" && !quoted) {
-      pieces.push_back(std::move(current));
-      current.clear();
+      const auto cut = static_cast<size_t>(ch.data() - value.data());
+      finish(value.substr(pieceStart, cut - pieceStart));
+      pieceStart = cut + 1;
       quoted = false;
-    } else {
-      current += ch;
     }
-  }
-  pieces.push_back(std::move(current));
-
-  std::pair<std::string, std::map<std::string, std::string>> result;
-  result.first = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(pieces.front()));
-  for (size_t index = 1; index < pieces.size(); ++index) {
-    const std::string& piece = pieces[index];
-    const std::vector<std::string_view> chars = MIMEText::characters(piece);
-    auto equals = std::find(chars.begin(), chars.end(), std::string_view("="));
-    if (equals == chars.end()) continue;
-    const auto split = static_cast<size_t>(equals->data() - piece.data());
-
-    std::string key = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(
-        std::string_view(piece).substr(0, split)));
-    // An extended parameter (name*=charset''text) lands under its plain name; a numbered
-    // continuation (name*0) keeps its whole name.
-    if (!key.empty() && key.back() == '*') {
-      const std::vector<std::string_view> keyChars = MIMEText::characters(key);
-      if (keyChars.back() == "*") key.pop_back();
-    }
-
-    std::string_view raw = MIMEText::trimSpacesAndTabs(std::string_view(piece).substr(split + 1));
-    if (!raw.empty() && raw.front() == '"' && raw.back() == '"') {
-      const std::vector<std::string_view> valueChars = MIMEText::characters(raw);
-      if (valueChars.size() >= 2 && valueChars.front() == "\"" && valueChars.back() == "\"") {
-        raw = raw.substr(1, raw.size() - 2);
-      }
-    }
-    result.second.try_emplace(std::move(key), raw);
-  }
+    return true;
+  });
+  finish(value.substr(pieceStart));
   return result;
 }
 

@@ -24,7 +24,7 @@ inline constexpr int kMaxDepth = 12;
 std::unique_ptr<MIMEPart> parse(ByteView bytes);
 
 // Parses the part that occupies `range` of `bytes` at nesting depth `depth`, children included.
-// Requires range.begin <= range.end <= bytes.size().
+// A range reaching past the buffer is clamped to it.
 std::unique_ptr<MIMEPart> parsePart(ByteView bytes, ByteRange range, int depth);
 
 // Splits a header value such as `text/html; charset="utf-8"` into its head (trimmed,

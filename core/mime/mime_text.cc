@@ -76,36 +76,35 @@ std::string lowercased(std::string_view text) {
   return out;
 }
 
-std::vector<std::string_view> characters(std::string_view text) {
-  std::vector<std::string_view> out;
+void forEachCharacter(std::string_view text, const std::function<bool(std::string_view)>& visit) {
   if (isAscii(text)) {
     // In ASCII only CR LF joins two code points into one character.
-    out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-      size_t length = (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-      out.push_back(text.substr(i, length));
+      const size_t length = (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+      if (!visit(text.substr(i, length))) return;
       i += length - 1;
     }
-    return out;
+    return;
   }
   icu::BreakIterator* it = characterIterator();
   UErrorCode status = U_ZERO_ERROR;
   UText* ut = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
   if (U_FAILURE(status) || it == nullptr) {
+    // Without ICU's iterator, fall back to code points.
     utext_close(ut);
     size_t offset = 0;
     while (offset < text.size()) {
-      size_t start = offset;
+      const size_t start = offset;
       Unicode::next(text, offset);
-      out.push_back(text.substr(start, offset - start));
+      if (!visit(text.substr(start, offset - start))) return;
     }
-    return out;
+    return;
   }
   it->setText(ut, status);
   size_t previous = 0;
   for (int32_t b = it->next(); b != icu::BreakIterator::DONE; b = it->next()) {
-    auto boundary = static_cast<size_t>(b);
-    out.push_back(text.substr(previous, boundary - previous));
+    const auto boundary = static_cast<size_t>(b);
+    if (!visit(text.substr(previous, boundary - previous))) break;
     previous = boundary;
   }
   // Detach the iterator from the text before closing it.
@@ -114,7 +113,6 @@ std::vector<std::string_view> characters(std::string_view text) {
   it->setText(empty, ignored);
   utext_close(ut);
   utext_close(empty);
-  return out;
 }
 
 }  // namespace qy::MIMEText

@@ -4,9 +4,9 @@
 // repaired before it gets here). Pure functions; callable from any thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace qy::MIMEText {
 
@@ -16,7 +16,8 @@ bool isSpaceOrTab(char32_t codePoint);
 std::string_view trimSpacesAndTabs(std::string_view text);
 // Full Unicode lower-casing in the root locale (one code point may become several).
 std::string lowercased(std::string_view text);
-// The user-perceived characters (extended grapheme clusters) of the text, in order.
-std::vector<std::string_view> characters(std::string_view text);
+// Calls `visit` with each user-perceived character (extended grapheme cluster) of the text, in
+// order, until it returns false.
+void forEachCharacter(std::string_view text, const std::function<bool(std::string_view)>& visit);
 
 }  // namespace qy::MIMEText

@@ -1,0 +1,73 @@
+// ApertiumProvider: rule-based translation with the Apertium pairs installed from Debian.
+// A pair is installed when its mode file is in the modes directory, supported when a Debian
+// package that would provide it is known but not installed, and unsupported otherwise — and every
+// pair is unsupported while the `apertium` tools are missing.
+//
+// Each pair runs as one long-lived stage pipeline in null-flush mode (the stages that
+// `apertium-wblank-mode -z` prints for the mode, unknown-word marks off), started on the first
+// batch and started again after it died or went out of step. A batch is written as one record per
+// segment while the output is read, so a full pipe never stalls the writer; every output record
+// carries the id of its segment, so a translation can only ever be given to its own text.
+// Preparing a pack runs `pkexec apt-get install -y PACKAGE`, or the command in QY_PACK_INSTALL
+// (words separated by spaces, the package name appended).
+//
+// Threads: any thread. Batches on one pair run one at a time; different pairs run in parallel.
+// Destroying the provider kills and reaps every pipeline; sessions that outlive it fail.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/translate/translation_service.h"
+#include "platform/apertium_format.h"
+#include "platform/command_provider.h"
+
+namespace qy::platform {
+
+struct ApertiumOptions {
+  std::filesystem::path modesDirectory = "/usr/share/apertium/modes";
+  std::string searchPath;                   // where the tools are found; empty: $PATH
+  std::vector<std::string> installCommand;  // empty: $QY_PACK_INSTALL, else pkexec apt-get install -y
+  std::chrono::milliseconds answerLimit = kAnswerLimit;
+};
+
+class ApertiumProvider final : public TranslationService {
+ public:
+  explicit ApertiumProvider(ApertiumOptions options = {});
+  ~ApertiumProvider() override;
+  ApertiumProvider(const ApertiumProvider&) = delete;
+  ApertiumProvider& operator=(const ApertiumProvider&) = delete;
+
+  PairStatus status(std::string_view source, std::string_view target) override;
+  std::unique_ptr<TranslationSession> session(std::string_view source,
+                                              std::string_view target) override;
+  PackResult preparePack(std::string_view source, std::string_view target) override;
+
+  // The Debian package that provides translation from `source` into `target`, if one is known.
+  static std::optional<std::string_view> packageFor(std::string_view source,
+                                                    std::string_view target);
+  // The installed mode that serves a pair: the target's regional variant when there is one
+  // ("en-US" → "spa-eng_US"), else the plain mode.
+  std::optional<ApertiumFormat::ModeName> findMode(std::string_view source,
+                                                   std::string_view target) const;
+
+  class Pipeline;
+
+ private:
+  bool toolsPresent() const;
+  std::shared_ptr<Pipeline> pipeline(const ApertiumFormat::ModeName& mode);
+
+  const ApertiumOptions options_;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<Pipeline>> pipelines_;  // by mode name; guarded by mutex_
+  bool stopped_ = false;                                        // guarded by mutex_
+};
+
+}  // namespace qy::platform

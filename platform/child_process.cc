@@ -1,0 +1,368 @@
+// Starting, talking to, killing and reaping child processes (posix_spawn, poll, waitpid).
+#include "platform/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+extern char** environ;
+
+namespace qy::platform {
+namespace {
+
+constexpr size_t kChunk = 64 * 1024;
+
+// A write to a pipe whose reader died must fail with EPIPE, not kill the extension. Installed
+// once, and only over the default disposition (a host's own handler is left alone).
+void ignoreSigpipe() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction current {};
+    if (sigaction(SIGPIPE, nullptr, &current) != 0) return;
+    if ((current.sa_flags & SA_SIGINFO) == 0 && current.sa_handler == SIG_DFL) {
+      struct sigaction ignore {};
+      ignore.sa_handler = SIG_IGN;
+      sigemptyset(&ignore.sa_mask);
+      sigaction(SIGPIPE, &ignore, nullptr);
+    }
+  });
+}
+
+// Moves a descriptor to 3 or above, so that dup2 onto 0, 1 or 2 in a child is never a no-op
+// that would leave it close-on-exec (our own 0-2 may be closed).
+int aboveStandard(int fd) {
+  if (fd < 0 || fd >= 3) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  close(fd);
+  return moved;
+}
+
+bool makePipe(int fds[2]) {
+  if (pipe2(fds, O_CLOEXEC) != 0) return false;
+  fds[0] = aboveStandard(fds[0]);
+  fds[1] = aboveStandard(fds[1]);
+  if (fds[0] >= 0 && fds[1] >= 0) return true;
+  if (fds[0] >= 0) close(fds[0]);
+  if (fds[1] >= 0) close(fds[1]);
+  return false;
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+void setNonBlocking(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+int pollTimeout(Clock::time_point deadline) {
+  const auto left = deadline - Clock::now();
+  if (left <= Clock::duration::zero()) return 0;
+  const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+  return static_cast<int>(std::min<long long>(ms, INT_MAX));
+}
+
+bool isExecutableFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> findProgram(std::string_view name, std::string_view searchPath) {
+  if (name.empty()) return std::nullopt;
+  if (name.find('/') != std::string_view::npos) {
+    std::string path(name);
+    return isExecutableFile(path) ? std::optional(path) : std::nullopt;
+  }
+  std::string_view dirs = searchPath;
+  if (dirs.empty()) {
+    const char* env = std::getenv("PATH");
+    dirs = env ? env : "/usr/local/bin:/usr/bin:/bin";
+  }
+  size_t start = 0;
+  while (start <= dirs.size()) {
+    size_t end = dirs.find(':', start);
+    if (end == std::string_view::npos) end = dirs.size();
+    const std::string_view dir = dirs.substr(start, end - start);
+    if (!dir.empty()) {
+      std::string path(dir);
+      path += '/';
+      path += name;
+      if (isExecutableFile(path)) return path;
+    }
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+std::unique_ptr<ProcessChain> ProcessChain::start(
+    const std::vector<std::vector<std::string>>& stages, std::string& error) {
+  ignoreSigpipe();
+  std::unique_ptr<ProcessChain> chain(new ProcessChain);
+  if (stages.empty()) {
+    error = "没有要启动的程序";
+    return nullptr;
+  }
+  int devNull = aboveStandard(open("/dev/null", O_WRONLY | O_CLOEXEC));
+  int first[2];
+  if (devNull < 0 || !makePipe(first)) {
+    error = std::string("无法创建管道：") + std::strerror(errno);
+    closeFd(devNull);
+    return nullptr;
+  }
+  chain->input_ = first[1];
+  int nextInput = first[0];
+
+  for (size_t i = 0; i < stages.size(); ++i) {
+    const auto& argvStrings = stages[i];
+    int out[2];
+    if (argvStrings.empty() || !makePipe(out)) {
+      error = argvStrings.empty() ? "程序名为空" : std::string("无法创建管道：") + std::strerror(errno);
+      closeFd(nextInput);
+      closeFd(devNull);
+      return nullptr;  // the destructor kills the stages already started
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, nextInput, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, devNull, 2);
+
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigfillset(&defaults);
+    sigset_t emptyMask;
+    sigemptyset(&emptyMask);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &emptyMask);
+    posix_spawnattr_setpgroup(&attributes, chain->group_);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
+                                              POSIX_SPAWN_SETSIGMASK);
+
+    std::vector<char*> argv;
+    for (const auto& arg : argvStrings) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    closeFd(nextInput);
+    close(out[1]);
+    nextInput = out[0];
+    if (rc != 0) {
+      error = "无法启动 " + argvStrings[0] + "：" + std::strerror(rc);
+      closeFd(nextInput);
+      closeFd(devNull);
+      return nullptr;
+    }
+    if (chain->group_ == 0) chain->group_ = pid;
+    chain->pids_.push_back(pid);
+    chain->statuses_.push_back(0);
+    chain->reaped_.push_back(false);
+  }
+  closeFd(devNull);
+  chain->output_ = nextInput;
+  setNonBlocking(chain->input_);
+  setNonBlocking(chain->output_);
+  return chain;
+}
+
+ProcessChain::~ProcessChain() { kill(); }
+
+ProcessChain::Status ProcessChain::exchange(std::string_view input, char terminator, size_t count,
+                                            Clock::time_point deadline,
+                                            std::vector<std::string>& records, size_t maxBytes) {
+  size_t got = 0;
+  size_t scanned = 0;  // pending_ before this offset holds no terminator
+  auto take = [&] {
+    while (got < count) {
+      const size_t pos = pending_.find(terminator, scanned);
+      if (pos == std::string::npos) {
+        scanned = pending_.size();
+        return;
+      }
+      records.emplace_back(pending_, 0, pos);
+      pending_.erase(0, pos + 1);
+      scanned = 0;
+      ++got;
+    }
+  };
+  take();
+  size_t written = 0;
+  size_t& received = received_;
+  received = 0;
+  bool canWrite = input_ >= 0;
+  char buffer[kChunk];
+  while (got < count) {
+    if (output_ < 0) return Status::closed;
+    if (Clock::now() >= deadline) return Status::timedOut;
+    pollfd fds[2];
+    nfds_t n = 0;
+    const bool writing = canWrite && written < input.size();
+    if (writing) fds[n++] = {input_, POLLOUT, 0};
+    const nfds_t readIndex = n;
+    fds[n++] = {output_, POLLIN, 0};
+    const int rc = poll(fds, n, pollTimeout(deadline));
+    if (rc < 0) {
+      if (errno == EINTR) continue;
+      return Status::closed;
+    }
+    if (writing && fds[0].revents != 0) {
+      const size_t size = std::min(kChunk, input.size() - written);
+      const ssize_t w = write(input_, input.data() + written, size);
+      if (w > 0) {
+        written += static_cast<size_t>(w);
+      } else if (w < 0 && errno != EAGAIN && errno != EINTR) {
+        canWrite = false;  // the first stage is gone; its output tells the rest
+      }
+    }
+    if (fds[readIndex].revents != 0) {
+      const ssize_t r = read(output_, buffer, sizeof buffer);
+      if (r == 0) return Status::closed;
+      if (r < 0) {
+        if (errno == EAGAIN || errno == EINTR) continue;
+        return Status::closed;
+      }
+      received += static_cast<size_t>(r);
+      if (received > maxBytes) return Status::tooLong;
+      pending_.append(buffer, static_cast<size_t>(r));
+      take();
+    }
+  }
+  return Status::ok;
+}
+
+ProcessChain::Status ProcessChain::communicate(std::string_view input, Clock::time_point deadline,
+                                               std::string& output, size_t maxBytes) {
+  output += pending_;
+  pending_.clear();
+  size_t written = 0;
+  char buffer[kChunk];
+  while (output_ >= 0) {
+    if (input_ >= 0 && written >= input.size()) closeFd(input_);
+    if (Clock::now() >= deadline) return Status::timedOut;
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (input_ >= 0) fds[n++] = {input_, POLLOUT, 0};
+    const nfds_t readIndex = n;
+    fds[n++] = {output_, POLLIN, 0};
+    const int rc = poll(fds, n, pollTimeout(deadline));
+    if (rc < 0 && errno != EINTR) return Status::closed;
+    if (rc <= 0) continue;
+    if (input_ >= 0 && fds[0].revents != 0) {
+      const ssize_t w = write(input_, input.data() + written, std::min(kChunk, input.size() - written));
+      if (w > 0)
+        written += static_cast<size_t>(w);
+      else if (w < 0 && errno != EAGAIN && errno != EINTR)
+        closeFd(input_);  // the reader is gone; what it said so far still counts
+    }
+    if (fds[readIndex].revents == 0) continue;
+    const ssize_t r = read(output_, buffer, sizeof buffer);
+    if (r == 0) break;
+    if (r < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      break;
+    }
+    if (output.size() + static_cast<size_t>(r) > maxBytes) return Status::tooLong;
+    output.append(buffer, static_cast<size_t>(r));
+  }
+  return Status::ok;
+}
+
+bool ProcessChain::hasStrayOutput() {
+  if (!pending_.empty()) return true;
+  if (output_ < 0) return true;
+  pollfd fd{output_, POLLIN, 0};
+  if (poll(&fd, 1, 0) <= 0) return false;
+  char buffer[kChunk];
+  const ssize_t r = read(output_, buffer, sizeof buffer);
+  if (r > 0) {
+    pending_.append(buffer, static_cast<size_t>(r));
+    return true;
+  }
+  if (r == 0) return true;  // it closed its output
+  return errno != EAGAIN && errno != EINTR;
+}
+
+bool ProcessChain::reapSome(bool block) {
+  bool any = false;
+  for (size_t i = 0; i < pids_.size(); ++i) {
+    if (reaped_[i]) {
+      any = true;
+      continue;
+    }
+    int status = 0;
+    pid_t rc;
+    do {
+      rc = waitpid(pids_[i], &status, block ? 0 : WNOHANG);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == pids_[i] || (rc < 0 && errno == ECHILD)) {
+      reaped_[i] = true;
+      statuses_[i] = rc == pids_[i] ? status : 0;
+      any = true;
+    }
+  }
+  return any;
+}
+
+bool ProcessChain::exited() { return reapSome(false); }
+
+std::optional<int> ProcessChain::wait(Clock::time_point deadline) {
+  closeFd(input_);
+  pending_.clear();
+  char buffer[kChunk];
+  // No SIGCHLD handler of ours to wake us: look at the children every few milliseconds, and
+  // keep their output flowing meanwhile (a child blocked on a full pipe would never end).
+  while (true) {
+    reapSome(false);
+    if (std::all_of(reaped_.begin(), reaped_.end(), [](bool r) { return r; })) break;
+    if (Clock::now() >= deadline) {
+      kill();
+      return std::nullopt;
+    }
+    const int timeout = std::min(pollTimeout(deadline), 5);
+    if (output_ >= 0) {
+      pollfd fd{output_, POLLIN, 0};
+      if (poll(&fd, 1, timeout) > 0) {
+        const ssize_t r = read(output_, buffer, sizeof buffer);
+        if (r == 0 || (r < 0 && errno != EAGAIN && errno != EINTR)) closeFd(output_);
+      }
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeout));
+    }
+  }
+  if (statuses_.empty()) return std::nullopt;
+  const int status = statuses_.back();
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void ProcessChain::kill() {
+  closeFd(input_);
+  closeFd(output_);
+  const bool anyAlive = std::any_of(reaped_.begin(), reaped_.end(), [](bool r) { return !r; });
+  if (!anyAlive) return;
+  // While a member is unreaped the group id cannot be reused, so the group kill is safe; it also
+  // reaches what a stage started itself.
+  if (group_ > 0) ::kill(-group_, SIGKILL);
+  for (size_t i = 0; i < pids_.size(); ++i)
+    if (!reaped_[i]) ::kill(pids_[i], SIGKILL);
+  reapSome(true);
+}
+
+}  // namespace qy::platform

@@ -1,0 +1,83 @@
+// ProcessChain: one program, or a chain of programs joined by pipes, started together in a
+// process group of their own. We write to the first program's standard input and read the last
+// one's standard output; standard error goes to /dev/null. Every descriptor we open is
+// close-on-exec, so no child inherits another child's pipes. Our process ignores SIGPIPE (a
+// write to a dead child fails with EPIPE instead of killing us); children start with the default
+// disposition and an empty signal mask.
+//
+// Ownership: the chain owns its children. Destroying it (or kill()) kills the whole group and
+// reaps every stage, so no child outlives it and none is left a zombie.
+// Threads: one caller at a time (callers serialise; the providers hold a lock per chain).
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qy::platform {
+
+using Clock = std::chrono::steady_clock;
+
+// The absolute path of a program: `name` itself when it holds a '/', else the first executable
+// file of that name in the colon-separated `searchPath` (the process's PATH when empty).
+std::optional<std::string> findProgram(std::string_view name, std::string_view searchPath = {});
+
+class ProcessChain {
+ public:
+  enum class Status {
+    ok,        // everything asked for arrived
+    timedOut,  // the deadline passed first
+    closed,    // the chain closed its output (or refused input) first: a stage died or quit
+    tooLong,   // more output than allowed
+  };
+
+  // Starts the stages (each an argv with an absolute program path). Nothing, with a readable
+  // description in `error`, when a stage cannot be started (the others are then killed).
+  static std::unique_ptr<ProcessChain> start(const std::vector<std::vector<std::string>>& stages,
+                                             std::string& error);
+  ~ProcessChain();
+  ProcessChain(const ProcessChain&) = delete;
+  ProcessChain& operator=(const ProcessChain&) = delete;
+
+  // Writes `input` while reading output, so a full pipe in either direction never blocks the
+  // other, until `count` records ending in `terminator` have arrived; they are appended to
+  // `records` without their terminator. Output past the last complete record is kept for the
+  // next call.
+  Status exchange(std::string_view input, char terminator, size_t count, Clock::time_point deadline,
+                  std::vector<std::string>& records, size_t maxBytes);
+  // Writes all of `input` and closes it, while reading the output until the chain closes it.
+  Status communicate(std::string_view input, Clock::time_point deadline, std::string& output,
+                     size_t maxBytes);
+  // Waits for every stage to end and gives the last stage's exit code (-1 when it was killed by
+  // a signal); kills the chain and gives nothing when the deadline passes first.
+  std::optional<int> wait(Clock::time_point deadline);
+
+  // Whether some stage has ended (it is reaped then).
+  bool exited();
+  // Whether the chain has said something nobody asked for: output past the last complete record,
+  // or output already waiting in the pipe (read without blocking), or the end of its output.
+  bool hasStrayOutput();
+  // Whether the last exchange() read any output at all.
+  bool receivedOutput() const { return received_ > 0; }
+  void kill();
+
+ private:
+  ProcessChain() = default;
+  bool reapSome(bool block);
+
+  std::vector<pid_t> pids_;
+  std::vector<int> statuses_;
+  std::vector<bool> reaped_;
+  pid_t group_ = 0;
+  int input_ = -1;
+  int output_ = -1;
+  std::string pending_;
+  size_t received_ = 0;
+};
+
+}  // namespace qy::platform

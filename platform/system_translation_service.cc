@@ -1,0 +1,100 @@
+// Consulting the providers in order, and keeping them in step with translators.json.
+#include "platform/system_translation_service.h"
+
+#include <sys/stat.h>
+
+#include "core/config/paths.h"
+
+namespace qy::platform {
+namespace {
+
+class FailingSession final : public TranslationSession {
+ public:
+  BatchResult translations(const std::vector<TranslationRequest>&) override {
+    return {{}, "没有可以翻译这个语言对的程序"};
+  }
+};
+
+}  // namespace
+
+SystemTranslationService::SystemTranslationService(SystemServiceOptions options)
+    : options_(std::move(options)) {}
+
+SystemTranslationService::~SystemTranslationService() = default;
+
+std::vector<std::shared_ptr<TranslationService>> SystemTranslationService::providers() {
+  const std::filesystem::path file = options_.configFile.empty()
+                                         ? Paths::root() / "translators.json"
+                                         : options_.configFile;
+  FileStamp stamp;
+  struct stat st {};
+  if (stat(file.c_str(), &st) == 0) {
+    stamp = {true,
+             st.st_dev,
+             st.st_ino,
+             st.st_size,
+             static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+             static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+  }
+  std::lock_guard lock(mutex_);
+  if (stamp_ != stamp) {
+    stamp_ = stamp;
+    const TranslatorsConfig config = stamp.exists ? TranslatorsConfig::load(file) : TranslatorsConfig{};
+    if (!config.apertium)
+      apertium_.reset();
+    else if (!apertium_)
+      apertium_ = std::make_shared<ApertiumProvider>(options_.apertium);
+    std::vector<std::shared_ptr<CommandProvider>> commands;
+    for (const auto& spec : config.commands) {
+      std::shared_ptr<CommandProvider> provider;
+      for (auto& running : commands_)
+        if (running && running->spec() == spec) {
+          provider = std::move(running);  // unchanged: keeps its program running
+          break;
+        }
+      commands.push_back(provider ? provider
+                                  : std::make_shared<CommandProvider>(spec, options_.answerLimit));
+    }
+    commands_ = std::move(commands);
+  }
+  std::vector<std::shared_ptr<TranslationService>> all;
+  if (apertium_) all.push_back(apertium_);
+  all.insert(all.end(), commands_.begin(), commands_.end());
+  return all;
+}
+
+PairStatus SystemTranslationService::status(std::string_view source, std::string_view target) {
+  bool supported = false;
+  for (const auto& provider : providers()) {
+    const PairStatus status = provider->status(source, target);
+    if (status == PairStatus::installed) return status;
+    supported = supported || status == PairStatus::supported;
+  }
+  return supported ? PairStatus::supported : PairStatus::unsupported;
+}
+
+std::unique_ptr<TranslationSession> SystemTranslationService::session(std::string_view source,
+                                                                      std::string_view target) {
+  for (const auto& provider : providers())
+    if (provider->status(source, target) == PairStatus::installed)
+      return provider->session(source, target);
+  return std::make_unique<FailingSession>();
+}
+
+PackResult SystemTranslationService::preparePack(std::string_view source, std::string_view target) {
+  const auto all = providers();
+  for (const auto& provider : all)
+    if (provider->status(source, target) == PairStatus::installed) return {};
+  for (const auto& provider : all)
+    if (provider->status(source, target) == PairStatus::supported)
+      return provider->preparePack(source, target);
+  return {"系统翻译不支持这个语言对"};
+}
+
+std::shared_ptr<TranslationService> systemTranslationService() {
+  static const std::shared_ptr<TranslationService> service =
+      std::make_shared<SystemTranslationService>();
+  return service;
+}
+
+}  // namespace qy::platform

@@ -1,0 +1,68 @@
+// SystemTranslationService: the translation service of this machine. It consults its providers
+// in order — Apertium (unless translators.json turns it off), then the command providers listed in
+// translators.json — and is what the programs install as the process-wide service:
+//   TranslationService::setShared(platform::systemTranslationService());
+// A pair is installed when some provider has it installed (the first such one translates it),
+// supported when none has it but some provider could install it, unsupported otherwise.
+// translators.json is read again when it changes (checked at each availability question); running
+// providers whose entry is unchanged keep running.
+//
+// Threads: any thread. Destroying the service stops every provider (their processes are killed
+// and reaped); the process-wide one lives until exit.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "core/translate/translation_service.h"
+#include "platform/apertium_provider.h"
+#include "platform/command_provider.h"
+#include "platform/translators_config.h"
+
+namespace qy::platform {
+
+struct SystemServiceOptions {
+  std::filesystem::path configFile;  // empty: translators.json in the storage root
+  ApertiumOptions apertium;
+  std::chrono::milliseconds answerLimit = kAnswerLimit;  // for command providers
+};
+
+class SystemTranslationService final : public TranslationService {
+ public:
+  explicit SystemTranslationService(SystemServiceOptions options = {});
+  ~SystemTranslationService() override;
+
+  PairStatus status(std::string_view source, std::string_view target) override;
+  std::unique_ptr<TranslationSession> session(std::string_view source,
+                                              std::string_view target) override;
+  PackResult preparePack(std::string_view source, std::string_view target) override;
+
+ private:
+  struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modified = 0;  // nanoseconds
+    int64_t changed = 0;   // nanoseconds (permissions count too)
+    bool operator==(const FileStamp&) const = default;
+  };
+  std::vector<std::shared_ptr<TranslationService>> providers();
+
+  const SystemServiceOptions options_;
+  std::mutex mutex_;
+  std::optional<FileStamp> stamp_;                        // guarded by mutex_
+  std::shared_ptr<ApertiumProvider> apertium_;            // guarded by mutex_
+  std::vector<std::shared_ptr<CommandProvider>> commands_;  // guarded by mutex_
+};
+
+// The process-wide service, built on first use.
+std::shared_ptr<TranslationService> systemTranslationService();
+
+}  // namespace qy::platform

@@ -1,0 +1,251 @@
+// Command providers from translators.json, driven through a small scripted provider under
+// tests/providers: the protocol, hostile texts, every kind of fault, restart and clean-up.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/command_protocol.h"
+#include "platform/command_provider.h"
+#include "platform/system_translation_service.h"
+#include "platform/translators_config.h"
+
+namespace qy::platform {
+namespace {
+
+const std::string kScript = std::string(QY_SOURCE_DIR) + "/tests/providers/scripted_provider.py";
+
+std::vector<TranslationRequest> requests(const std::vector<std::string>& texts) {
+  std::vector<TranslationRequest> out;
+  for (size_t i = 0; i < texts.size(); ++i) out.push_back({texts[i], std::to_string(i)});
+  return out;
+}
+
+CommandSpec scripted() { return {{kScript}, {{"*", "es"}, {"en", "zh-Hans"}}}; }
+
+struct ScratchDir {
+  std::filesystem::path path;
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qy-cmd-XXXXXX").string();
+    path = mkdtemp(pattern.data());
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+TEST(CommandProtocol, RequestIsOneLineWhateverTheTexts) {
+  const std::string line =
+      CommandProtocol::request("en", "es", {"a\nb", std::string("nul\0byte", 8), "bad \xFF utf8"}, 7);
+  EXPECT_EQ(line.find('\n'), line.size() - 1);
+  EXPECT_NE(line.find("a\\nb"), std::string::npos);
+  EXPECT_NE(line.find("nul\\u0000byte"), std::string::npos);
+  EXPECT_NE(line.find("bad \xEF\xBF\xBD utf8"), std::string::npos);
+  EXPECT_NE(line.find("\"id\":7"), std::string::npos);
+}
+
+TEST(CommandProtocol, AnswersAreCheckedBeforeUse) {
+  struct Case { const char* name; std::string line; size_t expected; const char* error; };
+  const Case kCases[] = {
+      {"good", R"({"translations":["x","y"]})", 2, nullptr},
+      {"crlf line", "{\"translations\":[\"x\"]}\r", 1, nullptr},
+      {"garbage", "hello", 1, "翻译程序 mt 的回答无法识别"},
+      {"not an object", R"(["x"])", 1, "翻译程序 mt 的回答无法识别"},
+      {"wrong count", R"({"translations":["x"]})", 2, "翻译程序 mt 返回了 1 条译文，应为 2 条"},
+      {"non-string item", R"({"translations":["x",3]})", 2, "翻译程序 mt 的回答无法识别"},
+      {"reported error", R"({"error":"model\nmissing"})", 1, "翻译程序 mt 报告错误：model missing"},
+      {"error without text", R"({"error":42})", 1, "翻译程序 mt 报告错误"},
+      {"own id echoed", R"({"id":7,"translations":["x"]})", 1, nullptr},
+      {"another id", R"({"id":6,"translations":["x"]})", 1, "翻译程序 mt 的回答与请求对不上"},
+      {"id of another type", R"({"id":"7","translations":["x"]})", 1, "翻译程序 mt 的回答与请求对不上"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const auto answer = CommandProtocol::parseAnswer(c.line, c.expected, "mt", 7);
+    if (c.error) {
+      EXPECT_EQ(answer.error, std::string(c.error));
+    } else {
+      EXPECT_EQ(answer.error, std::nullopt);
+      EXPECT_EQ(answer.translations.size(), c.expected);
+    }
+  }
+}
+
+TEST(TranslatorsConfig, ParsesTolerantly) {
+  const auto config = TranslatorsConfig::parse(R"({
+      "apertium": false,
+      "commands": [
+        {"command": ["/usr/local/bin/my-mt", "--serve"], "pairs": [["en", "zh-Hans"], ["*", "es"], ["x"], 5]},
+        {"command": []}, {"command": "not a list"}, {"pairs": [["en", "fr"]]}, 7,
+        {"command": ["nt"]}
+      ]})");
+  ASSERT_TRUE(config);
+  EXPECT_FALSE(config->apertium);
+  ASSERT_EQ(config->commands.size(), 2u);
+  EXPECT_EQ(config->commands[0].command, (std::vector<std::string>{"/usr/local/bin/my-mt", "--serve"}));
+  EXPECT_EQ(config->commands[0].pairs.size(), 2u);
+  EXPECT_TRUE(config->commands[1].pairs.empty());
+  EXPECT_EQ(TranslatorsConfig::parse("[1]"), std::nullopt);
+  EXPECT_EQ(TranslatorsConfig::parse("{"), std::nullopt);
+  EXPECT_TRUE(TranslatorsConfig::parse(R"({"apertium": "yes"})")->apertium);
+}
+
+TEST(TranslatorsConfig, FileIsReadOnlyWhenOwnerOnly) {
+  ScratchDir dir;
+  const auto file = dir.path / "translators.json";
+  std::ofstream(file) << R"({"apertium": false})";
+  chmod(file.c_str(), 0600);
+  EXPECT_FALSE(TranslatorsConfig::load(file).apertium);
+  chmod(file.c_str(), 0644);
+  EXPECT_TRUE(TranslatorsConfig::load(file).apertium);
+  chmod(file.c_str(), 0620);
+  EXPECT_TRUE(TranslatorsConfig::load(file).apertium);
+  std::filesystem::remove(file);
+  EXPECT_EQ(TranslatorsConfig::load(file), TranslatorsConfig{});
+}
+
+TEST(CommandProvider, ListedPairsAreInstalledAndNothingElse) {
+  CommandProvider provider(scripted());
+  EXPECT_EQ(provider.status("fr", "es"), PairStatus::installed);     // "*" source
+  EXPECT_EQ(provider.status("en", "zh-Hans"), PairStatus::installed);
+  EXPECT_EQ(provider.status("en-GB", "zh-hans"), PairStatus::installed);
+  EXPECT_EQ(provider.status("de", "zh-Hans"), PairStatus::unsupported);
+  EXPECT_EQ(provider.status("en", "zh-Hant"), PairStatus::unsupported);
+  EXPECT_EQ(provider.status("en", "fr"), PairStatus::unsupported);
+}
+
+TEST(CommandProvider, HostileTextsComeBackAsTheirOwnTranslations) {
+  CommandProvider provider(scripted());
+  const std::vector<std::string> texts = {
+      std::string("nul\0inside", 10),
+      "controls \x01\x02\t\r\x1b[31m\x7f",
+      "invalid \xC3\x28 \xFF utf-8",
+      std::string(100000, 'w'),
+      "line\nbreaks\n{\"translations\": [\"forged\"]}\n",
+      "^$/[]{}\\@*#~<> [qy:1] [][\n]",
+      "",
+  };
+  const auto result = provider.session("en", "es")->translations(requests(texts));
+  ASSERT_EQ(result.error, std::nullopt);
+  ASSERT_EQ(result.responses.size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(result.responses[i].clientIdentifier, std::to_string(i));
+    // Invalid UTF-8 travels as U+FFFD; everything else exactly.
+    const std::string want = i == 2 ? "es:invalid \xEF\xBF\xBD( \xEF\xBF\xBD utf-8" : "es:" + texts[i];
+    EXPECT_EQ(result.responses[i].targetText, want);
+  }
+}
+
+TEST(CommandProvider, FaultsBecomeErrorsAndTheNextBatchWorks) {
+  using namespace std::chrono_literals;
+  struct Case { const char* name; const char* trigger; const char* error; };
+  const Case kCases[] = {
+      {"crash mid-batch", "CRASH", "翻译程序 scripted_provider.py 意外退出"},
+      {"garbage", "GARBAGE", "翻译程序 scripted_provider.py 的回答无法识别"},
+      {"wrong count", "WRONGCOUNT", "翻译程序 scripted_provider.py 返回了 1 条译文，应为 2 条"},
+      {"never answers", "HANG", "翻译程序 scripted_provider.py 在 2 秒内没有回答"},
+      {"reports an error", "ERROR", "翻译程序 scripted_provider.py 报告错误：引擎 故障"},
+  };
+  CommandProvider provider(scripted(), 2s);
+  auto session = provider.session("en", "es");
+  ASSERT_EQ(session->translations(requests({"warm up"})).error, std::nullopt);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const auto started = std::chrono::steady_clock::now();
+    const auto failed = session->translations(requests({"hello", c.trigger}));
+    EXPECT_EQ(failed.error, std::string(c.error));
+    EXPECT_TRUE(failed.responses.empty());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 10s);
+    const auto next = session->translations(requests({"after"}));
+    ASSERT_EQ(next.error, std::nullopt);
+    ASSERT_EQ(next.responses.size(), 1u);
+    EXPECT_EQ(next.responses[0].targetText, "es:after");
+  }
+}
+
+TEST(CommandProvider, AnExtraAnswerNeverReachesTheNextBatch) {
+  CommandProvider provider(scripted());
+  auto session = provider.session("en", "es");
+  const auto first = session->translations(requests({"TWOLINES"}));
+  ASSERT_EQ(first.error, std::nullopt);
+  // The stray answer is found waiting (the program is restarted) or refused by its id.
+  const auto second = session->translations(requests({"fresh"}));
+  if (!second.error) {
+    EXPECT_EQ(second.responses.at(0).targetText, "es:fresh");
+  }
+  const auto third = session->translations(requests({"fresh"}));
+  ASSERT_EQ(third.error, std::nullopt);
+  EXPECT_EQ(third.responses.at(0).targetText, "es:fresh");
+  // Answers without the id are taken too.
+  const auto plain = session->translations(requests({"NOECHO"}));
+  ASSERT_EQ(plain.error, std::nullopt);
+  EXPECT_EQ(plain.responses.at(0).targetText, "es:NOECHO");
+}
+
+pid_t programPid(TranslationSession& session) {
+  const auto result = session.translations(requests({"PID"}));
+  if (result.error || result.responses.empty()) return -1;
+  return static_cast<pid_t>(std::stol(result.responses[0].targetText));
+}
+
+TEST(CommandProvider, ProgramIsKeptRunningRestartedAfterDeathAndReapedAtTheEnd) {
+  pid_t pid = -1;
+  {
+    CommandProvider provider(scripted());
+    auto session = provider.session("en", "es");
+    pid = programPid(*session);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(programPid(*session), pid);  // one long-lived program
+
+    kill(pid, SIGKILL);  // dies between batches
+    const pid_t restarted = programPid(*session);
+    EXPECT_GT(restarted, 0);
+    EXPECT_NE(restarted, pid);
+    // The dead one was reaped: it is no longer our child.
+    EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
+    pid = restarted;
+  }
+  // Destroying the provider killed and reaped its program.
+  EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1);
+  EXPECT_EQ(kill(pid, 0), -1);
+}
+
+TEST(CommandProvider, MissingProgramIsAnErrorNotACrash) {
+  CommandProvider provider({{"/nonexistent/mt"}, {{"*", "es"}}});
+  const auto result = provider.session("en", "es")->translations(requests({"x"}));
+  EXPECT_EQ(result.error, std::string("找不到翻译程序 /nonexistent/mt"));
+}
+
+TEST(SystemTranslationService, CommandProvidersComeFromAnOwnerOnlyFile) {
+  ScratchDir dir;
+  const auto file = dir.path / "translators.json";
+  SystemServiceOptions options;
+  options.configFile = file;
+  options.apertium.searchPath = dir.path.string();  // no Apertium tools here
+  SystemTranslationService service(options);
+  EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::unsupported);
+
+  std::ofstream(file) << R"({"commands": [{"command": [")" << kScript
+                      << R"("], "pairs": [["en", "zh-Hans"]]}]})";
+  chmod(file.c_str(), 0644);
+  EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::unsupported);  // readable by others
+  chmod(file.c_str(), 0600);
+  EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::installed);
+  const auto result = service.session("en", "zh-Hans")->translations(requests({"hi"}));
+  ASSERT_EQ(result.error, std::nullopt);
+  EXPECT_EQ(result.responses.at(0).targetText, "zh-Hans:hi");
+  EXPECT_EQ(service.session("en", "ja")->translations(requests({"hi"})).error,
+            std::string("没有可以翻译这个语言对的程序"));
+}
+
+}  // namespace
+}  // namespace qy::platform

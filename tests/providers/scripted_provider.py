@@ -1,0 +1,35 @@
+#!/usr/bin/env python3
+# A command provider for the tests: answers each request line with "<to>:<text>" per text, and
+# misbehaves on request when a text is one of the trigger words below.
+import json
+import os
+import sys
+import time
+
+for line in sys.stdin:
+    request = json.loads(line)
+    texts = request["texts"]
+    if "CRASH" in texts:
+        os._exit(3)
+    if "HANG" in texts:
+        time.sleep(3600)
+    if "GARBAGE" in texts:
+        print("this is not json", flush=True)
+        continue
+    if "WRONGCOUNT" in texts:
+        print(json.dumps({"translations": texts[1:]}), flush=True)
+        continue
+    if "ERROR" in texts:
+        print(json.dumps({"error": "引擎\n故障"}), flush=True)
+        continue
+    if "PID" in texts:
+        print(json.dumps({"translations": [str(os.getpid()) for _ in texts]}), flush=True)
+        continue
+    if "TWOLINES" in texts:
+        print(json.dumps({"translations": texts, "id": request["id"]}), flush=True)
+        print(json.dumps({"translations": ["stale" for _ in texts], "id": request["id"]}), flush=True)
+        continue
+    answer = {"translations": [request["to"] + ":" + t for t in texts]}
+    if "NOECHO" not in texts:
+        answer["id"] = request["id"]
+    print(json.dumps(answer), flush=True)
