@@ -123,7 +123,7 @@ TEST(Engine, TranslatesPlainTextAndServesItFromTheCache) {
   for (const auto& text : kEnglishTexts) {
     EXPECT_NE(html.find("ES:" + text.substr(0, text.find('\n'))), std::string::npos) << text;
   }
-  const std::string line = f.logLines().back();
+  const std::string line = f.lastDecodeLine();
   EXPECT_EQ(line.substr(0, line.find(" segments")),
             "decode " + std::to_string(message.size()) + "B -> translated 4/4");
   EXPECT_NE(line.find(" segments mode=bilingual dark=false truncated=false "), std::string::npos);
@@ -141,7 +141,7 @@ TEST(Engine, IdenticalSegmentsAreTranslatedOnce) {
   f.setConfig(spanish());
   auto result = f.process(plainMessage("See you soon.\n\nSee you soon.\n\nSee you soon.\n"));
   EXPECT_EQ(result.banner, "已翻译为西班牙语");
-  EXPECT_NE(f.logLines().back().find(" 1/1 segments"), std::string::npos);
+  EXPECT_NE(f.lastDecodeLine().find(" 1/1 segments"), std::string::npos);
 }
 
 TEST(Engine, BudgetTakesTheTextThatExhaustsItWhole) {
@@ -153,7 +153,7 @@ TEST(Engine, BudgetTakesTheTextThatExhaustsItWhole) {
   EXPECT_EQ(f.translator().calls(),
             (std::vector<std::vector<std::string>>{{"Hello yo", "Hi yo"}}));
   EXPECT_EQ(result.banner, "已翻译为西班牙语（邮件太长，只翻了前面一部分）");
-  EXPECT_NE(f.logLines().back().find(" 2/2 segments mode=bilingual dark=false truncated=true"),
+  EXPECT_NE(f.lastDecodeLine().find(" 2/2 segments mode=bilingual dark=false truncated=true"),
             std::string::npos);
 }
 

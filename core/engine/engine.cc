@@ -51,7 +51,8 @@ Engine::Options withDefaults(Engine::Options options) {
     options.translate = [](const std::vector<std::string>& texts, const Config& cfg,
                            const std::function<void(const TranslationDict&)>& deliver,
                            std::stop_token stop) {
-      return Translator::run(texts, cfg, deliver, stop);
+      return Translator::run(
+          texts, cfg, [&deliver](Translator::Dictionary part) { deliver(part); }, stop);
     };
   }
   return options;

@@ -102,7 +102,6 @@ void Engine::finish(const std::string& key, const std::shared_ptr<Job>& job,
       failed_.erase(key);
     }
     job->finished = true;
-    if (auto it = jobs_.find(key); it != jobs_.end() && it->second == job) jobs_.erase(it);
     finished = job->tr;
     wanted = wantsReload_.erase(key) > 0;
     cond_.notify_all();
@@ -111,6 +110,12 @@ void Engine::finish(const std::string& key, const std::shared_ptr<Job>& job,
     TranslationDict merged = cached(key);
     for (auto& [source, translation] : finished) merged[source] = translation;
     store(key, merged);
+  }
+  {
+    // The job leaves `jobs` only once its translations are stored: a display in between joins
+    // the finished job and sees them, instead of finding neither and starting another job.
+    std::lock_guard guard(mutex_);
+    if (auto it = jobs_.find(key); it != jobs_.end() && it->second == job) jobs_.erase(it);
   }
   log("job " + key.substr(0, 8) + " finished: " + std::to_string(finished.size()) + "/" +
       std::to_string(texts.size()) + " segments, errors=" + EngineReport::listLiteral(errors));

@@ -70,12 +70,24 @@ void EngineFixture::setConfig(const Config& cfg) { *cfg_ = cfg; }
 
 Engine::Result EngineFixture::process(const std::string& message, std::optional<double> wait) {
   const auto* data = reinterpret_cast<const uint8_t*>(message.data());
-  return engine_->process(ByteView(data, message.size()), wait);
+  Engine::Result result = engine_->process(ByteView(data, message.size()), wait);
+  // A job that ended still stores its translations after the call returns; let it, so that
+  // the next call of a test sees the state a later display would.
+  if (result.note != "partial") engine_->waitForJobs();
+  return result;
 }
 
 std::vector<std::string> EngineFixture::logLines() const {
   std::lock_guard guard(*logLock_);
   return *log_;
+}
+
+std::string EngineFixture::lastDecodeLine() const {
+  auto lines = logLines();
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it) {
+    if (it->rfind("decode ", 0) == 0) return *it;
+  }
+  return {};
 }
 
 std::string plainMessage(const std::string& body, const std::string& subject) {

@@ -67,8 +67,11 @@ class EngineFixture {
 
   // Writes config.json (and bumps its time stamp so the store reads it again).
   void setConfig(const Config& cfg);
+  // Processes a message; unless the result is pending, also waits until its job has stored.
   Engine::Result process(const std::string& message, std::optional<double> wait = 5.0);
   std::vector<std::string> logLines() const;
+  // The last "decode …" line of the log.
+  std::string lastDecodeLine() const;
 
  private:
   TempDir dir_;
