@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the main job on the bundled sample: a mail is decoded by
-# quillory-ext (translated into Spanish on this machine) and the result is shown.
+# Sets everything up and runs the main job on the bundled sample: a plain-text mail in English
+# is decoded by quillory-ext and translated into Spanish on this machine (Apertium). Shows the
+# banner, the rebuilt message's header, its new HTML body, and the log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -9,9 +10,26 @@ home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export QY_HOME="$home"
 printf '{"targetLanguage": "es"}\n' > "$home/config.json"
-echo "== quillory-ext decode samples/plain-en.eml (target: Spanish) =="
-"$build/extension/quillory-ext" decode samples/plain-en.eml
-echo
+
+sample=${1:-samples/plain-en.eml}
+echo "== quillory-ext decode --json $sample (target: Spanish) =="
+"$build/extension/quillory-ext" decode --json "$sample" > "$home/result.json"
+python3 - "$home/result.json" <<'PY'
+import base64, email, email.policy, json, sys
+result = json.load(open(sys.argv[1]))
+print("banner: ", result["banner"])
+print("button: ", result["action"])
+print("state:  ", result["context"].get("s"), "  note:", result["note"])
+if result["data"] is None:
+    print("(the message is shown as received)")
+    sys.exit(0)
+message = email.message_from_bytes(base64.b64decode(result["data"]), policy=email.policy.default)
+print()
+for name, value in message.items():
+    print(f"{name}: {value}")
+body = message.get_body(("html",))
+print()
+print(body.get_content() if body else message.get_payload())
+PY
 echo "== log =="
-sleep 0.2
 cat "$home/qy.log" 2>/dev/null || true
