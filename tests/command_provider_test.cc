@@ -219,6 +219,14 @@ TEST(CommandProvider, ProgramIsKeptRunningRestartedAfterDeathAndReapedAtTheEnd) 
   EXPECT_EQ(kill(pid, 0), -1);
 }
 
+TEST(CommandProvider, AProgramThatReadsNothingCannotKillUsWithSigpipe) {
+  // The program is gone before a large request has been written: the write fails with EPIPE.
+  CommandProvider provider({{"/bin/true"}, {{"*", "es"}}});
+  const auto result =
+      provider.session("en", "es")->translations(requests({std::string(4 * 1024 * 1024, 'x')}));
+  EXPECT_EQ(result.error, std::string("翻译程序 true 意外退出"));
+}
+
 TEST(CommandProvider, MissingProgramIsAnErrorNotACrash) {
   CommandProvider provider({{"/nonexistent/mt"}, {{"*", "es"}}});
   const auto result = provider.session("en", "es")->translations(requests({"x"}));
