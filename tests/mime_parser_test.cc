@@ -215,6 +215,18 @@ TEST(MIMEParser, PartsAtTheDepthLimitStayLeaves) {
   EXPECT_EQ(MIME::findTextPart(*root), nullptr);
 }
 
+TEST(MIMEParser, PartsPastTheLimitAreLeftOut) {
+  // A text part early in the message is still found; the flood of empty parts is cut off.
+  std::string msg = "Content-Type: multipart/mixed; boundary=b\n\n--b\n"
+                    "Content-Type: text/plain\n\nhello\n";
+  for (size_t i = 0; i < MIME::kMaxParts + 50; ++i) msg += "--b\n";
+  auto root = MIME::parse(view(msg));
+  EXPECT_EQ(root->children().size(), MIME::kMaxParts - 1);  // the root counts too
+  const MIMEPart* text = MIME::findTextPart(*root);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(text, root->children()[0].get());
+}
+
 TEST(MIMEParser, HostileInputParsesWithinBounds) {
   std::string tenMegabyteLine(10'000'000, 'a');
   std::string boundary70(70, 'z');

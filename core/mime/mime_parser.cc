@@ -88,7 +88,11 @@ HeaderBlock readHeader(ByteView bytes, ByteRange range) {
 }
 
 // Splits a multipart body into children at its delimiter lines.
-void splitMultipart(ByteView bytes, MIMEPart& part, std::string_view boundary, int depth) {
+std::unique_ptr<MIMEPart> parseWithin(ByteView bytes, ByteRange range, int depth,
+                                      size_t& partsLeft);
+
+void splitMultipart(ByteView bytes, MIMEPart& part, std::string_view boundary, int depth,
+                    size_t& partsLeft) {
   std::string delimiter = "--";
   delimiter += boundary;
   const auto* d = reinterpret_cast<const uint8_t*>(delimiter.data());
@@ -124,7 +128,8 @@ void splitMultipart(ByteView bytes, MIMEPart& part, std::string_view boundary, i
             e = s - 1;
             if (c < s - 1 && b[s - 2] == kCR) e = s - 2;
           }
-          part.appendChild(parsePart(bytes, ByteRange{c, std::max(e, c)}, depth + 1));
+          if (partsLeft == 0) return;
+          part.appendChild(parseWithin(bytes, ByteRange{c, std::max(e, c)}, depth + 1, partsLeft));
         }
         // Whatever follows the closing delimiter is the epilogue, and is never parsed.
         if (closing) return;
@@ -134,7 +139,24 @@ void splitMultipart(ByteView bytes, MIMEPart& part, std::string_view boundary, i
     }
     s = i + 1;
   }
-  if (seen && c < end) part.appendChild(parsePart(bytes, ByteRange{c, end}, depth + 1));
+  if (seen && c < end && partsLeft > 0)
+    part.appendChild(parseWithin(bytes, ByteRange{c, end}, depth + 1, partsLeft));
+}
+
+std::unique_ptr<MIMEPart> parseWithin(ByteView bytes, ByteRange range, int depth,
+                                      size_t& partsLeft) {
+  // A range outside the buffer is clamped rather than trusted.
+  range.end = std::min(range.end, bytes.size());
+  range.begin = std::min(range.begin, range.end);
+  HeaderBlock block = readHeader(bytes, range);
+  auto part = std::make_unique<MIMEPart>(block.header, block.body, std::move(block.fields));
+  if (partsLeft > 0) --partsLeft;
+  if (depth >= kMaxDepth || partsLeft == 0 || !part->type().starts_with("multipart/")) return part;
+  auto boundary = part->params().find("boundary");
+  if (boundary == part->params().end() || boundary->second.empty()) return part;
+  // Recursion is bounded by kMaxDepth.
+  splitMultipart(bytes, *part, boundary->second, depth, partsLeft);
+  return part;
 }
 
 }  // namespace
@@ -144,17 +166,8 @@ std::unique_ptr<MIMEPart> parse(ByteView bytes) {
 }
 
 std::unique_ptr<MIMEPart> parsePart(ByteView bytes, ByteRange range, int depth) {
-  // A range outside the buffer is clamped rather than trusted.
-  range.end = std::min(range.end, bytes.size());
-  range.begin = std::min(range.begin, range.end);
-  HeaderBlock block = readHeader(bytes, range);
-  auto part = std::make_unique<MIMEPart>(block.header, block.body, std::move(block.fields));
-  if (depth >= kMaxDepth || !part->type().starts_with("multipart/")) return part;
-  auto boundary = part->params().find("boundary");
-  if (boundary == part->params().end() || boundary->second.empty()) return part;
-  // Recursion is bounded by kMaxDepth.
-  splitMultipart(bytes, *part, boundary->second, depth);
-  return part;
+  size_t partsLeft = kMaxParts;
+  return parseWithin(bytes, range, depth, partsLeft);
 }
 
 namespace {

@@ -20,6 +20,12 @@ namespace qy::MIME {
 // split. The root has depth 0.
 inline constexpr int kMaxDepth = 12;
 
+// At most this many parts are built for one message (real mail has at most a few hundred). A
+// message of nothing but delimiter lines would otherwise build millions of parts, some 240 bytes
+// each; past the limit, further children are left out of the tree and multiparts stay leaves,
+// as past the depth limit. The bytes themselves are untouched either way.
+inline constexpr size_t kMaxParts = 100'000;
+
 // Parses the whole message. The returned tree refers to `bytes`, which must outlive it.
 std::unique_ptr<MIMEPart> parse(ByteView bytes);
 
