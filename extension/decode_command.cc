@@ -36,6 +36,7 @@ std::string base64(std::string_view bytes) {
 }
 
 bool writeAll(std::FILE* out, std::string_view bytes) {
+  if (bytes.empty()) return true;  // an empty view may carry no pointer at all
   return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 
