@@ -155,5 +155,36 @@ TEST(HTMLDoc, DeepAndUnbalancedNestingStaysCorrect) {
   EXPECT_EQ(doc.segmentTexts(), (std::vector<std::string>{"shown text", "after all"}));
 }
 
+TEST(HTMLDoc, AnyBytesSegmentAndRender) {
+  const std::string kInputs[] = {
+      "<p>caf\xC3",                                     // cut inside a character
+      "<p>\xFF\xFE broken \xC0\xAF bytes</p>",             // invalid UTF-8 in text
+      std::string("<p>a\0b nul\0</p><b\0>x y", 22),      // NUL bytes
+      "</div></p></b></span>Stray ends here</td></tr>",  // unbalanced end tags
+      "<p title=\"" + std::string(1 << 20, 'v') + "\">Long attribute</p>",
+      "<p style='" + std::string(1 << 20, ';') + "'>Long style</p>",
+      "<p>Entity at the end &amp",
+      "<p>Entity at the end &#x41;",
+      "Text then &",
+  };
+  Config cfg;
+  cfg.darkMode = "on";
+  for (const auto& input : kInputs) {
+    SCOPED_TRACE(input.substr(0, 30));
+    for (const char* mode : {"bilingual", "replace"}) {
+      cfg.mode = mode;
+      HTMLDoc doc(input, cfg.mode == "replace");
+      TranslationDict dict;
+      for (const auto& text : doc.segmentTexts()) dict[text] = "[" + text + "]";
+      EXPECT_FALSE(doc.render(dict, cfg).empty());
+      Config plain = cfg;
+      plain.darkMode = "off";
+      EXPECT_EQ(doc.render({}, plain), input);
+    }
+  }
+  // Invalid bytes reach the translator only as U+FFFD.
+  EXPECT_EQ(HTMLDoc("<p>ab \xFF cd</p>", false).segmentTexts(), (std::vector<std::string>{"ab \uFFFD cd"}));
+}
+
 }  // namespace
 }  // namespace qy

@@ -2,7 +2,9 @@
 // hostile and real input, and the reference decoder's limits.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -101,6 +103,83 @@ TEST(HTMLTokenizer, UnclosedQuoteFallbackHoldsAfterEarlierFailures) {
   // After one tag whose quote never closes, later tags still end at the first ">" outside quotes.
   auto toks = HTMLTokenizer::tokenize("<a\">x<b title='x>y'>z<c'>w");
   EXPECT_EQ(dump(toks), "O:a[<a\">] T[x] O:b[<b title='x>y'>] T[z] O:c[<c'>] T[w]");
+}
+
+// The tokenizing rules written as plainly as possible, rescans and all, to check the fast
+// tokenizer against on small inputs.
+std::vector<HTok> referenceTokenize(const std::string& s) {
+  std::vector<HTok> out;
+  const size_t n = s.size();
+  size_t start = 0, i = 0;
+  auto letter = [&](size_t p) { return p < n && std::isalpha(static_cast<unsigned char>(s[p])); };
+  auto flush = [&](size_t end) {
+    if (end > start) out.push_back({HTok::Kind::text, "", s.substr(start, end - start)});
+  };
+  auto simpleEnd = [&](size_t from) {
+    size_t gt = s.find('>', from);
+    return gt == std::string::npos ? n : gt + 1;
+  };
+  while (i < n) {
+    if (s[i] != '<' || i + 1 == n) { ++i; continue; }
+    const char c = s[i + 1];
+    size_t end;
+    if (c == '?' || c == '!') {
+      if (c == '!' && i + 3 < n && s[i + 2] == '-' && s[i + 3] == '-') {
+        size_t close = i + 4 <= n ? s.find("-->", i + 4) : std::string::npos;
+        end = close == std::string::npos ? n : close + 3;
+      } else {
+        end = simpleEnd(i + 2);
+      }
+      flush(i);
+      out.push_back({HTok::Kind::other, "", s.substr(i, end - i)});
+      start = i = end;
+      continue;
+    }
+    const bool open = letter(i + 1);
+    if (!open && !(c == '/' && letter(i + 2))) { ++i; continue; }
+    char quote = 0;
+    end = n + 1;
+    for (size_t p = i + 1; p < n && end > n; ++p) {
+      if (quote) { if (s[p] == quote) quote = 0; }
+      else if (s[p] == '"' || s[p] == '\'') quote = s[p];
+      else if (s[p] == '>') end = p + 1;
+    }
+    if (end > n) end = simpleEnd(i + 1);
+    std::string name;
+    for (size_t p = i + (open ? 1 : 2); p < end && (std::isalnum(static_cast<unsigned char>(s[p])) || s[p] == ':' || s[p] == '-'); ++p)
+      name += static_cast<char>(std::tolower(static_cast<unsigned char>(s[p])));
+    flush(i);
+    out.push_back({open ? HTok::Kind::open : HTok::Kind::close, name, s.substr(i, end - i)});
+    start = i = end;
+    if (open && HTMLTokenizer::isRawTextElement(name)) {
+      size_t contentEnd = n;
+      for (size_t p = end; p + name.size() + 2 <= n; ++p) {
+        bool match = s[p] == '<' && s[p + 1] == '/';
+        for (size_t k = 0; match && k < name.size(); ++k) match = (s[p + 2 + k] | 0x20) == name[k];
+        if (match) { contentEnd = p; break; }
+      }
+      if (contentEnd > end) {
+        out.push_back({HTok::Kind::other, "", s.substr(end, contentEnd - end)});
+        start = i = contentEnd;
+      }
+    }
+  }
+  flush(n);
+  return out;
+}
+
+TEST(HTMLTokenizer, AgreesWithThePlainRulesOnGeneratedInput) {
+  // Alphabet chosen to hit quotes, tag ends, comments and raw-text closers often.
+  const std::string kPieces[] = {"<", ">", "a", "/", "\"", "'", " ", "!", "-", "<!--", "-->", "<a",
+                                 "</a", "<script>", "</scrip", "t>", "<Title>", "</TITLE", "?", "x="};
+  std::mt19937 random(20240611);
+  for (int round = 0; round < 20000; ++round) {
+    std::string input;
+    const int pieces = static_cast<int>(random() % 24);
+    for (int k = 0; k < pieces; ++k) input += kPieces[random() % std::size(kPieces)];
+    SCOPED_TRACE(input);
+    ASSERT_EQ(dump(HTMLTokenizer::tokenize(input)), dump(referenceTokenize(input)));
+  }
 }
 
 TEST(HTMLTokenizer, RoundTripsTheCorpus) {
