@@ -8,6 +8,7 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <cstring>
 #include <memory>
 
 namespace qy::Unicode {
@@ -61,6 +62,18 @@ bool isValidUtf8(std::string_view bytes) {
   const auto n = static_cast<int32_t>(bytes.size());
   int32_t pos = 0;
   while (pos < n) {
+    // Runs of ASCII, eight bytes at a time, need no decoding.
+    while (pos + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, s + pos, 8);
+      if (word & 0x8080808080808080ull) break;
+      pos += 8;
+    }
+    if (pos >= n) break;
+    if (s[pos] < 0x80) {
+      ++pos;
+      continue;
+    }
     UChar32 c;
     U8_NEXT(s, pos, n, c);
     if (c < 0) return false;
@@ -84,6 +97,15 @@ char32_t next(std::string_view text, size_t& offset) {
   const auto n = static_cast<int32_t>(text.size());
   UChar32 c;
   U8_NEXT(s, pos, n, c);  // stops after the maximal invalid subpart, giving c < 0
+  offset = static_cast<size_t>(pos);
+  return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
+}
+
+char32_t previous(std::string_view text, size_t& offset) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  auto pos = static_cast<int32_t>(offset);
+  UChar32 c;
+  U8_PREV(s, 0, pos, c);
   offset = static_cast<size_t>(pos);
   return c < 0 ? U'\uFFFD' : static_cast<char32_t>(c);
 }

@@ -21,6 +21,9 @@ bool isValidUtf8(std::string_view bytes);
 // Decodes the code point at `offset` and advances `offset` past it. Invalid bytes decode as
 // U+FFFD and advance by one byte. Requires offset < text.size().
 char32_t next(std::string_view text, size_t& offset);
+// Decodes the code point that ends at `offset` and moves `offset` back to its start. Invalid
+// bytes decode as U+FFFD. Requires offset > 0.
+char32_t previous(std::string_view text, size_t& offset);
 // Appends the UTF-8 encoding of a code point (surrogates and values past U+10FFFF become U+FFFD).
 void append(std::string& out, char32_t codePoint);
 

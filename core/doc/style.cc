@@ -46,6 +46,14 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
            std::equal(a.begin(), a.end(), b.begin(),
                       [](char x, char y) { return asciiLower(x) == asciiLower(y); });
   }
+  // Within a common ASCII prefix, a differing letter decides: folding and decomposition never
+  // remove a code point or move an ASCII one, so the folded forms differ there too.
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
+    const auto x = static_cast<unsigned char>(a[i]);
+    const auto y = static_cast<unsigned char>(b[i]);
+    if (x >= 0x80 || y >= 0x80) break;
+    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+  }
   icu::UnicodeString left, right;
   if (!caselessForm(a, left) || !caselessForm(b, right)) return a == b;
   return left == right;

@@ -11,20 +11,21 @@ namespace {
 bool isAscii(unsigned char byte) { return byte < 0x80; }
 
 // What is left of `text` once the code points for which `trim` holds are removed from both ends.
+// Only the trimmed ends are decoded.
 template <typename Pred>
 std::string_view trimBy(std::string_view text, Pred trim) {
-  size_t begin = text.size();
-  size_t end = 0;
-  size_t offset = 0;
-  while (offset < text.size()) {
-    size_t start = offset;
-    char32_t cp = Unicode::next(text, offset);
-    if (!trim(cp)) {
-      if (begin == text.size()) begin = start;
-      end = offset;
-    }
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t next = begin;
+    if (!trim(Unicode::next(text, next))) break;
+    begin = next;
   }
-  if (begin >= end) return text.substr(0, 0);
+  size_t end = text.size();
+  while (end > begin) {
+    size_t start = end;
+    if (!trim(Unicode::previous(text, start))) break;
+    end = start;
+  }
   return text.substr(begin, end - begin);
 }
 

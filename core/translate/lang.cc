@@ -96,10 +96,22 @@ std::optional<std::string> detect(std::string_view text, double minConfidence) {
   (void)heapKept;
   // Letterless text ("OK", URLs, numbers) gets arbitrary answers from the recogniser: it has no
   // language.
-  const std::string valid = Unicode::repairUtf8(text);
+  std::string repaired;
+  std::string_view valid = text;
+  if (!Unicode::isValidUtf8(text)) {
+    repaired = Unicode::repairUtf8(text);
+    valid = repaired;
+  }
   bool hasLetter = false;
-  for (size_t offset = 0; offset < valid.size() && !hasLetter;)
-    hasLetter = Unicode::isAlphabetic(Unicode::next(valid, offset));
+  for (size_t offset = 0; offset < valid.size() && !hasLetter;) {
+    const auto byte = static_cast<unsigned char>(valid[offset]);
+    if (byte < 0x80) {
+      hasLetter = (byte | 0x20) >= 'a' && (byte | 0x20) <= 'z';
+      ++offset;
+    } else {
+      hasLetter = Unicode::isAlphabetic(Unicode::next(valid, offset));
+    }
+  }
   if (!hasLetter) return std::nullopt;
 
   CLD2::Language language3[3] = {CLD2::UNKNOWN_LANGUAGE, CLD2::UNKNOWN_LANGUAGE,
