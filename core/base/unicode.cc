@@ -26,35 +26,6 @@ icu::BreakIterator* characterIterator() {
   return iterator.get();
 }
 
-// Walks the grapheme boundaries of valid UTF-8 text; calls `visit(boundaryOffset)` for each
-// boundary after the start until it returns false.
-template <typename Visit>
-void forEachBoundary(std::string_view text, Visit visit) {
-  icu::BreakIterator* it = characterIterator();
-  UErrorCode status = U_ZERO_ERROR;
-  UText* ut = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-  if (U_FAILURE(status) || !it) {
-    // Without ICU's iterator, fall back to code points.
-    utext_close(ut);
-    size_t offset = 0;
-    while (offset < text.size()) {
-      next(text, offset);
-      if (!visit(offset)) return;
-    }
-    return;
-  }
-  it->setText(ut, status);
-  for (int32_t b = it->next(); b != icu::BreakIterator::DONE; b = it->next()) {
-    if (!visit(static_cast<size_t>(b))) break;
-  }
-  // Detach the iterator from the text before closing it.
-  UErrorCode ignored = U_ZERO_ERROR;
-  UText* empty = utext_openUTF8(nullptr, "", 0, &ignored);
-  it->setText(empty, ignored);
-  utext_close(ut);
-  utext_close(empty);
-}
-
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) {
@@ -119,9 +90,52 @@ void append(std::string& out, char32_t codePoint) {
   out.append(buffer, static_cast<size_t>(length));
 }
 
+void forEachGrapheme(std::string_view text, const std::function<bool(std::string_view)>& visit) {
+  bool ascii = true;
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) {
+    for (size_t i = 0; i < text.size();) {
+      const size_t length = (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+      if (!visit(text.substr(i, length))) return;
+      i += length;
+    }
+    return;
+  }
+  icu::BreakIterator* it = characterIterator();
+  UErrorCode status = U_ZERO_ERROR;
+  UText* ut = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+  if (U_FAILURE(status) || !it) {
+    // Without ICU's iterator, fall back to code points.
+    utext_close(ut);
+    for (size_t offset = 0; offset < text.size();) {
+      const size_t start = offset;
+      next(text, offset);
+      if (!visit(text.substr(start, offset - start))) return;
+    }
+    return;
+  }
+  it->setText(ut, status);
+  size_t previousBoundary = 0;
+  for (int32_t b = it->next(); b != icu::BreakIterator::DONE; b = it->next()) {
+    const auto boundary = static_cast<size_t>(b);
+    if (!visit(text.substr(previousBoundary, boundary - previousBoundary))) break;
+    previousBoundary = boundary;
+  }
+  // Detach the iterator from the text before closing it.
+  UErrorCode ignored = U_ZERO_ERROR;
+  UText* empty = utext_openUTF8(nullptr, "", 0, &ignored);
+  it->setText(empty, ignored);
+  utext_close(ut);
+  utext_close(empty);
+}
+
 size_t graphemeCount(std::string_view text) {
-  if (text.empty()) return 0;
-  // ASCII without CR is one character per byte; skip the iterator for it.
+  // ASCII without CR is one character per byte.
   bool simple = true;
   for (char ch : text) {
     if (static_cast<unsigned char>(ch) >= 0x80 || ch == '\r') {
@@ -131,7 +145,7 @@ size_t graphemeCount(std::string_view text) {
   }
   if (simple) return text.size();
   size_t count = 0;
-  forEachBoundary(text, [&](size_t) {
+  forEachGrapheme(text, [&](std::string_view) {
     ++count;
     return true;
   });
@@ -139,15 +153,12 @@ size_t graphemeCount(std::string_view text) {
 }
 
 std::string_view graphemePrefix(std::string_view text, size_t count) {
-  if (count == 0) return text.substr(0, 0);
-  size_t end = text.size();
+  size_t end = 0;
   size_t seen = 0;
-  forEachBoundary(text, [&](size_t boundary) {
-    if (++seen == count) {
-      end = boundary;
-      return false;
-    }
-    return true;
+  if (count == 0) return text.substr(0, 0);
+  forEachGrapheme(text, [&](std::string_view character) {
+    end = static_cast<size_t>(character.data() - text.data()) + character.size();
+    return ++seen < count;
   });
   return text.substr(0, end);
 }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,9 @@ char32_t previous(std::string_view text, size_t& offset);
 // Appends the UTF-8 encoding of a code point (surrogates and values past U+10FFFF become U+FFFD).
 void append(std::string& out, char32_t codePoint);
 
+// Calls `visit` with each user-perceived character (extended grapheme cluster) of the text, in
+// order, until it returns false. ASCII text (where only CR LF joins two bytes) skips ICU.
+void forEachGrapheme(std::string_view text, const std::function<bool(std::string_view)>& visit);
 // The number of user-perceived characters (extended grapheme clusters).
 size_t graphemeCount(std::string_view text);
 // The first `count` user-perceived characters of the text (all of it when it has fewer).

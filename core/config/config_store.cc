@@ -1,57 +1,15 @@
 // Stamp-cached loading and atomic saving of config.json.
 #include "core/config/config_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
 
+#include "core/base/file_io.h"
 #include "core/config/paths.h"
 
 namespace qy {
-namespace {
-
-// Reads a regular file whole. Never blocks on a FIFO or device: it is opened non-blocking and
-// anything but a regular file is refused.
-std::optional<std::string> readRegularFile(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::string content;
-  content.reserve(static_cast<size_t>(info.st_size));
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return content;
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-}  // namespace
 
 std::optional<FileStamp> fileStamp(const std::filesystem::path& path) {
   struct stat info {};
@@ -75,7 +33,7 @@ Config SettingsStore::load() {
   if (cached_ && stamp == cachedStamp_) return *cached_;
   Config cfg;
   ++reads_;
-  if (auto content = readRegularFile(file_)) {
+  if (auto content = FileIO::readRegularFile(file_)) {
     if (auto decoded = Config::decode(*content)) cfg = std::move(*decoded);
   }
   cached_ = cfg;
@@ -88,16 +46,7 @@ bool SettingsStore::save(const Config& cfg) {
   Paths::ensureDirectory(root_ / "cache");
   const std::string bytes = cfg.encode();
 
-  // mkstemp creates the file 0600 from the start: the settings are never readable by others.
-  std::string temporary = (root_ / ".config.json.XXXXXX").string();
-  int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  bool written = ::fchmod(fd, 0600) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-  written = ::close(fd) == 0 && written;
-  if (!written || ::rename(temporary.c_str(), file_.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
+  if (!FileIO::writeAtomically(file_, bytes, /*sync=*/true)) return false;
   ::chmod(file_.c_str(), 0600);  // a failure here does not change the result
   cached_.reset();
   cachedStamp_.reset();

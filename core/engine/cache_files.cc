@@ -9,34 +9,10 @@
 #include <cerrno>
 #include <nlohmann/json.hpp>
 
+#include "core/base/file_io.h"
+
 namespace qy::CacheFiles {
 namespace {
-
-std::optional<std::string> readRegularFile(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::string content(static_cast<size_t>(info.st_size), '\0');
-  size_t done = 0;
-  for (;;) {
-    if (done == content.size()) content.resize(content.size() + 65536);
-    ssize_t n = ::read(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  content.resize(done);
-  return content;
-}
 
 // Calls visit(name, stat) for every entry of the directory except "." and "..".
 template <typename Visit>
@@ -62,7 +38,7 @@ std::filesystem::path fileFor(const std::filesystem::path& directory, const std:
 
 std::optional<TranslationDict> read(const std::filesystem::path& directory,
                                     const std::string& key) {
-  auto content = readRegularFile(fileFor(directory, key));
+  auto content = FileIO::readRegularFile(fileFor(directory, key));
   if (!content) return std::nullopt;
   auto json = nlohmann::json::parse(*content, nullptr, /*allow_exceptions=*/false);
   if (!json.is_object()) return std::nullopt;
@@ -82,23 +58,7 @@ bool write(const std::filesystem::path& directory, const std::string& key,
   // Texts are valid UTF-8 by construction; a stray invalid byte in a translation is written as
   // U+FFFD rather than losing the whole file.
   const std::string bytes = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  std::string temporary = (directory / ("." + key + ".XXXXXX")).string();
-  int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, 0600) == 0;
-  size_t done = 0;
-  while (ok && done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || ::rename(temporary.c_str(), fileFor(directory, key).c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  return FileIO::writeAtomically(fileFor(directory, key), bytes, /*sync=*/false);
 }
 
 void remove(const std::filesystem::path& directory, const std::string& key) {
