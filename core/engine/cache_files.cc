@@ -36,19 +36,23 @@ std::filesystem::path fileFor(const std::filesystem::path& directory, const std:
   return directory / (key + ".json");
 }
 
-std::optional<TranslationDict> read(const std::filesystem::path& directory,
-                                    const std::string& key) {
-  auto content = FileIO::readRegularFile(fileFor(directory, key));
-  if (!content) return std::nullopt;
-  auto json = nlohmann::json::parse(*content, nullptr, /*allow_exceptions=*/false);
-  if (!json.is_object()) return std::nullopt;
+std::optional<TranslationDict> decode(std::string_view json) {
+  auto object = nlohmann::json::parse(json, nullptr, /*allow_exceptions=*/false);
+  if (!object.is_object()) return std::nullopt;
   TranslationDict dict;
-  dict.reserve(json.size());
-  for (auto& [source, translation] : json.items()) {
+  dict.reserve(object.size());
+  for (auto& [source, translation] : object.items()) {
     if (!translation.is_string()) return std::nullopt;
     dict.emplace(source, translation.get<std::string>());
   }
   return dict;
+}
+
+std::optional<TranslationDict> read(const std::filesystem::path& directory,
+                                    const std::string& key) {
+  auto content = FileIO::readRegularFile(fileFor(directory, key));
+  if (!content) return std::nullopt;
+  return decode(*content);
 }
 
 bool write(const std::filesystem::path& directory, const std::string& key,

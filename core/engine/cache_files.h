@@ -19,6 +19,9 @@ namespace CacheFiles {
 
 std::filesystem::path fileFor(const std::filesystem::path& directory, const std::string& key);
 
+// A cache file's content as a dictionary; nothing unless it is a JSON object of strings.
+std::optional<TranslationDict> decode(std::string_view json);
+
 // The dictionary stored for the key, or nothing when the file is missing or not a JSON object
 // whose members are all strings.
 std::optional<TranslationDict> read(const std::filesystem::path& directory, const std::string& key);
