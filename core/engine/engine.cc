@@ -228,10 +228,14 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
     return result;
   }
 
-  TranslationDict merged = cached(key);
+  // The cached dictionary is used as it is unless a job adds to it.
+  std::shared_ptr<const TranslationDict> cachedDict = cachedShared(key);
+  const TranslationDict* translations = cachedDict.get();
+  TranslationDict merged;
+  TranslationDict delivered;  // what the joined job has translated so far
   std::vector<std::string> missing;
   for (const auto& text : planned) {
-    if (!merged.count(text)) missing.push_back(text);
+    if (!cachedDict->count(text)) missing.push_back(text);
   }
   bool pending = false;
   std::vector<std::string> errors;
@@ -263,7 +267,7 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
                                   std::chrono::duration<double>(seconds));
         cond_.wait_until(guard, deadline, [&] { return job->finished; });
       }
-      for (const auto& [source, translation] : job->tr) merged[source] = translation;
+      delivered = job->tr;
       if (job->finished) {
         errors = job->errors;
       } else {
@@ -273,12 +277,19 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
     }
   }
 
+  if (!delivered.empty()) {
+    // The job's translations win over cached ones.
+    merged = *cachedDict;
+    for (auto& [source, translation] : delivered) merged[source] = std::move(translation);
+    translations = &merged;
+  }
+
   int64_t done = 0;
-  for (const auto& text : planned) done += merged.count(text) ? 1 : 0;
+  for (const auto& text : planned) done += translations->count(text) ? 1 : 0;
   const int64_t elapsed = millisecondsSince(start);
   const std::string name = LangNames::chinese(cfg.targetLanguage);
 
-  if (done > 0 || dark) result.data = body.rebuild(doc.render(merged, cfg));
+  if (done > 0 || dark) result.data = body.rebuild(doc.render(*translations, cfg));
   auto banner = EngineReport::bannerFor(pending, errors, done, total, truncated, name);
   result.banner = banner.banner;
   result.action = banner.action;

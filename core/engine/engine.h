@@ -88,8 +88,10 @@ class Engine {
   // fingerprint + "-" + the first 10 digits of the settings signature's hash.
   static std::string keyFor(const std::string& fingerprint, const Config& cfg);
 
-  // Caches.
+  // Caches. cached() returns a copy; cachedShared() the cached dictionary itself, which is
+  // immutable once cached (a store replaces it), so readers need no lock.
   TranslationDict cached(const std::string& key);
+  std::shared_ptr<const TranslationDict> cachedShared(const std::string& key);
   void remember(const std::string& key, TranslationDict dict);
   void store(const std::string& key, const TranslationDict& dict);
   static void pruneCache();
@@ -137,7 +139,8 @@ class Engine {
               const std::vector<std::string>& texts, const std::vector<std::string>& errors,
               const Config& cfg);
   void prunePrivateCache();  // pruning of this engine's cache directory, by its clock
-  void rememberLocked(const std::string& key, TranslationDict dict);  // requires mutex_ held
+  void rememberLocked(const std::string& key,
+                      std::shared_ptr<const TranslationDict> dict);  // requires mutex_ held
   void log(std::string_view line) const;
   Date now() const;
 
@@ -158,7 +161,7 @@ class Engine {
   mutable std::mutex mutex_;
   std::condition_variable cond_;
   std::unordered_map<std::string, std::shared_ptr<Job>> jobs_;  // guarded by mutex_
-  std::unordered_map<std::string, TranslationDict> mem_;        // guarded by mutex_
+  std::unordered_map<std::string, std::shared_ptr<const TranslationDict>> mem_;  // guarded by mutex_
   std::deque<std::string> memOrder_;                            // guarded by mutex_
   std::unordered_map<std::string, Failure> failed_;             // guarded by mutex_
   std::unordered_map<std::string, int64_t> attempts_;           // guarded by mutex_

@@ -12,23 +12,29 @@ constexpr size_t kMemoryKeys = 60;
 constexpr auto kCacheAge = std::chrono::seconds(2'592'000);  // 30 days
 }  // namespace
 
-TranslationDict Engine::cached(const std::string& key) {
+std::shared_ptr<const TranslationDict> Engine::cachedShared(const std::string& key) {
   {
+    // The lock covers the lookup only; the dictionary is shared, never copied under it.
     std::lock_guard guard(mutex_);
     if (auto it = mem_.find(key); it != mem_.end()) return it->second;
   }
   auto dict = CacheFiles::read(cacheDir_, key);
-  if (!dict) return {};
-  remember(key, *dict);
-  return std::move(*dict);
+  if (!dict) return std::make_shared<const TranslationDict>();
+  auto shared = std::make_shared<const TranslationDict>(std::move(*dict));
+  std::lock_guard guard(mutex_);
+  rememberLocked(key, shared);
+  return shared;
 }
+
+TranslationDict Engine::cached(const std::string& key) { return *cachedShared(key); }
 
 void Engine::remember(const std::string& key, TranslationDict dict) {
+  auto shared = std::make_shared<const TranslationDict>(std::move(dict));
   std::lock_guard guard(mutex_);
-  rememberLocked(key, std::move(dict));
+  rememberLocked(key, std::move(shared));
 }
 
-void Engine::rememberLocked(const std::string& key, TranslationDict dict) {
+void Engine::rememberLocked(const std::string& key, std::shared_ptr<const TranslationDict> dict) {
   mem_[key] = std::move(dict);
   for (auto it = memOrder_.begin(); it != memOrder_.end();) {
     it = (*it == key) ? memOrder_.erase(it) : it + 1;
