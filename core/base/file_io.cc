@@ -38,7 +38,9 @@ std::optional<std::string> readRegularFile(const std::filesystem::path& path) {
 
 bool writeAtomically(const std::filesystem::path& path, std::string_view bytes, bool sync) {
   // mkstemp creates the file 0600 from the start: the content is never readable by others.
-  std::string temporary = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string name = ".";
+  name.append(path.filename().string()).append(".XXXXXX");
+  std::string temporary = (path.parent_path() / name).string();
   int fd = ::mkstemp(temporary.data());
   if (fd < 0) return false;
   bool ok = ::fchmod(fd, 0600) == 0;
