@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "support/corpus.h"
 #include "core/doc/html_doc.h"
 #include "core/doc/style.h"
 #include "core/mime/mime.h"
@@ -66,6 +67,7 @@ size_t countOf(const std::string& haystack, const std::string& needle) {
 }
 
 TEST(HTMLCorpus, EmptyDictionaryReproducesTheInputButCharsets) {
+  QY_SKIP_WITHOUT_CORPUS();
   auto bodies = corpusBodies();
   ASSERT_GT(bodies.size(), 9u);  // the html/ files and at least one message body
   for (const auto& [name, body] : bodies) {
@@ -85,6 +87,7 @@ TEST(HTMLCorpus, EmptyDictionaryReproducesTheInputButCharsets) {
 }
 
 TEST(HTMLCorpus, EveryTranslationAppearsOncePerSegmentAndBlocksComeOutCleanly) {
+  QY_SKIP_WITHOUT_CORPUS();
   size_t segmentsSeen = 0;
   for (const auto& [name, body] : corpusBodies()) {
     SCOPED_TRACE(name);
@@ -116,6 +119,7 @@ TEST(HTMLCorpus, EveryTranslationAppearsOncePerSegmentAndBlocksComeOutCleanly) {
 }
 
 TEST(HTMLCorpus, ReplaceShowsEveryTranslationAndKeepsTheMarkup) {
+  QY_SKIP_WITHOUT_CORPUS();
   for (const auto& [name, body] : corpusBodies()) {
     SCOPED_TRACE(name);
     HTMLDoc doc(body, true);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/corpus.h"
 #include "core/base/unicode.h"
 #include "support/mime_test_util.h"
 
@@ -42,6 +43,7 @@ const MIMEPart* partStartingAt(const MIMEPart& part, size_t offset) {
 }
 
 TEST(MIMECorpus, EveryMessageParsesAndRebuildsAroundItsTextPart) {
+  QY_SKIP_WITHOUT_CORPUS();
   const auto paths = corpusMessages();
   ASSERT_GE(paths.size(), 10u) << "corpus missing at " << QY_CORPUS_DIR;
   const std::string html =
