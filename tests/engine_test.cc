@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/engine/engine.h"
+#include "core/config/paths.h"
 #include "core/engine/engine_report.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
@@ -368,6 +369,37 @@ TEST(CacheFiles, PruneMeasureAndClear) {
   EXPECT_FALSE(std::filesystem::exists(dir / ".hidden-old"));
   EXPECT_TRUE(std::filesystem::exists(dir / "recent.json"));
   EXPECT_EQ(CacheFiles::measure(dir / "missing"), (CacheFiles::Size{0, 0}));
+}
+
+}  // namespace
+}  // namespace qy
+
+namespace qy {
+namespace {
+
+TEST(Engine, PrunesCacheFilesOlderThanThirtyDaysByItsClock) {
+  testing::TempDir dir;
+  Paths::ensureDirectory(dir / "cache");
+  testing::writeFile(dir / "cache/old.json", "{}");
+  testing::writeFile(dir / "cache/recent.json", "{}");
+  const auto now = std::chrono::system_clock::now();
+  std::filesystem::last_write_time(dir / "cache/recent.json",
+                                   std::chrono::file_clock::from_sys(now + std::chrono::hours(48)));
+  // The engine's clock stands 31 days ahead: "old" is 31 days old, "recent" 29.
+  auto clock = std::make_shared<testing::ManualClock>();
+  clock->advance(std::chrono::hours(24 * 31));
+  Engine::Options options;
+  options.root = dir.path();
+  options.clock = clock;
+  options.log = [](std::string_view) {};
+  options.pruneDelay = std::chrono::milliseconds(0);
+  Engine engine(std::move(options));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::filesystem::exists(dir / "cache/old.json") &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  EXPECT_FALSE(std::filesystem::exists(dir / "cache/old.json"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "cache/recent.json"));
 }
 
 }  // namespace
