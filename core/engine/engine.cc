@@ -25,16 +25,6 @@ constexpr size_t kSampleCharacters = 6'000;
 // an answer limit).
 constexpr double kUnboundedWait = 1e6;
 
-std::mutex& sharedOptionsLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-Engine::Options& sharedOptions() {
-  static Engine::Options options;
-  return options;
-}
-
 Engine::Options withDefaults(Engine::Options options) {
   if (options.root.empty()) options.root = Paths::root();
   if (!options.loadConfig) {
@@ -68,16 +58,8 @@ int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 
 Engine& Engine::shared() {
   // Created once, never destroyed: jobs may still run while the process exits.
-  static Engine* engine = [] {
-    std::lock_guard guard(sharedOptionsLock());
-    return new Engine(sharedOptions());
-  }();
+  static Engine* engine = new Engine(Options{});
   return *engine;
-}
-
-void Engine::configureShared(Options options) {
-  std::lock_guard guard(sharedOptionsLock());
-  sharedOptions() = std::move(options);
 }
 
 Engine::Engine(Options options) : Engine(withDefaults(std::move(options)), Resolved{}) {}

@@ -72,9 +72,8 @@ class Engine {
     bool prune = true;
   };
 
+  // The process's engine, with the default seams.
   static Engine& shared();
-  // Sets the options of the shared engine; only effective before its first use.
-  static void configureShared(Options options);
 
   explicit Engine(Options options);
   ~Engine();
