@@ -7,12 +7,14 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <nlohmann/json.hpp>
 
 namespace qy {
 namespace {
 
-constexpr double kUntilEnded = 1e9;
+// No limit: wait until the translation has ended.
+constexpr double kUntilEnded = std::numeric_limits<double>::infinity();
 
 std::optional<std::string> readAll(std::FILE* file) {
   std::string bytes;

@@ -8,7 +8,6 @@
 
 #include "core/base/unicode.h"
 #include "core/mime/mime.h"
-#include "core/mime/mime_text.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [key, param] : params) {
     require(Unicode::isValidUtf8(key) && Unicode::isValidUtf8(param), "parameter is UTF-8");
   }
-  require(MIMEText::trimSpacesAndTabs(head) == head, "head is trimmed");
+  require(Unicode::trimBlanks(head) == head, "head is trimmed");
   MIMEPart part({0, 0}, {0, 0}, {MIMEField{"content-type", value, {0, 0}}});
   require(part.type() == (head.empty() ? "text/plain" : head), "part type");
   require(part.params() == params, "part params");

@@ -4,12 +4,11 @@
 
 #include <cctype>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "support/corpus.h"
+#include "support/temp_dir.h"
 #include "core/base/regex.h"
 #include "core/dark/dark_context.h"
 
@@ -17,11 +16,7 @@ namespace qy {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using testing::readFile;
 
 // Undoes the rewriting: drops ` data-qyb="N"` and ` data-qyc="N"`, and turns every
 // "var(--qy-N, X)" back into X (X holds at most one level of parentheses).

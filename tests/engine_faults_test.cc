@@ -11,6 +11,7 @@
 #include "core/translate/translator.h"
 #include "platform/command_provider.h"
 #include "support/engine_fixture.h"
+#include "support/mime_test_util.h"
 #include "support/temp_dir.h"
 
 namespace qy {
@@ -19,9 +20,7 @@ namespace {
 using testing::plainMessage;
 using testing::TempDir;
 
-ByteView view(const std::string& s) {
-  return ByteView(reinterpret_cast<const uint8_t*>(s.data()), s.size());
-}
+using mimetest::view;
 
 // An engine over the real translator and settings store, translating through the scripted
 // command provider with a short answer limit.

@@ -9,12 +9,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "support/corpus.h"
+#include "support/temp_dir.h"
 #include "core/doc/html_doc.h"
 #include "core/doc/style.h"
 #include "core/mime/mime.h"
@@ -22,12 +21,7 @@
 namespace qy {
 namespace {
 
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
+using testing::readFile;
 
 // name → HTML body, from both halves of the corpus.
 std::map<std::string, std::string> corpusBodies() {

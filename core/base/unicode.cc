@@ -3,6 +3,7 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/normalizer2.h>
+#include <unicode/locid.h>
 #include <unicode/unistr.h>
 #include <unicode/uchar.h>
 #include <unicode/utext.h>
@@ -173,6 +174,42 @@ bool canonicallyEqual(std::string_view a, std::string_view b) {
   icu::UnicodeString right = nfd->normalize(
       icu::UnicodeString::fromUTF8(icu::StringPiece(b.data(), static_cast<int32_t>(b.size()))), status);
   return U_SUCCESS(status) && left == right;
+}
+
+std::string lowercased(std::string_view text) {
+  if (isAscii(text)) {
+    std::string out(text);
+    for (char& ch : out) ch = asciiLower(ch);
+    return out;
+  }
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  u.toLower(icu::Locale::getRoot());
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+
+bool isBlank(char32_t codePoint) {
+  if (codePoint < 0x80) return codePoint == U' ' || codePoint == U'\t';
+  return isSpaceSeparator(codePoint);
+}
+
+std::string_view trimBlanks(std::string_view text) {
+  // Only the trimmed ends are decoded.
+  size_t begin = 0;
+  while (begin < text.size()) {
+    size_t after = begin;
+    if (!isBlank(next(text, after))) break;
+    begin = after;
+  }
+  size_t end = text.size();
+  while (end > begin) {
+    size_t start = end;
+    if (!isBlank(previous(text, start))) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
 }
 
 bool isAlphabetic(char32_t codePoint) {

@@ -39,6 +39,24 @@ std::string_view graphemePrefix(std::string_view text, size_t count);
 // Whether two texts are canonically equivalent (equal after NFD normalisation).
 bool canonicallyEqual(std::string_view a, std::string_view b);
 
+// Whether every byte is ASCII.
+inline bool isAscii(std::string_view text) {
+  for (char ch : text) {
+    if (static_cast<unsigned char>(ch) >= 0x80) return false;
+  }
+  return true;
+}
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
+// Full Unicode lower-casing by the default (root locale) rules; one code point may become
+// several ("\u212A" KELVIN SIGN becomes "k"). Invalid UTF-8 comes out as U+FFFD.
+std::string lowercased(std::string_view text);
+
+// Blanks: general category Zs, or U+0009. CR and LF are not blanks.
+bool isBlank(char32_t codePoint);
+// The text without leading and trailing blanks.
+std::string_view trimBlanks(std::string_view text);
+
 bool isAlphabetic(char32_t codePoint);     // the Alphabetic property
 bool isSpaceSeparator(char32_t codePoint);  // general category Zs
 bool isWhiteSpace(char32_t codePoint);      // the White_Space property

@@ -130,7 +130,7 @@ std::optional<RGBA> namedColor(std::string_view lowerName) {
 }
 
 std::optional<RGBA> legacy(std::string_view text) {
-  std::string t = CSSText::lower(CSSText::trimBlanks(text));
+  std::string t = Unicode::lowercased(Unicode::trimBlanks(text));
   if (t.empty() || t == "transparent") return std::nullopt;
   if (auto colour = namedColor(t)) return colour;
   if (t.starts_with('#')) return hex(std::string_view(t).substr(1));
@@ -162,7 +162,7 @@ std::optional<RGBA> function(std::string_view text) {
   size_t close = text.rfind(')');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open)
     return std::nullopt;
-  std::string name = CSSText::lower(text.substr(0, open));
+  std::string name = Unicode::lowercased(text.substr(0, open));
   bool rgb = name.starts_with("rgb");
   if (!rgb && !name.starts_with("hsl")) return std::nullopt;
 
@@ -186,7 +186,7 @@ std::optional<RGBA> function(std::string_view text) {
     return RGBA{channels[0], channels[1], channels[2], alpha};
   }
 
-  std::string hue = CSSText::lower(pieces[0]);
+  std::string hue = Unicode::lowercased(pieces[0]);
   if (hue.ends_with("deg")) hue.resize(hue.size() - 3);
   auto h = CSSText::parseNumber(hue);
   auto s = percent(pieces[1]);

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "core/base/regex.h"
+#include "core/base/unicode.h"
 #include "core/dark/css_color.h"
 #include "core/dark/css_text.h"
 
@@ -41,15 +42,6 @@ const Regex& innermostBlockPattern() {
   return kPattern;
 }
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-bool isAscii(std::string_view text) {
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
-}
-
 // Whether the text contains the lower-case ASCII word, ignoring the text's letter case. (No
 // non-ASCII character lower-cases to a letter of the words asked for here.)
 bool containsIgnoringCase(std::string_view text, std::string_view word) {
@@ -59,7 +51,7 @@ bool containsIgnoringCase(std::string_view text, std::string_view word) {
   for (size_t i = 0; i + word.size() <= text.size(); ++i) {
     if (text[i] != first && text[i] != firstUpper) continue;
     size_t j = 1;
-    while (j < word.size() && asciiLower(text[i + j]) == word[j]) ++j;
+    while (j < word.size() && Unicode::asciiLower(text[i + j]) == word[j]) ++j;
     if (j == word.size()) return true;
   }
   return false;
@@ -67,14 +59,14 @@ bool containsIgnoringCase(std::string_view text, std::string_view word) {
 
 // The lower-cased text begins with the lower-case ASCII prefix.
 bool startsWithLower(std::string_view text, std::string_view prefix) {
-  if (isAscii(text)) {
+  if (Unicode::isAscii(text)) {
     if (text.size() < prefix.size()) return false;
     for (size_t i = 0; i < prefix.size(); ++i) {
-      if (asciiLower(text[i]) != prefix[i]) return false;
+      if (Unicode::asciiLower(text[i]) != prefix[i]) return false;
     }
     return true;
   }
-  return CSSText::lower(text).starts_with(prefix);
+  return Unicode::lowercased(text).starts_with(prefix);
 }
 
 DarkTone toneOf(std::string_view property) {
@@ -115,7 +107,7 @@ std::optional<DarkContext> DarkContext::make(const Config& cfg, bool emailSuppor
 }
 
 int DarkContext::variableFor(std::string_view token, DarkTone tone) {
-  std::string low = CSSText::lower(token);
+  std::string low = Unicode::lowercased(token);
   if (low.starts_with("url(")) return 0;
   key_.assign(tone.name());
   key_.push_back('|');

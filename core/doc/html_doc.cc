@@ -82,14 +82,12 @@ NameInfo nameInfo(std::string_view name) {
 
 bool isOpen(const HTok& t, std::string_view name) { return t.kind == HTok::Kind::open && t.name == name; }
 
-char lowerAscii(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; }
-
 // Case-insensitive (ASCII) search for a lower-case needle.
 bool containsIgnoringCase(std::string_view haystack, std::string_view needle) {
   if (needle.size() > haystack.size()) return false;
   for (size_t i = 0; i + needle.size() <= haystack.size(); ++i) {
     size_t k = 0;
-    while (k < needle.size() && lowerAscii(haystack[i + k]) == needle[k]) ++k;
+    while (k < needle.size() && Unicode::asciiLower(haystack[i + k]) == needle[k]) ++k;
     if (k == needle.size()) return true;
   }
   return false;
@@ -109,11 +107,11 @@ bool mayHoldHidingProperty(std::string_view tag) {
       return table;
     }();
     if (!kFirst[byte]) continue;
-    const char first = lowerAscii(static_cast<char>(byte));
+    const char first = Unicode::asciiLower(static_cast<char>(byte));
     for (std::string_view name : kNames) {
       if (name[0] != first || tag.size() - i < name.size()) continue;
       size_t k = 1;
-      while (k < name.size() && lowerAscii(tag[i + k]) == name[k]) ++k;
+      while (k < name.size() && Unicode::asciiLower(tag[i + k]) == name[k]) ++k;
       if (k == name.size()) return true;
     }
   }

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdint>
 
+#include "core/base/unicode.h"
 #include "core/doc/text_util.h"
 
 namespace qy::Style {
@@ -18,13 +19,6 @@ constexpr std::string_view kDefaultAccent = "#34A77A";
 bool isHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-
-bool isAscii(std::string_view text) {
-  return std::all_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
 
 // Canonical caseless form: NFD(fold(NFD(text))), so that texts that differ only in letter case
 // or in composed against decomposed forms compare equal.
@@ -41,10 +35,10 @@ bool caselessForm(std::string_view text, icu::UnicodeString& out) {
 }
 
 bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  if (isAscii(a) && isAscii(b)) {
+  if (Unicode::isAscii(a) && Unicode::isAscii(b)) {
     return a.size() == b.size() &&
            std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return asciiLower(x) == asciiLower(y); });
+                      [](char x, char y) { return Unicode::asciiLower(x) == Unicode::asciiLower(y); });
   }
   // Within a common ASCII prefix, a differing letter decides: folding and decomposition never
   // remove a code point or move an ASCII one, so the folded forms differ there too.
@@ -52,7 +46,7 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
     const auto x = static_cast<unsigned char>(a[i]);
     const auto y = static_cast<unsigned char>(b[i]);
     if (x >= 0x80 || y >= 0x80) break;
-    if (asciiLower(a[i]) != asciiLower(b[i])) return false;
+    if (Unicode::asciiLower(a[i]) != Unicode::asciiLower(b[i])) return false;
   }
   icu::UnicodeString left, right;
   if (!caselessForm(a, left) || !caselessForm(b, right)) return a == b;

@@ -31,10 +31,7 @@ std::string_view trimBy(std::string_view text, Pred trim) {
 
 }  // namespace
 
-bool isBlank(char32_t cp) {
-  if (cp < 0x80) return cp == U' ' || cp == U'\t';
-  return u_charType(static_cast<UChar32>(cp)) == U_SPACE_SEPARATOR;
-}
+bool isBlank(char32_t cp) { return Unicode::isBlank(cp); }
 
 bool isBlankOrLineBreak(char32_t cp) {
   // Tab counts too: it is a blank, and "blanks and line breaks" is a superset of "blanks".
@@ -63,7 +60,7 @@ bool isCollapsibleBlank(char32_t cp) {
   }
 }
 
-std::string_view trimBlanks(std::string_view text) { return trimBy(text, isBlank); }
+std::string_view trimBlanks(std::string_view text) { return Unicode::trimBlanks(text); }
 
 std::string_view trimBlanksAndLineBreaks(std::string_view text) {
   return trimBy(text, isBlankOrLineBreak);

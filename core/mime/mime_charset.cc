@@ -13,7 +13,6 @@
 
 #include "core/base/regex.h"
 #include "core/base/unicode.h"
-#include "core/mime/mime_text.h"
 
 namespace qy::MIME {
 namespace {
@@ -80,7 +79,7 @@ bool isValidUtf8(ByteView bytes) {
 
 std::optional<StringEncoding> stringEncoding(std::optional<std::string_view> charset) {
   if (!charset) return std::nullopt;
-  std::string name = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(*charset));
+  std::string name = Unicode::lowercased(Unicode::trimBlanks(*charset));
   if (name.empty()) return std::nullopt;
   // ICU's GB2312 table is the narrow one: GBK bytes, which mail labelled GB2312 usually holds,
   // would decode to garbage without an error. GB18030 is a superset of both.

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "core/base/unicode.h"
-#include "core/mime/mime_text.h"
 
 namespace qy::MIME {
 namespace {
@@ -61,7 +60,7 @@ HeaderBlock readHeader(ByteView bytes, ByteRange range) {
       // A folded line continues the previous field, even when it holds only blanks.
       MIMEField& last = block.fields.back();
       last.value += ' ';
-      last.value += MIMEText::trimSpacesAndTabs(text);
+      last.value += Unicode::trimBlanks(text);
       last.raw.end = n;
     } else {
       const size_t colon = text.find(':');
@@ -74,8 +73,8 @@ HeaderBlock readHeader(ByteView bytes, ByteRange range) {
         return block;
       }
       block.fields.push_back(MIMEField{
-          MIMEText::lowercased(std::string_view(text).substr(0, colon)),
-          std::string(MIMEText::trimSpacesAndTabs(std::string_view(text).substr(colon + 1))),
+          Unicode::lowercased(std::string_view(text).substr(0, colon)),
+          std::string(Unicode::trimBlanks(std::string_view(text).substr(colon + 1))),
           ByteRange{q, n}});
     }
     if (p + 1 >= end) {
@@ -175,30 +174,30 @@ namespace {
 // Adds the parameter of one piece ("key=value") unless its key is already present.
 void addParameter(std::string_view piece, std::map<std::string, std::string>& params) {
   size_t split = std::string_view::npos;
-  MIMEText::forEachCharacter(piece, [&](std::string_view ch) {
+  Unicode::forEachGrapheme(piece, [&](std::string_view ch) {
     if (ch != "=") return true;
     split = static_cast<size_t>(ch.data() - piece.data());
     return false;
   });
   if (split == std::string_view::npos) return;
 
-  std::string key = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(piece.substr(0, split)));
+  std::string key = Unicode::lowercased(Unicode::trimBlanks(piece.substr(0, split)));
   // An extended parameter (name*=charset''text) lands under its plain name; a numbered
   // continuation (name*0) keeps its whole name.
   if (!key.empty() && key.back() == '*') {
     std::string_view last;
-    MIMEText::forEachCharacter(key, [&](std::string_view ch) {
+    Unicode::forEachGrapheme(key, [&](std::string_view ch) {
       last = ch;
       return true;
     });
     if (last == "*") key.pop_back();
   }
 
-  std::string_view value = MIMEText::trimSpacesAndTabs(piece.substr(split + 1));
+  std::string_view value = Unicode::trimBlanks(piece.substr(split + 1));
   if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
     std::string_view first, last;
     size_t count = 0;
-    MIMEText::forEachCharacter(value, [&](std::string_view ch) {
+    Unicode::forEachGrapheme(value, [&](std::string_view ch) {
       if (count++ == 0) first = ch;
       last = ch;
       return true;
@@ -219,7 +218,7 @@ std::pair<std::string, std::map<std::string, std::string>> parseParams(std::stri
   bool head = true;
   auto finish = [&](std::string_view piece) {
     if (head) {
-      result.first = MIMEText::lowercased(MIMEText::trimSpacesAndTabs(piece));
+      result.first = Unicode::lowercased(Unicode::trimBlanks(piece));
       head = false;
     } else {
       addParameter(piece, result.second);
@@ -227,7 +226,7 @@ std::pair<std::string, std::map<std::string, std::string>> parseParams(std::stri
   };
   size_t pieceStart = 0;
   bool quoted = false;
-  MIMEText::forEachCharacter(value, [&](std::string_view ch) {
+  Unicode::forEachGrapheme(value, [&](std::string_view ch) {
     if (ch == "\"") {
       quoted = !quoted;
     } else if (ch == ";" && !quoted) {

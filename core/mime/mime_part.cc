@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "core/mime/mime_parser.h"
-#include "core/mime/mime_text.h"
+#include "core/base/unicode.h"
 
 namespace qy {
 
@@ -16,7 +16,7 @@ MIMEPart::MIMEPart(ByteRange headerRange, ByteRange bodyRange, std::vector<MIMEF
   params_ = std::move(params);
 
   const MIMEField* transfer = firstField("content-transfer-encoding");
-  encoding_ = transfer ? MIMEText::lowercased(MIMEText::trimSpacesAndTabs(transfer->value)) : "7bit";
+  encoding_ = transfer ? Unicode::lowercased(Unicode::trimBlanks(transfer->value)) : "7bit";
 
   if (const MIMEField* disposition = firstField("content-disposition")) {
     disposition_ = MIME::parseParams(disposition->value).first;
