@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   cfg.darkMode = "on";
   for (const char* mode : {"bilingual", "replace"}) {
     cfg.mode = mode;
-    qy::HTMLDoc doc(html, cfg.mode == "replace");
+    qy::HTMLDoc doc(std::string(html), cfg.mode == "replace");
     checkSegments(doc);
     qy::TranslationDict dict;
     for (const std::string& text : doc.segmentTexts()) dict[text] = "<T> " + text + " &";

@@ -11,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view html(reinterpret_cast<const char*>(data), size);
-  const auto toks = qy::HTMLTokenizer::tokenize(html);
+  const auto toks = qy::HTMLTokenizer::tokenize(std::string(html));
   std::string joined;
   joined.reserve(size);
   bool previousWasText = false;

@@ -124,10 +124,10 @@ TEST(HTMLCorpus, ReplaceShowsEveryTranslationAndKeepsTheMarkup) {
       EXPECT_NE(rendered.find(Style::escapeWithBreaks(translation)), std::string::npos) << text;
     }
     // Markup is untouched: the start and end tags, comments and raw text come out in order.
-    auto markup = [](const std::vector<HTok>& toks) {
+    auto markup = [](const HTMLTokenizer::Tokens& toks) {
       std::vector<std::string> out;
       for (const HTok& t : toks) {
-        if (t.kind != HTok::Kind::text && !(t.kind == HTok::Kind::open && t.name == "br")) out.push_back(t.raw);
+        if (t.kind != HTok::Kind::text && !(t.kind == HTok::Kind::open && t.name == "br")) out.emplace_back(t.raw);
       }
       return out;
     };

@@ -16,7 +16,7 @@ std::string dump(const HTMLDoc& doc) {
   for (const HTMLDoc::Segment& s : doc.segments()) {
     if (!out.empty()) out += " | ";
     for (char ch : s.text) out += ch == '\n' ? std::string("\\n") : std::string(1, ch);
-    out += " @" + doc.toks()[s.lastTok].raw + " t=" + std::to_string(s.textToks.size());
+    out += " @" + std::string(doc.toks()[s.lastTok].raw) + " t=" + std::to_string(s.textToks.size());
     if (!s.brToks.empty()) out += " br=" + std::to_string(s.brToks.size());
   }
   return out;

@@ -162,7 +162,7 @@ std::string blankPiece(std::string_view raw) {
 // number of open elements that hide their content.
 class Segmenter {
  public:
-  Segmenter(const std::vector<HTok>& toks, bool splitLinked, std::vector<HTMLDoc::Segment>& out)
+  Segmenter(std::span<const HTok> toks, bool splitLinked, std::vector<HTMLDoc::Segment>& out)
       : toks_(toks), splitLinked_(splitLinked), out_(out) {}
 
   void run() {
@@ -296,7 +296,7 @@ class Segmenter {
     bool skip;
   };
 
-  const std::vector<HTok>& toks_;
+  std::span<const HTok> toks_;
   const bool splitLinked_;
   std::vector<HTMLDoc::Segment>& out_;
   std::vector<uint8_t> significant_;  // open and close tags, and text that shows something
@@ -310,7 +310,7 @@ class Segmenter {
 
 }  // namespace
 
-HTMLDoc::HTMLDoc(std::string_view html, bool splitLinked) : toks_(HTMLTokenizer::tokenize(html)) {
+HTMLDoc::HTMLDoc(std::string html, bool splitLinked) : toks_(HTMLTokenizer::tokenize(std::move(html))) {
   findDarkSupport();
   segment(splitLinked);
 }
@@ -339,7 +339,7 @@ void HTMLDoc::findDarkSupport() {
   }
 }
 
-void HTMLDoc::segment(bool splitLinked) { Segmenter(toks_, splitLinked, segments_).run(); }
+void HTMLDoc::segment(bool splitLinked) { Segmenter(toks_.all(), splitLinked, segments_).run(); }
 
 std::vector<std::string> HTMLDoc::segmentTexts() const {
   std::vector<std::string> texts;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,11 +38,11 @@ class HTMLDoc final : public TranslatableDoc {
 
   // `splitLinked` (replace mode): a paragraph holding a link is cut into one segment per text
   // token, so that each link keeps its own translated text. Never fails.
-  HTMLDoc(std::string_view html, bool splitLinked);
+  HTMLDoc(std::string html, bool splitLinked);
   HTMLDoc(const HTMLDoc&) = delete;
   HTMLDoc& operator=(const HTMLDoc&) = delete;
 
-  const std::vector<HTok>& toks() const { return toks_; }
+  std::span<const HTok> toks() const { return toks_.all(); }
   const std::vector<Segment>& segments() const { return segments_; }
   // The mail declares a colour scheme with "dark" or has a style sheet that asks for it.
   bool supportsDark() const { return supportsDark_; }
@@ -59,7 +60,7 @@ class HTMLDoc final : public TranslatableDoc {
   void findDarkSupport();
   void segment(bool splitLinked);
 
-  std::vector<HTok> toks_;
+  HTMLTokenizer::Tokens toks_;  // owns the body's text
   std::vector<Segment> segments_;
   bool supportsDark_ = false;
 };

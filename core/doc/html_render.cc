@@ -85,7 +85,7 @@ bool startsWithDoctype(std::string_view raw) {
 
 // The token after which the head block goes: <head>, else <html>, else the doctype; nothing for
 // a fragment.
-std::optional<size_t> headAnchor(const std::vector<HTok>& toks) {
+std::optional<size_t> headAnchor(std::span<const HTok> toks) {
   for (size_t i = 0; i < toks.size(); ++i) {
     if (isOpenNamed(toks[i], "head")) return i;
   }
@@ -141,15 +141,11 @@ std::string HTMLDoc::render(const TranslationDict& dict, const Config& cfg) cons
 
   // 2. The dark context, and 3. where its head block goes.
   std::optional<DarkContext> dark = DarkContext::make(cfg, supportsDark_);
-  const std::optional<size_t> anchor = dark ? headAnchor(toks_) : std::nullopt;
+  const std::optional<size_t> anchor = dark ? headAnchor(toks_.all()) : std::nullopt;
 
   // 4. Write the tokens; the head block's place is kept and filled last.
   std::string out;
-  out.reserve(plannedBytes + toks_.size() * 8 + (dark ? 1024 : 0) + [this] {
-    size_t bytes = 0;
-    for (const HTok& t : toks_) bytes += t.raw.size();
-    return bytes;
-  }());
+  out.reserve(plannedBytes + toks_.size() * 8 + (dark ? 1024 : 0) + toks_.text().size());
   std::optional<size_t> headSlot;
   if (dark && !anchor) headSlot = 0;
   bool afterStyle = false;

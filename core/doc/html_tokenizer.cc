@@ -1,6 +1,7 @@
 // HTMLTokenizer: one forward pass over the bytes. The only rescans are the raw-text closer search
 // and the tag-end fallback, and both are arranged so that no byte is looked at more than a small
-// constant number of times, whatever the input.
+// constant number of times, whatever the input. A token costs one small record of views: mail that
+// is nearly all markup (long runs of <br>, say) has many tokens per byte and must stay cheap too.
 #include "core/doc/html_tokenizer.h"
 
 #include <algorithm>
@@ -11,20 +12,32 @@ namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
 
-bool isAsciiLetter(unsigned char b) { return (b | 0x20) >= 'a' && (b | 0x20) <= 'z'; }
+// Byte classes, one table lookup per byte in the hot loops.
+enum : uint8_t { kLetter = 1, kNameByte = 2, kCapital = 4, kQuote = 8, kGreaterThan = 16 };
 
-bool isNameByte(unsigned char b) {
-  return isAsciiLetter(b) || (b >= '0' && b <= '9') || b == ':' || b == '-';
-}
+constexpr std::array<uint8_t, 256> kClass = [] {
+  std::array<uint8_t, 256> table{};
+  for (int b = 'a'; b <= 'z'; ++b) table[b] = kLetter | kNameByte;
+  for (int b = 'A'; b <= 'Z'; ++b) table[b] = kLetter | kNameByte | kCapital;
+  for (int b = '0'; b <= '9'; ++b) table[b] = kNameByte;
+  table[':'] = table['-'] = kNameByte;
+  table['"'] = table['\''] = kQuote;
+  table['>'] = kGreaterThan;
+  return table;
+}();
 
-unsigned char lowerAscii(unsigned char b) { return (b >= 'A' && b <= 'Z') ? b + 32 : b; }
+bool is(unsigned char b, uint8_t cls) { return (kClass[b] & cls) != 0; }
 
 class Tokenizer {
  public:
-  explicit Tokenizer(std::string_view input)
-      : in_(input), data_(reinterpret_cast<const unsigned char*>(input.data())), n_(input.size()) {}
+  Tokenizer(std::string_view input, std::vector<HTok>& toks, std::unique_ptr<char[]>& lowered)
+      : in_(input),
+        data_(reinterpret_cast<const unsigned char*>(input.data())),
+        n_(input.size()),
+        toks_(toks),
+        lowered_(lowered) {}
 
-  std::vector<HTok> run() {
+  void run() {
     toks_.reserve(estimateTokens());
     while (true) {
       size_t lt = find('<', i_);
@@ -32,21 +45,20 @@ class Tokenizer {
       i_ = lt;
       if (i_ + 1 == n_) break;  // a lone "<" at the very end is text
       const unsigned char c = data_[i_ + 1];
-      if (c == '?') {
+      if (is(c, kLetter)) {
+        tag(HTok::Kind::open, i_ + 1);
+      } else if (c == '/' && i_ + 2 < n_ && is(data_[i_ + 2], kLetter)) {
+        tag(HTok::Kind::close, i_ + 2);
+      } else if (c == '?') {
         emitOther(simpleEnd());
       } else if (c == '!') {
         const bool comment = i_ + 3 < n_ && data_[i_ + 2] == '-' && data_[i_ + 3] == '-';
         emitOther(comment ? commentEnd() : simpleEnd());
-      } else if (isAsciiLetter(c)) {
-        tag(HTok::Kind::open, i_ + 1);
-      } else if (c == '/' && i_ + 2 < n_ && isAsciiLetter(data_[i_ + 2])) {
-        tag(HTok::Kind::close, i_ + 2);
       } else {
         ++i_;  // "a < b", "<3", "</>", "</ p>": not markup
       }
     }
     flushText(n_);
-    return std::move(toks_);
   }
 
  private:
@@ -71,15 +83,12 @@ class Tokenizer {
     return std::min(2 * scaled + 16, n_ / 2 + 2);
   }
 
-  HTok& emit(HTok::Kind kind, size_t begin, size_t end) {
-    HTok& t = toks_.emplace_back();
-    t.kind = kind;
-    t.raw.assign(in_.data() + begin, end - begin);
-    return t;
+  void emit(HTok::Kind kind, std::string_view name, size_t begin, size_t end) {
+    toks_.push_back(HTok{kind, name, in_.substr(begin, end - begin)});
   }
 
   void flushText(size_t end) {
-    if (end > start_) emit(HTok::Kind::text, start_, end);
+    if (end > start_) emit(HTok::Kind::text, {}, start_, end);
   }
 
   // Just after the first ">" at or after i + 2, or the end of the input.
@@ -97,20 +106,33 @@ class Tokenizer {
 
   void emitOther(size_t end) {
     flushText(i_);
-    emit(HTok::Kind::other, i_, end);
+    emit(HTok::Kind::other, {}, i_, end);
     start_ = i_ = end;
   }
 
   void tag(HTok::Kind kind, size_t nameStart) {
     const size_t end = tagEnd();
     size_t nameEnd = nameStart;
-    while (nameEnd < end && isNameByte(data_[nameEnd])) ++nameEnd;
+    uint8_t seen = 0;
+    while (nameEnd < end && is(data_[nameEnd], kNameByte)) seen |= kClass[data_[nameEnd++]];
+    const std::string_view name = (seen & kCapital) ? lowerCased(nameStart, nameEnd)
+                                                    : in_.substr(nameStart, nameEnd - nameStart);
     flushText(i_);
-    HTok& t = emit(kind, i_, end);
-    t.name.resize(nameEnd - nameStart);
-    for (size_t p = nameStart; p < nameEnd; ++p) t.name[p - nameStart] = static_cast<char>(lowerAscii(data_[p]));
+    emit(kind, name, i_, end);
     start_ = i_ = end;
-    if (kind == HTok::Kind::open && isRawTextElement(t.name)) rawTextContent(t.name);
+    if (kind == HTok::Kind::open && isRawTextElement(name)) rawTextContent(name);
+  }
+
+  // The name's bytes lower-cased into the side buffer, at the name's own offset (names never
+  // overlap, so one buffer the size of the input holds them all).
+  std::string_view lowerCased(size_t begin, size_t end) {
+    if (!lowered_) lowered_ = std::make_unique_for_overwrite<char[]>(n_);
+    char* out = lowered_.get();
+    for (size_t p = begin; p < end; ++p) {
+      const unsigned char b = data_[p];
+      out[p] = static_cast<char>(is(b, kCapital) ? b + 32 : b);
+    }
+    return {out + begin, end - begin};
   }
 
   // Just after the ">" that ends the tag at i: the first ">" outside quotes; when every later
@@ -130,14 +152,15 @@ class Tokenizer {
     size_t p = from;
     while (p < n_) {
       const unsigned char b = data_[p];
-      if (b == '>') return p;
-      if (b == '"' || b == '\'') {
+      if (is(b, kQuote | kGreaterThan)) {
+        if (b == '>') return p;
         p = find(b, p + 1);
         if (p == kNone) break;
       }
       ++p;
     }
-    if (failsFrom_.empty()) computeFailures();
+    // Later tags need the table only if some ">" lies ahead: without one, this tag runs to the end.
+    if (failsFrom_.empty() && find('>', from) != kNone) computeFailures();
     return kNone;
   }
 
@@ -158,7 +181,7 @@ class Tokenizer {
 
   // After the start tag of a raw-text element: everything up to "</name" (letter case ignored,
   // nothing after the name compared) is one `other` token; unclosed, it runs to the end.
-  void rawTextContent(const std::string name) {  // a copy: emitting may move the tokens
+  void rawTextContent(std::string_view name) {
     const size_t closerLength = name.size() + 2;
     size_t contentEnd = n_;
     for (size_t p = find('<', i_); p != kNone && p + closerLength <= n_; p = find('<', p + 1)) {
@@ -171,7 +194,7 @@ class Tokenizer {
       }
     }
     if (contentEnd > i_) {
-      emit(HTok::Kind::other, i_, contentEnd);
+      emit(HTok::Kind::other, {}, i_, contentEnd);
       start_ = i_ = contentEnd;
     }
   }
@@ -181,7 +204,8 @@ class Tokenizer {
   size_t n_;
   size_t start_ = 0;  // where the pending text began
   size_t i_ = 0;      // scan position
-  std::vector<HTok> toks_;
+  std::vector<HTok>& toks_;
+  std::unique_ptr<char[]>& lowered_;
   std::vector<uint8_t> failsFrom_;  // filled on the first failing quote-aware scan
 };
 
@@ -195,6 +219,11 @@ bool isRawTextElement(std::string_view lowerName) {
   return false;
 }
 
-std::vector<HTok> tokenize(std::string_view html) { return Tokenizer(html).run(); }
+Tokens tokenize(std::string html) {
+  Tokens tokens;
+  tokens.text_ = std::make_unique<const std::string>(std::move(html));
+  Tokenizer(*tokens.text_, tokens.toks_, tokens.lowered_).run();
+  return tokens;
+}
 
 }  // namespace qy::HTMLTokenizer
