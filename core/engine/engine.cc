@@ -166,11 +166,17 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   }
   if (unique.empty()) return skipOrDark("没有可翻译的文字");
 
+  // Joining stops once the join holds more than 6,000 characters: counted only when its bytes
+  // pass a mark, which doubles whenever long clusters (stacked marks) leave it still short.
   std::string sample;
+  size_t countAt = kSampleCharacters * 64;
   for (size_t i = 0; i < unique.size(); ++i) {
     if (i > 0) sample += '\n';
     sample += unique[i];
-    if (sample.size() > kSampleCharacters * 64) break;  // far more than 6,000 characters
+    if (sample.size() > countAt) {
+      if (Unicode::graphemePrefix(sample, kSampleCharacters).size() < sample.size()) break;
+      countAt = sample.size() * 2;
+    }
   }
   sample = std::string(Unicode::graphemePrefix(sample, kSampleCharacters));
   if (Lang::isTarget(sample, cfg.targetLanguage, true)) return skipOrDark("已是目标语言");
@@ -183,7 +189,7 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
     if (Lang::isTarget(text, cfg.targetLanguage, false)) continue;
     if (budget < 1) {
       truncated = true;
-      continue;
+      break;  // nothing later is taken, and the message is marked already
     }
     budget -= static_cast<int64_t>(Unicode::graphemeCount(text));
     planned.push_back(std::move(text));
