@@ -29,13 +29,6 @@ bool inHangul(char32_t c) {
          (c >= 0x3130 && c <= 0x318F);
 }
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 double ratio(int64_t part, int64_t whole) {
   return static_cast<double>(part) / static_cast<double>(whole);
 }
@@ -71,10 +64,10 @@ std::string base(std::string_view code) {
   while (start < code.size()) {
     size_t end = code.find('-', start);
     if (end == std::string_view::npos) end = code.size();
-    if (end > start) return lower(code.substr(start, end - start));
+    if (end > start) return Unicode::lowercased(code.substr(start, end - start));
     start = end + 1;
   }
-  return lower(code);
+  return Unicode::lowercased(code);
 }
 
 std::optional<std::string> fromDetectorCode(std::string_view code) {
