@@ -30,6 +30,12 @@ bool forEachEntry(const std::filesystem::path& directory, Visit visit) {
   return true;
 }
 
+// A key names a file directly in the directory: keys come back from the host with a click, so
+// one that could reach elsewhere ("../config" names "../config.json") names no file at all.
+bool isFileName(const std::string& key) {
+  return key.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+}
+
 }  // namespace
 
 std::filesystem::path fileFor(const std::filesystem::path& directory, const std::string& key) {
@@ -50,6 +56,7 @@ std::optional<TranslationDict> decode(std::string_view json) {
 
 std::optional<TranslationDict> read(const std::filesystem::path& directory,
                                     const std::string& key) {
+  if (!isFileName(key)) return std::nullopt;
   auto content = FileIO::readRegularFile(fileFor(directory, key));
   if (!content) return std::nullopt;
   return decode(*content);
@@ -57,6 +64,7 @@ std::optional<TranslationDict> read(const std::filesystem::path& directory,
 
 bool write(const std::filesystem::path& directory, const std::string& key,
            const TranslationDict& dict) {
+  if (!isFileName(key)) return false;
   nlohmann::json object = nlohmann::json::object();
   for (const auto& [source, translation] : dict) object[source] = translation;
   // Texts are valid UTF-8 by construction; a stray invalid byte in a translation is written as
@@ -66,6 +74,7 @@ bool write(const std::filesystem::path& directory, const std::string& key,
 }
 
 void remove(const std::filesystem::path& directory, const std::string& key) {
+  if (!isFileName(key)) return;
   ::unlink(fileFor(directory, key).c_str());
 }
 

@@ -17,6 +17,9 @@ namespace qy {
 
 namespace CacheFiles {
 
+// A key holding '/' or NUL names no file: reading it gives nothing, writing it fails and removing
+// it does nothing.
+
 std::filesystem::path fileFor(const std::filesystem::path& directory, const std::string& key);
 
 // A cache file's content as a dictionary; nothing unless it is a JSON object of strings.
