@@ -4,13 +4,25 @@
 #include <cstdio>
 
 namespace qy::EngineReport {
+namespace {
+
+void appendEscape(std::string& out, unsigned codePoint) {
+  char escape[12];
+  std::snprintf(escape, sizeof escape, "\\u{%X}", codePoint);
+  out += escape;
+}
+
+}  // namespace
 
 std::string listLiteral(const std::vector<std::string>& items) {
   std::string out = "[";
   for (size_t i = 0; i < items.size(); ++i) {
     if (i > 0) out += ", ";
     out += '"';
-    for (unsigned char ch : items[i]) {
+    const std::string& item = items[i];
+    for (size_t at = 0; at < item.size(); ++at) {
+      const auto ch = static_cast<unsigned char>(item[at]);
+      const auto nextByte = at + 1 < item.size() ? static_cast<unsigned char>(item[at + 1]) : 0;
       switch (ch) {
         case '"': out += "\\\""; break;
         case '\\': out += "\\\\"; break;
@@ -20,9 +32,11 @@ std::string listLiteral(const std::vector<std::string>& items) {
         case '\0': out += "\\0"; break;
         default:
           if (ch < 0x20 || ch == 0x7F) {
-            char escape[12];
-            std::snprintf(escape, sizeof escape, "\\u{%X}", ch);
-            out += escape;
+            appendEscape(out, ch);
+          } else if (ch == 0xC2 && nextByte >= 0x80 && nextByte <= 0x9F) {
+            // U+0080 to U+009F (C2 80 to C2 9F), the C1 controls, are control characters too.
+            appendEscape(out, nextByte);
+            ++at;
           } else {
             out += static_cast<char>(ch);
           }
