@@ -34,6 +34,9 @@ TEST(EngineReport, ListLiteralEscapes) {
   EXPECT_EQ(EngineReport::listLiteral({}), "[]");
   EXPECT_EQ(EngineReport::listLiteral({"a", "b \"c\" \\ d\n\x01"}),
             "[\"a\", \"b \\\"c\\\" \\\\ d\\n\\u{1}\"]");
+  // C1 controls are escaped too; other non-ASCII text stays as it is.
+  EXPECT_EQ(EngineReport::listLiteral({"x\xC2\x85y\xC2\x9F" "\xC2\xA0é\x7F"}),
+            "[\"x\\u{85}y\\u{9F}\xC2\xA0é\\u{7F}\"]");
 }
 
 TEST(Engine, HashAndKey) {
@@ -143,6 +146,24 @@ TEST(Engine, IdenticalSegmentsAreTranslatedOnce) {
   auto result = f.process(plainMessage("See you soon.\n\nSee you soon.\n\nSee you soon.\n"));
   EXPECT_EQ(result.banner, "已翻译为西班牙语");
   EXPECT_NE(f.lastDecodeLine().find(" 1/1 segments"), std::string::npos);
+}
+
+TEST(Engine, WholeMessageSampleCountsCharactersNotBytes) {
+  // 2,800 characters of 141 bytes each (a letter under 70 stacked accents), then Hangul: the
+  // first 6,000 characters hold 3,199 Hangul syllables of 5,999 letters, so the message is
+  // already Korean, although the long characters alone fill hundreds of kilobytes.
+  std::string stacked = "x";
+  for (int i = 0; i < 70; ++i) stacked += "\u0301";
+  std::string first;
+  for (int i = 0; i < 2800; ++i) first += stacked;
+  std::string second;
+  for (int i = 0; i < 3300; ++i) second += "\uAC00";
+  EngineFixture f;
+  Config cfg;
+  cfg.targetLanguage = "ko";
+  f.setConfig(cfg);
+  EXPECT_EQ(f.process(plainMessage(first + "\n\n" + second + "\n")).note, "已是目标语言");
+  EXPECT_EQ(f.translator().runs(), 0);
 }
 
 TEST(Engine, BudgetTakesTheTextThatExhaustsItWhole) {
@@ -339,6 +360,20 @@ TEST(Engine, BadCacheFilesReadAsEmpty) {
   }
   std::filesystem::create_directory(f.cacheDir() / "dir.json");
   EXPECT_TRUE(f.engine().cached("dir").empty());
+}
+
+TEST(Engine, KeysThatAreNotFileNamesTouchNoFile) {
+  // Keys come back from the host with a click; one that points elsewhere reaches nothing.
+  EngineFixture f;
+  testing::writeFile(f.root() / "config.json", "{}");
+  testing::writeFile(f.root() / "other.json", "{\"a\": \"b\"}");
+  f.engine().forget("../config");
+  f.engine().store("../other", {{"c", "d"}});
+  EXPECT_EQ(testing::readFile(f.root() / "config.json"), "{}");
+  EXPECT_EQ(testing::readFile(f.root() / "other.json"), "{\"a\": \"b\"}");
+  f.engine().forget("../other");
+  EXPECT_TRUE(f.engine().cached("../other").empty());
+  EXPECT_TRUE(std::filesystem::exists(f.root() / "other.json"));
 }
 
 TEST(Engine, CacheDirectoryReplacedByAFileStillShowsTheMessage) {

@@ -54,7 +54,8 @@ TEST(Lang, ScriptsCountAlphabeticScalarsInTheFirstMatchingGroup) {
 TEST(Lang, BaseIsTheFirstNonEmptyPieceLowerCased) {
   struct Case { const char* code; const char* want; };
   const Case kCases[] = {{"zh-Hans", "zh"}, {"EN-gb", "en"}, {"fr", "fr"}, {"", ""},
-                         {"--pt-BR", "pt"}, {"-", "-"}, {"Zh", "zh"}};
+                         {"--pt-BR", "pt"}, {"-", "-"}, {"Zh", "zh"},
+                         {"\u212Ao-KR", "ko"}};  // KELVIN SIGN lower-cases to "k"
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.code);
     EXPECT_EQ(Lang::base(c.code), c.want);
