@@ -111,6 +111,49 @@ TEST(Engine, EarlySkips) {
   }
 }
 
+TEST(Engine, DarkDocumentsAreRebuiltWithoutTranslationsWhereTranslationStops) {
+  auto html = [](const std::string& body) {
+    return "From: a@example.com\nSubject: Hi\nMIME-Version: 1.0\n"
+           "Content-Type: text/html; charset=utf-8\n\n<html><body><p style=\"color:#222\">" +
+           body + "</p></body></html>\n";
+  };
+  Config dark = spanish();
+  dark.darkMode = "on";
+  Config darkOff = dark;
+  darkOff.mode = "off";
+  struct Case { const char* name; Config cfg; std::string message; std::string reason; };
+  const Case kCases[] = {
+      {"translation off", darkOff, html(kEnglishTexts[1]), "翻译已关闭"},
+      {"nothing translatable", dark, html("12345 -- 678"), "没有可翻译的文字"},
+      {"already in target", dark,
+       html("El informe trimestral está adjunto a este mensaje y esperamos sus comentarios."),
+       "已是目标语言"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EngineFixture f;
+    f.setConfig(c.cfg);
+    auto result = f.process(c.message);
+    EXPECT_EQ(result.note, "dark");
+    EXPECT_FALSE(bodyText(result).empty());
+    EXPECT_FALSE(result.banner);
+    EXPECT_EQ(result.action, "设置");
+    EXPECT_TRUE(result.context.empty());
+    EXPECT_EQ(f.logLines(), std::vector<std::string>{"decode " + std::to_string(c.message.size()) +
+                                                     "B -> dark only (" + c.reason + ")"});
+    EXPECT_EQ(f.translator().runs(), 0);
+  }
+  // An offer of a dark document shows it recoloured, and writes no log line.
+  EngineFixture f;
+  dark.trigger = "manual";
+  f.setConfig(dark);
+  auto offer = f.process(html(kEnglishTexts[1] + " " + kEnglishTexts[2]));
+  EXPECT_EQ(offer.note, "offer");
+  EXPECT_EQ(offer.banner, "这封邮件是英语");
+  EXPECT_FALSE(bodyText(offer).empty());
+  EXPECT_TRUE(f.logLines().empty());
+}
+
 TEST(Engine, TranslatesPlainTextAndServesItFromTheCache) {
   EngineFixture f;
   f.setConfig(spanish());
