@@ -29,6 +29,9 @@ const std::string kJapanese =
 const std::string kKorean =
     "분기 보고서를 이 메일에 첨부했습니다. 목요일 회의 전에 읽어 보시고 수요일 저녁까지 예산 부분에 "
     "대한 의견을 보내 주세요.";
+const std::string kNorwegian =
+    "Kvartalsrapporten er vedlagt denne meldingen. Vennligst les den før møtet vårt på torsdag, "
+    "og send meg kommentarene dine om budsjettet innen onsdag kveld.";
 // Korean written mostly in Hanja with a few Hangul particles.
 const std::string kKoreanHanja = "大韓民國憲法은 國民主權과 自由民主的基本秩序를 規定한다";
 
@@ -69,6 +72,7 @@ TEST(Lang, DetectNamesLanguagesInTheServiceCodes) {
       {"german", kGerman, "de"},     {"simplified chinese", kSimplified, "zh-Hans"},
       {"traditional chinese", kTraditional, "zh-Hant"},
       {"japanese", kJapanese, "ja"}, {"korean", kKorean, "ko"},
+      {"norwegian bokmål", kNorwegian, "nb"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -92,6 +96,7 @@ TEST(Lang, DetectorCodesMapToServiceCodes) {
   EXPECT_EQ(Lang::fromDetectorCode("zh-Hant"), "zh-Hant");
   EXPECT_EQ(Lang::fromDetectorCode("iw"), "he");
   EXPECT_EQ(Lang::fromDetectorCode("jw"), "jv");
+  EXPECT_EQ(Lang::fromDetectorCode("no"), "nb");
   EXPECT_EQ(Lang::fromDetectorCode("fr"), "fr");
   EXPECT_EQ(Lang::fromDetectorCode("un"), std::nullopt);
   EXPECT_EQ(Lang::fromDetectorCode("xxx"), std::nullopt);

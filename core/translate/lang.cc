@@ -75,9 +75,11 @@ std::optional<std::string> fromDetectorCode(std::string_view code) {
   // "xx-Latn" and the like name a script, not a language; "zz*" are CLD2's joke languages.
   if (code.starts_with("xx-") || code.starts_with("zz")) return std::nullopt;
   if (code == "zh") return "zh-Hans";
-  // CLD2 keeps ISO 639's withdrawn codes for Hebrew and Javanese.
+  // CLD2 keeps ISO 639's withdrawn codes for Hebrew and Javanese, and names Bokmål by the
+  // macrolanguage, where the translation service and the language names say "nb".
   if (code == "iw") return "he";
   if (code == "jw") return "jv";
+  if (code == "no") return "nb";
   return std::string(code);
 }
 

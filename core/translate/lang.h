@@ -36,7 +36,7 @@ std::optional<std::string> detect(std::string_view text, double minConfidence = 
 bool isTarget(std::string_view text, std::string_view target, bool isLong = false);
 
 // CLD2's code for a language as this system writes it: "zh" → "zh-Hans", "iw" → "he",
-// "jw" → "jv"; nothing for CLD2's non-languages ("un", "xxx", script-only and joke codes).
+// "jw" → "jv", "no" → "nb"; nothing for CLD2's non-languages ("un", "xxx", script-only and joke codes).
 std::optional<std::string> fromDetectorCode(std::string_view code);
 
 }  // namespace qy::Lang
