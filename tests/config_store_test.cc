@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <map>
 #include <thread>
 
@@ -142,6 +143,14 @@ TEST(SettingsStore, FailedSaveKeepsOldFileAndCache) {
   EXPECT_EQ(Config::decode(readFile(dir / "config.json")), first);
   EXPECT_EQ(store.load(), first);
   EXPECT_EQ(store.reads(), 1);  // cache left as it was
+
+  // A wait JSON cannot hold is an encoding failure: the old file stays.
+  for (double wait : {std::nan(""), double{INFINITY}}) {
+    second.firstPaintSeconds = wait;
+    EXPECT_FALSE(store.save(second));
+  }
+  EXPECT_EQ(Config::decode(readFile(dir / "config.json")), first);
+  EXPECT_EQ(store.reads(), 1);
 }
 
 TEST(Log, LinesAreStampedInOrderAndOwnerOnly) {

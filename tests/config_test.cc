@@ -57,6 +57,8 @@ TEST(Config, DecodingIsTolerantPerKey) {
       {"number for string", R"({"mode": 3})", fontDefault},
       {"object for string", R"({"mode": {"a": [1, 2]}})", fontDefault},
       {"past int64", R"({"maxChars": 9223372036854775808})", fontDefault},
+      {"below int64, rounding to its minimum", R"({"cacheEpoch": -9223372036854775809})",
+       fontDefault},
       {"unknown key ignored", R"({"colour": "red"})", fontDefault},
       {"case kept", R"({"mode": "REPLACE"})", upper},
       {"strings unchanged", R"({"accentColor": "  #aabbcc "})", spaced},
