@@ -130,7 +130,8 @@ TEST(LangNames, CommonListAndChineseNames) {
   EXPECT_EQ(LangNames::chinese("ja"), "日语");
   EXPECT_EQ(LangNames::chinese("zh-Hant"), "中文（繁体）");
   EXPECT_EQ(LangNames::chinese("en-US"), "英语（美国）");
-  for (const char* unknown : {"xx", "qqq", "not a tag", "", "zz-Latn"}) {
+  EXPECT_EQ(LangNames::chinese("pt_BR"), "葡萄牙语（巴西）");  // a locale identifier
+  for (const char* unknown : {"xx", "qqq", "not a tag", "", "zz-Latn", "xx_YY", "_"}) {
     SCOPED_TRACE(unknown);
     EXPECT_EQ(LangNames::chinese(unknown), unknown);
   }
