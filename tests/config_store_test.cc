@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <map>
 #include <thread>
 
@@ -142,6 +143,14 @@ TEST(SettingsStore, FailedSaveKeepsOldFileAndCache) {
   EXPECT_EQ(Config::decode(readFile(dir / "config.json")), first);
   EXPECT_EQ(store.load(), first);
   EXPECT_EQ(store.reads(), 1);  // cache left as it was
+
+  // A wait JSON cannot hold is an encoding failure: the old file stays.
+  for (double wait : {std::nan(""), double{INFINITY}}) {
+    second.firstPaintSeconds = wait;
+    EXPECT_FALSE(store.save(second));
+  }
+  EXPECT_EQ(Config::decode(readFile(dir / "config.json")), first);
+  EXPECT_EQ(store.reads(), 1);
 }
 
 TEST(Log, LinesAreStampedInOrderAndOwnerOnly) {
@@ -150,11 +159,13 @@ TEST(Log, LinesAreStampedInOrderAndOwnerOnly) {
     LogWriter log(dir / "qy.log", dir / "cache");
     log.write("first");
     log.write("two\nlines");
+    log.write("bad \xFF byte");
   }  // destruction writes what is queued
   std::string text = readFile(dir / "qy.log");
-  ASSERT_EQ(text.size(), 2 * 21 + std::string("first\ntwo\nlines\n").size());
+  ASSERT_EQ(text.size(), 3 * 21 + std::string("first\ntwo\nlines\nbad \uFFFD byte\n").size());
   EXPECT_EQ(text.substr(20, 7), " first\n");
-  EXPECT_EQ(text.substr(48), "two\nlines\n");
+  EXPECT_EQ(text.substr(48, 10), "two\nlines\n");
+  EXPECT_EQ(text.substr(79), "bad \uFFFD byte\n");  // the file stays UTF-8
   EXPECT_EQ(text[4], '-');
   EXPECT_EQ(text[10], 'T');
   EXPECT_EQ(text[19], 'Z');
@@ -181,13 +192,19 @@ TEST(Log, RotatesOnlyAboveTwoMillionBytes) {
   }
 }
 
-TEST(Log, UnwritableDirectoryLosesLinesWithoutBlocking) {
+TEST(Log, UnwritablePlacesLoseLinesWithoutBlocking) {
   TempDir dir;
   writeFile(dir / "file", "x");
   LogWriter log(dir / "file/sub/qy.log", dir / "file/sub/cache");
   for (int i = 0; i < 100; ++i) log.write("lost");
   log.flush();
   EXPECT_FALSE(std::filesystem::exists(dir / "file/sub"));
+
+  // A FIFO nobody reads in the log's place: the line is dropped, the writer goes on.
+  ASSERT_EQ(::mkfifo((dir / "qy.log").c_str(), 0600), 0);
+  LogWriter fifo(dir / "qy.log", dir / "cache");
+  fifo.write("lost");
+  fifo.flush();
 }
 
 TEST(Log, ConcurrentWritersProduceWholeLines) {

@@ -57,6 +57,8 @@ TEST(Config, DecodingIsTolerantPerKey) {
       {"number for string", R"({"mode": 3})", fontDefault},
       {"object for string", R"({"mode": {"a": [1, 2]}})", fontDefault},
       {"past int64", R"({"maxChars": 9223372036854775808})", fontDefault},
+      {"below int64, rounding to its minimum", R"({"cacheEpoch": -9223372036854775809})",
+       fontDefault},
       {"unknown key ignored", R"({"colour": "red"})", fontDefault},
       {"case kept", R"({"mode": "REPLACE"})", upper},
       {"strings unchanged", R"({"accentColor": "  #aabbcc "})", spaced},
@@ -128,7 +130,8 @@ TEST(LangNames, CommonListAndChineseNames) {
   EXPECT_EQ(LangNames::chinese("ja"), "日语");
   EXPECT_EQ(LangNames::chinese("zh-Hant"), "中文（繁体）");
   EXPECT_EQ(LangNames::chinese("en-US"), "英语（美国）");
-  for (const char* unknown : {"xx", "qqq", "not a tag", "", "zz-Latn"}) {
+  EXPECT_EQ(LangNames::chinese("pt_BR"), "葡萄牙语（巴西）");  // a locale identifier
+  for (const char* unknown : {"xx", "qqq", "not a tag", "", "zz-Latn", "xx_YY", "_"}) {
     SCOPED_TRACE(unknown);
     EXPECT_EQ(LangNames::chinese(unknown), unknown);
   }

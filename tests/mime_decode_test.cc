@@ -164,7 +164,8 @@ TEST(MIMECharset, NamesResolveThroughAliasesAndTheIANARegistry) {
   // Common mail charsets all resolve.
   for (const char* name : {"windows-1252", "iso-8859-15", "shift_jis", "iso-2022-jp", "euc-kr",
                            "ks_c_5601-1987", "big5", "koi8-r", "windows-1251", "us-ascii",
-                           "utf-16", "euc-jp", "gb18030"}) {
+                           "utf-16", "euc-jp", "gb18030", "cp1252", "windows-874", "x-mac-roman",
+                           "sjis", "cp932", "unicode-1-1-utf-7"}) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(MIME::stringEncoding(std::string_view(name)));
   }
@@ -187,6 +188,9 @@ TEST(MIMECharset, DeclaredCharsetWinsThenSniffedHTMLThenUTF8) {
       {"declared shift_jis", "\x83\x65\x83\x58\x83\x67", "Shift_JIS", false, "テスト"},
       {"declared iso-2022-jp", "\x1B$BF|K\\\x1B(B", "iso-2022-jp", false, "日本"},
       {"declared ks_c_5601-1987", "\xC7\xD1\xB1\xB9", "ks_c_5601-1987", false, "한국"},
+      {"declared cp1252, known only as an alias", "caf\xE9 \x80", "cp1252", false,
+       "caf\xC3\xA9 \xE2\x82\xAC"},
+      {"declared windows-874", "\xA1\xD2", "windows-874", false, "\xE0\xB8\x81\xE0\xB8\xB2"},
       {"declared wins over meta", "\xC3\xA9" + meta1252, "utf-8", true, "\xC3\xA9" + meta1252},
       {"invalid in declared falls back to UTF-8", "\xC3\xA9", "us-ascii", false, "\xC3\xA9"},
       {"invalid in declared and UTF-8 is repaired", "a\xFF", "us-ascii", false, "a\xEF\xBF\xBD"},

@@ -29,8 +29,9 @@ void readInteger(const Json& object, const char* key, int64_t& field) {
       field = static_cast<int64_t>(value);
   } else if (it->is_number_float()) {
     double value = it->get<double>();
-    // -2^63 is exact as a double; 2^63 is the first value past the range.
-    if (std::isfinite(value) && value == std::trunc(value) && value >= -9223372036854775808.0 &&
+    // A number too long for a 64-bit integer arrives here rounded, so a double of exactly
+    // -2^63 may stand for -9223372036854775809: both ends of the range are left out.
+    if (std::isfinite(value) && value == std::trunc(value) && value > -9223372036854775808.0 &&
         value < 9223372036854775808.0)
       field = static_cast<int64_t>(value);
   }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 
 #include "core/base/file_io.h"
@@ -44,6 +45,9 @@ Config SettingsStore::load() {
 bool SettingsStore::save(const Config& cfg) {
   std::lock_guard guard(lock_);
   Paths::ensureDirectory(root_ / "cache");
+  // JSON has no NaN or infinity: such a record cannot be encoded, and writing null in its place
+  // would report a value as saved that reads back as another.
+  if (!std::isfinite(cfg.firstPaintSeconds)) return false;
   const std::string bytes = cfg.encode();
 
   if (!FileIO::writeAtomically(file_, bytes, /*sync=*/true)) return false;

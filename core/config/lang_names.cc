@@ -26,13 +26,19 @@ std::string toUtf8(const UChar* text, int32_t length) {
 std::string chinese(std::string_view id) {
   const std::string tag(id);
   if (tag.empty()) return tag;
+  // Locale identifiers written with underscores ("pt_BR", "zh_Hant_TW") are named like their
+  // language tags.
+  std::string bcp47 = tag;
+  for (char& ch : bcp47) {
+    if (ch == '_') ch = '-';
+  }
   // ICU accepts garbage as a language tag with parsedLength 0; only a fully parsed tag counts.
   char localeID[ULOC_FULLNAME_CAPACITY];
   int32_t parsed = 0;
   UErrorCode status = U_ZERO_ERROR;
-  uloc_forLanguageTag(tag.c_str(), localeID, sizeof localeID, &parsed, &status);
+  uloc_forLanguageTag(bcp47.c_str(), localeID, sizeof localeID, &parsed, &status);
   if (U_FAILURE(status) || status == U_STRING_NOT_TERMINATED_WARNING ||
-      parsed != static_cast<int32_t>(tag.size()))
+      parsed != static_cast<int32_t>(bcp47.size()))
     return tag;
 
   // ICU echoes a language it cannot name ("xx") and reports U_USING_DEFAULT_WARNING for it.

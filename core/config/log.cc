@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/base/unicode.h"
 #include "core/config/paths.h"
 
 namespace qy {
@@ -41,7 +42,12 @@ void LogWriter::write(std::string_view message) {
   std::string line = rfc3339(std::chrono::system_clock::now());
   line.reserve(line.size() + message.size() + 2);
   line += ' ';
-  line += message;
+  // The file is UTF-8 text: bytes that are not (a header copied into a message) are repaired.
+  if (Unicode::isValidUtf8(message)) {
+    line += message;
+  } else {
+    line += Unicode::repairUtf8(message);
+  }
   line += '\n';
   {
     std::lock_guard guard(lock_);
@@ -83,7 +89,9 @@ void LogWriter::append(const std::string& line) {
     ::unlink(old_.c_str());
     ::rename(file_.c_str(), old_.c_str());
   }
-  int fd = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+  // Non-blocking, so that a FIFO in the log's place cannot stall the writer for good.
+  int fd = ::open(file_.c_str(),
+                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   if (fd < 0) return;
   // One write for the whole line: appends from other processes land before or after it.
   ssize_t n;

@@ -93,6 +93,15 @@ std::optional<StringEncoding> stringEncoding(std::optional<std::string_view> cha
     status = U_ZERO_ERROR;
     canonical = ucnv_getCanonicalName(name.c_str(), "MIME", &status);
   }
+  if (U_FAILURE(status) || canonical == nullptr || *canonical == '\0') {
+    // Names mail uses that no standard registers ("cp1252", "windows-874", "x-mac-roman",
+    // "sjis", "cp932"): the converter table's own aliases know them. Only the alias table is
+    // consulted: a name is never opened as a file.
+    status = U_ZERO_ERROR;
+    canonical = ucnv_countAliases(name.c_str(), &status) > 0 && U_SUCCESS(status)
+                    ? ucnv_getAlias(name.c_str(), 0, &status)
+                    : nullptr;
+  }
   if (U_FAILURE(status) || canonical == nullptr || *canonical == '\0') return std::nullopt;
   // Make sure a converter really opens under that name (some aliases open with a warning,
   // which is a success).

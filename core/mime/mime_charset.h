@@ -20,7 +20,8 @@ struct StringEncoding {
 };
 
 // The encoding for a declared charset name: trimmed and lower-cased, "gb2312", "gbk",
-// "gb_2312-80" and "x-gbk" read as "gb18030", then looked up as an IANA (or MIME) name.
+// "gb_2312-80" and "x-gbk" read as "gb18030", then looked up as an IANA (or MIME) name, else
+// among the converter table's other aliases ("cp1252", "windows-874", "x-mac-roman").
 // Nothing for no name, an empty name or a name the registry does not know.
 std::optional<StringEncoding> stringEncoding(std::optional<std::string_view> charset);
 
