@@ -244,12 +244,15 @@ int DarkContext::markerFor(std::string_view value, DarkTone tone) {
   if (!colour) return 0;
   std::string mapped = tone.convert(*colour, base_).css();
   if (mapped == colour->css()) return 0;
-  Numbers& numbers = tone == DarkTone::background ? bgAttrs_ : fgAttrs_;
-  std::vector<std::string>& order = tone == DarkTone::background ? bgOrder_ : fgOrder_;
-  if (auto it = numbers.find(mapped); it != numbers.end()) return it->second;
+  if (tone == DarkTone::background) return index(std::move(mapped), bgAttrs_, bgOrder_);
+  return index(std::move(mapped), fgAttrs_, fgOrder_);
+}
+
+int DarkContext::index(std::string key, Numbers& numbers, std::vector<std::string>& order) {
+  if (auto it = numbers.find(key); it != numbers.end()) return it->second;
   int number = static_cast<int>(numbers.size()) + 1;
-  numbers.emplace(mapped, number);
-  order.push_back(std::move(mapped));
+  numbers.emplace(key, number);
+  order.push_back(std::move(key));
   return number;
 }
 
