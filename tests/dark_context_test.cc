@@ -92,6 +92,11 @@ TEST(DarkContext, DeclarationsLeaveWhatIsNoColourAlone) {
       {"no declarations", "margin:0;padding:1px", "margin:0;padding:1px"},
       {"gradient colours", "background-image:linear-gradient(#fff, blue)",
        "background-image:linear-gradient(var(--qy-3, #fff), var(--qy-4, blue))"},
+      // Word characters as ICU reads them: marks and Indic vowel signs join a word, "²" does not.
+      {"vowel sign before the property", "\xE0\xA4\xBF" "color:red", "\xE0\xA4\xBF" "color:red"},
+      {"combining mark after a colour word", "color:red\xCC\x81", "color:red\xCC\x81"},
+      {"superscript digit beside colours", "color:#333\xC2\xB2;border:\xC2\xB2rgb(0,0,0)",
+       "color:var(--qy-5, #333)\xC2\xB2;border:\xC2\xB2var(--qy-6, rgb(0,0,0))"},
   };
   DarkContext dark = context();
   for (const auto& c : kCases) {

@@ -11,10 +11,16 @@
 namespace qy {
 namespace {
 
+// Word characters are spelled out rather than written \w: a word here is what ICU calls one
+// (letters in the wide Alphabetic sense, combining marks, decimal digits, connector punctuation
+// and the two zero-width joiners), while PCRE2's \w leaves out marks such as Indic vowel signs
+// and takes in other numbers such as "²". \b before rgb/hsl is the same test looking back.
+#define QY_WORD_CHARS R"(\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\x{200C}\x{200D})"
+
 // A colour property and its value up to the next ";", "{" or "}".
 const Regex& declarationPattern() {
   static const Regex kPattern(
-      R"((?<![\w-])((?:-webkit-text-fill-|text-decoration-|caret-|background-|border-(?:top-|right-|bottom-|left-)?|outline-)?color|background(?:-image)?|border(?:-top|-right|-bottom|-left)?|outline)\s*:\s*([^;{}]+))",
+      R"((?<![)" QY_WORD_CHARS R"(-])((?:-webkit-text-fill-|text-decoration-|caret-|background-|border-(?:top-|right-|bottom-|left-)?|outline-)?color|background(?:-image)?|border(?:-top|-right|-bottom|-left)?|outline)\s*:\s*([^;{}]+))",
       Regex::kCaseless);
   return kPattern;
 }
@@ -23,7 +29,9 @@ const Regex& declarationPattern() {
 // colours, rgb/hsl functions and bare words.
 const Regex& colorTokenPattern() {
   static const Regex kPattern(
-      R"(url\([^)]*\)|#[0-9a-fA-F]{3,8}(?![\w-])|\b(?:rgb|hsl)a?\([^()]*\)|(?<![\w#.-])[a-zA-Z]+(?![\w(-]))",
+      R"(url\([^)]*\)|#[0-9a-fA-F]{3,8}(?![)" QY_WORD_CHARS R"(-])|(?<![)" QY_WORD_CHARS
+      R"(])(?:rgb|hsl)a?\([^()]*\)|(?<![)" QY_WORD_CHARS R"(#.-])[a-zA-Z]+(?![)" QY_WORD_CHARS
+      R"((-]))",
       Regex::kCaseless);
   return kPattern;
 }
@@ -31,10 +39,13 @@ const Regex& colorTokenPattern() {
 // The same tokens for the part of a value after its last ")": there the two alternatives that
 // end in ")" cannot match, and leaving them out keeps "url(url(url(..." without a ")" linear.
 const Regex& colorTokenTailPattern() {
-  static const Regex kPattern(R"(#[0-9a-fA-F]{3,8}(?![\w-])|(?<![\w#.-])[a-zA-Z]+(?![\w(-]))",
+  static const Regex kPattern(R"(#[0-9a-fA-F]{3,8}(?![)" QY_WORD_CHARS R"(-])|(?<![)" QY_WORD_CHARS
+                              R"(#.-])[a-zA-Z]+(?![)" QY_WORD_CHARS R"((-]))",
                               Regex::kCaseless);
   return kPattern;
 }
+
+#undef QY_WORD_CHARS
 
 // A declaration block that holds no other block.
 const Regex& innermostBlockPattern() {
@@ -233,12 +244,15 @@ int DarkContext::markerFor(std::string_view value, DarkTone tone) {
   if (!colour) return 0;
   std::string mapped = tone.convert(*colour, base_).css();
   if (mapped == colour->css()) return 0;
-  Numbers& numbers = tone == DarkTone::background ? bgAttrs_ : fgAttrs_;
-  std::vector<std::string>& order = tone == DarkTone::background ? bgOrder_ : fgOrder_;
-  if (auto it = numbers.find(mapped); it != numbers.end()) return it->second;
+  if (tone == DarkTone::background) return index(std::move(mapped), bgAttrs_, bgOrder_);
+  return index(std::move(mapped), fgAttrs_, fgOrder_);
+}
+
+int DarkContext::index(std::string key, Numbers& numbers, std::vector<std::string>& order) {
+  if (auto it = numbers.find(key); it != numbers.end()) return it->second;
   int number = static_cast<int>(numbers.size()) + 1;
-  numbers.emplace(mapped, number);
-  order.push_back(std::move(mapped));
+  numbers.emplace(key, number);
+  order.push_back(std::move(key));
   return number;
 }
 

@@ -66,6 +66,9 @@ class DarkContext {
   int variableFor(std::string_view token, DarkTone tone);
   // The marker number of a legacy attribute value in this role, or 0 for none.
   int markerFor(std::string_view value, DarkTone tone);
+  // The marker number of a dark colour in one of the attribute maps: its number, or the next one
+  // (count + 1) when the colour is new; `order` lists the map's keys by number.
+  static int index(std::string key, Numbers& numbers, std::vector<std::string>& order);
 
   bool always_;
   RGBA base_;
