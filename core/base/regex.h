@@ -1,6 +1,7 @@
 // Regex: a compiled PCRE2 pattern with the options every pattern of the system uses: UTF, Unicode
-// properties for \w \b \s \d (as in ICU), invalid UTF-8 in the subject tolerated (it never matches
-// a character class), and the JIT where available.
+// properties for \w \b \s \d, invalid UTF-8 in the subject tolerated (it never matches a character
+// class), and the JIT where available. \s matches Unicode White_Space as ICU's does; \w does not
+// (see QY_WORD_CHARS).
 //
 // Compile each pattern once per process, typically as a function-local static:
 //   static const Regex kTag(R"(<meta\b[^>]*>)", Regex::kCaseless);
@@ -14,6 +15,12 @@
 #include <optional>
 #include <string_view>
 #include <vector>
+
+// The characters ICU counts as word characters: letters in the wide Alphabetic sense, combining
+// marks, decimal digits, connector punctuation and the two zero-width joiners. PCRE2's \w leaves
+// out marks such as Indic vowel signs and takes in other numbers such as "²", so patterns that
+// mean a word put this inside a class instead: R"([)" QY_WORD_CHARS R"(-]+)".
+#define QY_WORD_CHARS R"(\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\x{200C}\x{200D})"
 
 namespace qy {
 

@@ -11,12 +11,8 @@
 namespace qy {
 namespace {
 
-// Word characters are spelled out rather than written \w: a word here is what ICU calls one
-// (letters in the wide Alphabetic sense, combining marks, decimal digits, connector punctuation
-// and the two zero-width joiners), while PCRE2's \w leaves out marks such as Indic vowel signs
-// and takes in other numbers such as "²". \b before rgb/hsl is the same test looking back.
-#define QY_WORD_CHARS R"(\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\x{200C}\x{200D})"
-
+// Word characters are ICU's (QY_WORD_CHARS), not PCRE2's \w; \b before rgb/hsl is the same
+// test looking back.
 // A colour property and its value up to the next ";", "{" or "}".
 const Regex& declarationPattern() {
   static const Regex kPattern(
@@ -44,8 +40,6 @@ const Regex& colorTokenTailPattern() {
                               Regex::kCaseless);
   return kPattern;
 }
-
-#undef QY_WORD_CHARS
 
 // A declaration block that holds no other block.
 const Regex& innermostBlockPattern() {

@@ -52,7 +52,7 @@ bool endsWithWhiteSpace(std::string_view raw) {
 
 // A meta tag with its declared character set replaced by "utf-8" (the body is written as UTF-8).
 std::string rewriteCharset(std::string_view tag) {
-  static const Regex kCharset(R"((charset\s*=\s*["']?)[\w\-]+)", Regex::kCaseless);
+  static const Regex kCharset(R"((charset\s*=\s*["']?)[)" QY_WORD_CHARS R"(\-]+)", Regex::kCaseless);
   std::vector<Regex::Match> matches = kCharset.findAll(tag);
   if (matches.empty()) return std::string(tag);
   std::string out;

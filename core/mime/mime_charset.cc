@@ -30,7 +30,7 @@ std::string_view asChars(ByteView bytes) {
 
 // The charset named in the first match of the meta pattern in the body's first 4096 bytes.
 std::optional<std::string> sniffCharset(ByteView bytes) {
-  static const Regex kCharset(R"(charset\s*=\s*["']?([\w\-]+))", Regex::kCaseless);
+  static const Regex kCharset(R"(charset\s*=\s*["']?([)" QY_WORD_CHARS R"(\-]+))", Regex::kCaseless);
   const std::string prefix =
       Unicode::repairUtf8(asChars(bytes.first(std::min(bytes.size(), kSniffBytes))));
   auto match = kCharset.search(prefix);
