@@ -124,6 +124,7 @@ TEST(HTMLDoc, DetectsOwnDarkStyling) {
   const DarkCase kCases[] = {
       {"color-scheme light dark", "<meta name=\"color-scheme\" content=\"light dark\">", true},
       {"supported-color-schemes", "<META NAME=\"supported-color-schemes\" CONTENT=\"Light Dark\">", true},
+      {"dark spelled with the Kelvin sign", "<meta name=\"color-scheme\" content=\"light DAR\xE2\x84\xAA\">", true},
       {"color-scheme light only", "<meta name=\"color-scheme\" content=\"light\">", false},
       {"media query in a style sheet", "<style>@media (prefers-color-scheme: light){p{}}</style>", true},
       {"media query outside a style sheet", "<p>prefers-color-scheme</p><!-- prefers-color-scheme -->", false},

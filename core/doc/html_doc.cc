@@ -328,9 +328,13 @@ bool HTMLDoc::hidesElement(std::string_view rawTag) {
 void HTMLDoc::findDarkSupport() {
   bool afterStyle = false;
   for (const HTok& t : toks_) {
-    if (t.kind == HTok::Kind::open && t.name == "meta" && containsIgnoringCase(t.raw, "color-scheme") &&
-        containsIgnoringCase(t.raw, "dark")) {
-      supportsDark_ = true;
+    if (t.kind == HTok::Kind::open && t.name == "meta") {
+      // Full lower-casing: the Kelvin sign in "DAR\u212A" is a "k" too.
+      const std::string lower = Unicode::lowercased(t.raw);
+      const std::string_view text = lower;
+      if (text.find("color-scheme") != std::string_view::npos && text.find("dark") != std::string_view::npos) {
+        supportsDark_ = true;
+      }
     } else if (t.kind == HTok::Kind::other && afterStyle && containsIgnoringCase(t.raw, "prefers-color-scheme")) {
       supportsDark_ = true;
     }
