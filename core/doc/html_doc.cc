@@ -201,6 +201,9 @@ class Segmenter {
       return;
     }
     const NameInfo info = nameInfo(t.name);
+    // The end tag of the head may be left out: the body's start tag ends the head, or an
+    // unclosed head would hide the whole mail.
+    if (t.name == "body") close("head", nameInfo("head").id);
     const bool skip = (info.flags & kSkipped) || HTMLDoc::hidesElement(t.raw);
     if (skip || !(info.flags & kInline)) flush();
     else if (skipDepth_ == 0) run_.push_back(i);
@@ -220,12 +223,16 @@ class Segmenter {
     const NameInfo info = nameInfo(t.name);
     if (!(info.flags & kInline)) flush();
     else if (skipDepth_ == 0) run_.push_back(i);
-    // Close the topmost open element of this name and everything above it. A name that is not
-    // open leaves the stack alone, without looking at it.
-    if (info.id == NameInfo::kUnknown) {
-      auto count = otherOpenCount_.find(t.name);
+    close(t.name, info.id);
+  }
+
+  // Closes the topmost open element of this name and everything above it. A name that is not
+  // open leaves the stack alone, without looking at it.
+  void close(std::string_view name, uint32_t id) {
+    if (id == NameInfo::kUnknown) {
+      auto count = otherOpenCount_.find(name);
       if (count == otherOpenCount_.end() || count->second == 0) return;
-    } else if (knownOpenCount_[info.id] == 0) {
+    } else if (knownOpenCount_[id] == 0) {
       return;
     }
     while (true) {
@@ -233,7 +240,7 @@ class Segmenter {
       stack_.pop_back();
       --openCount(top.name, top.id);
       if (top.skip) --skipDepth_;
-      if (top.name == t.name) break;
+      if (top.name == name) break;
     }
   }
 
