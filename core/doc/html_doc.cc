@@ -323,9 +323,7 @@ HTMLDoc::HTMLDoc(std::string html, bool splitLinked) : toks_(HTMLTokenizer::toke
 }
 
 bool HTMLDoc::hidesElement(std::string_view rawTag) {
-  static const Regex kHidden(
-      R"(display\s*:\s*none|visibility\s*:\s*hidden|mso-hide\s*:\s*all|max-height\s*:\s*0(px)?\s*(;|"|'|$)|opacity\s*:\s*0\s*(;|"|'|$))",
-      Regex::kCaseless);
+  static const Regex kHidden(hiddenPattern, Regex::kCaseless);
   // Each alternative starts with a property name; in an all-ASCII tag, caseless matching is
   // ASCII-caseless, so a tag that holds none of the names cannot match and skips the pattern.
   if (!mayHoldHidingProperty(rawTag) || !containsIgnoringCase(rawTag, "style")) return false;
