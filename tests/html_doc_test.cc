@@ -80,6 +80,9 @@ TEST(HTMLDoc, SkippedAndHiddenElementsFormNoSegments) {
   const Case kCases[] = {
       {"pre", "<pre>code here</pre>after it", "after it @after it t=1"},
       {"title and head", "<head><title>Re: news</title></head><body>Hi there</body>", "Hi there @Hi there t=1"},
+      {"head left open ends at the body", "<html><head><style>p{}</style><body><p>Hi there</p></body></html>",
+       "Hi there @Hi there t=1"},
+      {"text in a head left open without a body", "<head><meta charset=utf-8>secret text", ""},
       {"style", "<style>p{color:red}</style>after it", "after it @after it t=1"},
       {"select", "<select><option>One one<option>Two two</select>after it", "after it @after it t=1"},
       {"svg", "<svg><text>drawn text</text></svg>after it", "after it @after it t=1"},
@@ -124,6 +127,7 @@ TEST(HTMLDoc, DetectsOwnDarkStyling) {
   const DarkCase kCases[] = {
       {"color-scheme light dark", "<meta name=\"color-scheme\" content=\"light dark\">", true},
       {"supported-color-schemes", "<META NAME=\"supported-color-schemes\" CONTENT=\"Light Dark\">", true},
+      {"dark spelled with the Kelvin sign", "<meta name=\"color-scheme\" content=\"light DAR\xE2\x84\xAA\">", true},
       {"color-scheme light only", "<meta name=\"color-scheme\" content=\"light\">", false},
       {"media query in a style sheet", "<style>@media (prefers-color-scheme: light){p{}}</style>", true},
       {"media query outside a style sheet", "<p>prefers-color-scheme</p><!-- prefers-color-scheme -->", false},

@@ -77,6 +77,8 @@ TEST(HTMLRender, ReplacePutsTranslationsIntoTextTokens) {
        "<p>a &lt;b&gt; &amp; c</p>"},
       {"leading nbsp entity is not white space", "<p>&nbsp;Good morning\n</p>", {{"Good morning", "Bonjour"}},
        "<p>Bonjour </p>"},
+      {"a space followed by a joiner is a trailing space", "<p>Good morning \xE2\x80\x8C</p>",
+       {{"Good morning", "Bonjour"}}, "<p>Bonjour </p>"},
       {"no translation leaves the segment", "<p>Good morning</p>", {}, "<p>Good morning</p>"},
       {"same as the source", "<p>Good morning</p>", {{"Good morning", "good MORNING"}}, "<p>Good morning</p>"},
       {"blank tokens of the segment untouched", "<td><b>Good</b>\n<i>day</i></td>", {{"Good day", "Bonjour"}},

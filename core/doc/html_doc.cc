@@ -201,6 +201,9 @@ class Segmenter {
       return;
     }
     const NameInfo info = nameInfo(t.name);
+    // The end tag of the head may be left out: the body's start tag ends the head, or an
+    // unclosed head would hide the whole mail.
+    if (t.name == "body") close("head", nameInfo("head").id);
     const bool skip = (info.flags & kSkipped) || HTMLDoc::hidesElement(t.raw);
     if (skip || !(info.flags & kInline)) flush();
     else if (skipDepth_ == 0) run_.push_back(i);
@@ -220,12 +223,16 @@ class Segmenter {
     const NameInfo info = nameInfo(t.name);
     if (!(info.flags & kInline)) flush();
     else if (skipDepth_ == 0) run_.push_back(i);
-    // Close the topmost open element of this name and everything above it. A name that is not
-    // open leaves the stack alone, without looking at it.
-    if (info.id == NameInfo::kUnknown) {
-      auto count = otherOpenCount_.find(t.name);
+    close(t.name, info.id);
+  }
+
+  // Closes the topmost open element of this name and everything above it. A name that is not
+  // open leaves the stack alone, without looking at it.
+  void close(std::string_view name, uint32_t id) {
+    if (id == NameInfo::kUnknown) {
+      auto count = otherOpenCount_.find(name);
       if (count == otherOpenCount_.end() || count->second == 0) return;
-    } else if (knownOpenCount_[info.id] == 0) {
+    } else if (knownOpenCount_[id] == 0) {
       return;
     }
     while (true) {
@@ -233,7 +240,7 @@ class Segmenter {
       stack_.pop_back();
       --openCount(top.name, top.id);
       if (top.skip) --skipDepth_;
-      if (top.name == t.name) break;
+      if (top.name == name) break;
     }
   }
 
@@ -316,9 +323,7 @@ HTMLDoc::HTMLDoc(std::string html, bool splitLinked) : toks_(HTMLTokenizer::toke
 }
 
 bool HTMLDoc::hidesElement(std::string_view rawTag) {
-  static const Regex kHidden(
-      R"(display\s*:\s*none|visibility\s*:\s*hidden|mso-hide\s*:\s*all|max-height\s*:\s*0(px)?\s*(;|"|'|$)|opacity\s*:\s*0\s*(;|"|'|$))",
-      Regex::kCaseless);
+  static const Regex kHidden(hiddenPattern, Regex::kCaseless);
   // Each alternative starts with a property name; in an all-ASCII tag, caseless matching is
   // ASCII-caseless, so a tag that holds none of the names cannot match and skips the pattern.
   if (!mayHoldHidingProperty(rawTag) || !containsIgnoringCase(rawTag, "style")) return false;
@@ -328,9 +333,13 @@ bool HTMLDoc::hidesElement(std::string_view rawTag) {
 void HTMLDoc::findDarkSupport() {
   bool afterStyle = false;
   for (const HTok& t : toks_) {
-    if (t.kind == HTok::Kind::open && t.name == "meta" && containsIgnoringCase(t.raw, "color-scheme") &&
-        containsIgnoringCase(t.raw, "dark")) {
-      supportsDark_ = true;
+    if (t.kind == HTok::Kind::open && t.name == "meta") {
+      // Full lower-casing: the Kelvin sign in "DAR\u212A" is a "k" too.
+      const std::string lower = Unicode::lowercased(t.raw);
+      const std::string_view text = lower;
+      if (text.find("color-scheme") != std::string_view::npos && text.find("dark") != std::string_view::npos) {
+        supportsDark_ = true;
+      }
     } else if (t.kind == HTok::Kind::other && afterStyle && containsIgnoringCase(t.raw, "prefers-color-scheme")) {
       supportsDark_ = true;
     }

@@ -52,8 +52,12 @@ class HTMLDoc final : public TranslatableDoc {
   std::string render(const TranslationDict& dict, const Config& cfg) const override;
   bool willDarken(const Config& cfg) const override;
 
-  // Whether a start tag's text hides its element (display:none, visibility:hidden,
-  // mso-hide:all, a zero max-height or opacity in it).
+  // Marks an element as invisible when it matches (ignoring case) anywhere in a start tag that
+  // holds "style": display:none, visibility:hidden, mso-hide:all, a zero max-height or opacity.
+  static constexpr std::string_view hiddenPattern =
+      R"(display\s*:\s*none|visibility\s*:\s*hidden|mso-hide\s*:\s*all|max-height\s*:\s*0(px)?\s*(;|"|'|$)|opacity\s*:\s*0\s*(;|"|'|$))";
+
+  // Whether a start tag's text hides its element: it holds "style" and `hiddenPattern` matches.
   static bool hidesElement(std::string_view rawTag);
 
  private:

@@ -34,20 +34,26 @@ struct Plan {
   }
 };
 
+// Whether the first character is white space (its first scalar decides).
 bool startsWithWhiteSpace(std::string_view raw) {
   if (raw.empty()) return false;
   size_t offset = 0;
   return Unicode::isWhiteSpace(Unicode::next(raw, offset));
 }
 
+// Whether the last user-perceived character is white space: a character is white space when its
+// first scalar is, so a space followed by a joiner or combining mark still counts.
 bool endsWithWhiteSpace(std::string_view raw) {
   if (raw.empty()) return false;
-  // Back up to the first byte of the last UTF-8 sequence (at most four bytes).
-  size_t start = raw.size() - 1;
-  while (start > 0 && raw.size() - start < 4 && (static_cast<unsigned char>(raw[start]) & 0xC0) == 0x80) --start;
-  size_t offset = start;
-  const char32_t last = Unicode::next(raw, offset);
-  return offset == raw.size() && Unicode::isWhiteSpace(last);
+  if (Unicode::isAscii(raw)) return Unicode::isWhiteSpace(static_cast<unsigned char>(raw.back()));
+  std::string_view last;
+  Unicode::forEachGrapheme(raw, [&](std::string_view character) {
+    last = character;
+    return true;
+  });
+  if (last.empty()) return false;
+  size_t offset = 0;
+  return Unicode::isWhiteSpace(Unicode::next(last, offset));
 }
 
 // A meta tag with its declared character set replaced by "utf-8" (the body is written as UTF-8).

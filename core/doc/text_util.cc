@@ -42,13 +42,11 @@ bool isBlankOrLineBreak(char32_t cp) {
 }
 
 bool isInvisible(char32_t cp) {
-  switch (cp) {
-    case 0x200B: case 0x200C: case 0x200D: case 0x2060: case 0xFEFF: case 0x00AD:
-    case 0x034F: case 0x200E: case 0x200F: case 0x061C: case 0x180E:
-      return true;
-    default:
-      return false;
+  if (cp < 0xAD) return false;
+  for (char32_t member : invisible) {
+    if (cp == member) return true;
   }
+  return false;
 }
 
 bool isCollapsibleBlank(char32_t cp) {

@@ -5,16 +5,23 @@
 // Pure functions of their arguments on valid UTF-8 text; callable from any thread.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace qy::TextUtil {
 
+// The scalars that text normalisation drops: zero-width space, non-joiner and joiner, word joiner,
+// zero-width no-break space, soft hyphen, combining grapheme joiner, left-to-right and
+// right-to-left marks, Arabic letter mark, Mongolian vowel separator.
+inline constexpr std::array<char32_t, 11> invisible = {0x200B, 0x200C, 0x200D, 0x2060, 0xFEFF, 0x00AD,
+                                                       0x034F, 0x200E, 0x200F, 0x061C, 0x180E};
+
 // Character classes.
 bool isBlank(char32_t codePoint);                 // Zs or U+0009
 bool isBlankOrLineBreak(char32_t codePoint);      // Z, U+0009..U+000D or U+0085
-bool isInvisible(char32_t codePoint);             // one of the 11 scalars collapse() drops
+bool isInvisible(char32_t codePoint);             // one of `invisible`
 bool isCollapsibleBlank(char32_t codePoint);      // one of the 7 scalars collapse() treats as blank
 
 // The text without leading and trailing *blanks*.
