@@ -7,8 +7,9 @@
 // Text the reader cannot see or that is not prose (the head, scripts, styles, preformatted text,
 // option lists, SVG and MathML, elements hidden by their inline style) forms no segment.
 //
-// An HTMLDoc is built, read and discarded within one engine call; it never changes after
-// construction, and rendering may be repeated. Not shared between threads while being built.
+// An HTMLDoc owns the body's text, and its tokens are views into it. It is built, read and
+// discarded within one engine call; it never changes after construction, and rendering may be
+// repeated. Not shared between threads while being built.
 #pragma once
 
 #include <cstddef>
