@@ -232,14 +232,12 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
     std::shared_ptr<Job> job;
     if (auto it = jobs_.find(key); it != jobs_.end()) {
       job = it->second;
-    } else {
-      // A job may have stored its translations since the cache was read: take them instead of
-      // starting the same job again.
-      if (auto stored = mem_.find(key); stored != mem_.end() && stored->second != cachedDict) {
-        cachedDict = stored->second;
-        translations = cachedDict.get();
-        std::erase_if(missing, [&](const std::string& text) { return cachedDict->count(text) > 0; });
-      }
+    } else if (auto stored = mem_.find(key); stored != mem_.end() && stored->second != cachedDict) {
+      // A job stored its translations since the cache was read: take them instead of starting
+      // the same job again.
+      cachedDict = stored->second;
+      translations = cachedDict.get();
+      std::erase_if(missing, [&](const std::string& text) { return cachedDict->count(text) > 0; });
     }
     if (!job && !missing.empty()) {
       auto failure = failed_.find(key);
