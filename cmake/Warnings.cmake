@@ -5,5 +5,6 @@ add_library(qy_warnings INTERFACE)
 target_compile_options(qy_warnings INTERFACE
   -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wimplicit-fallthrough
   $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
+  $<$<CXX_COMPILER_ID:Clang>:-Wthread-safety>
   $<$<BOOL:${QY_WERROR}>:-Werror>
   $<$<AND:$<BOOL:${QY_WERROR}>,$<CXX_COMPILER_ID:GNU>>:-Wno-error=restrict>)

@@ -1,0 +1,47 @@
+// HostClient: a connection to the running extension service (`quillory-ext serve`) over its
+// Unix socket `ext.sock` in the storage root, speaking the host protocol (version 1): frames of a
+// 4-byte little-endian length and one UTF-8 JSON object; requests {"id", "op", …} answered by
+// {"id", "ok", …}; events {"event", …} pushed after `subscribe`.
+//
+// Used by every program that is a host or talks to the service: `decode` (op `process`), the
+// settings application (`hello`, `reloadVisibleMessages`), the web reader and the native host.
+//
+// Threads: request() may be called from several threads at once; answers are matched by id, so
+// a slow request never holds up another. Events are handed to the callback on the client's reader
+// thread. Destroying the client closes the connection and joins that thread.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace qy::platform {
+
+class HostClient {
+ public:
+  using EventHandler = std::function<void(const nlohmann::json& event)>;
+
+  // Connects to the socket at `socketPath` and checks the service with `hello`. Nothing when no
+  // service answers within `timeout` (no socket, a stale socket, a peer that is not a service).
+  static std::unique_ptr<HostClient> connect(const std::filesystem::path& socketPath,
+                                             std::chrono::milliseconds timeout,
+                                             EventHandler onEvent = nullptr);
+  virtual ~HostClient() = default;
+
+  // `hello`'s answer, as received when connecting.
+  virtual const nlohmann::json& hello() const = 0;
+
+  // Sends `request` (an object with "op" and its fields; the client sets "id") and waits for its
+  // answer, the whole answer object. Nothing when the connection fails or closes first.
+  virtual std::optional<nlohmann::json> request(nlohmann::json request) = 0;
+};
+
+// The service's socket in a storage root.
+std::filesystem::path serviceSocketPath(const std::filesystem::path& root);
+
+}  // namespace qy::platform
