@@ -60,8 +60,8 @@ std::shared_ptr<Engine::Job> Engine::startJob(const std::string& key,
   attempts_.put(key) += 1;
   runningTasks_ += 1;
   // The continuation may run at once, inside enter() and so under mutex_: it only queues the
-  // work, which takes the lock itself when it delivers. The analysis cannot follow it there.
-  gate_.enter([this, job, key, texts = std::move(texts), cfg]() mutable QY_NO_THREAD_SAFETY_ANALYSIS {
+  // work, which takes the lock itself when it delivers.
+  gate_.enter([this, job, key, texts = std::move(texts), cfg]() mutable {
     workers_.submit([this, job = std::move(job), key = std::move(key), texts = std::move(texts),
                      cfg = std::move(cfg)]() mutable {
       runJob(std::move(job), std::move(key), std::move(texts), std::move(cfg));
