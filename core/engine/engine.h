@@ -93,9 +93,6 @@ class Engine {
   std::shared_ptr<const TranslationDict> cachedShared(const std::string& key);
   void remember(const std::string& key, TranslationDict dict);
   void store(const std::string& key, const TranslationDict& dict);
-  static void pruneCache();
-  static void clearCache();
-  static CacheFiles::Size cacheSize();
 
   // Failure tracking and reloads.
   void requestReload(std::string_view reason);

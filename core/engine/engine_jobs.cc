@@ -9,7 +9,6 @@ namespace qy {
 
 namespace {
 constexpr size_t kMemoryKeys = 60;
-constexpr auto kCacheAge = std::chrono::seconds(2'592'000);  // 30 days
 }  // namespace
 
 std::shared_ptr<const TranslationDict> Engine::cachedShared(const std::string& key) {
@@ -133,18 +132,6 @@ void Engine::waitForJobs() {
   cond_.wait(guard, [&] { return runningTasks_ == 0; });
 }
 
-void Engine::pruneCache() {
-  CacheFiles::prune(Paths::cache(), std::chrono::system_clock::now() - kCacheAge);
-}
-
-void Engine::clearCache() {
-  std::error_code ignored;
-  std::filesystem::remove_all(Paths::cache(), ignored);
-  Paths::ensure();
-}
-
-CacheFiles::Size Engine::cacheSize() { return CacheFiles::measure(Paths::cache()); }
-
-void Engine::prunePrivateCache() { CacheFiles::prune(cacheDir_, now() - kCacheAge); }
+void Engine::prunePrivateCache() { CacheFiles::prune(root_, now()); }
 
 }  // namespace qy
