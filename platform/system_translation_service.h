@@ -7,8 +7,9 @@
 // translators.json is read again when it changes (checked at each availability question); running
 // providers whose entry is unchanged keep running.
 //
-// Threads: any thread. Destroying the service stops every provider (their processes are killed
-// and reaped); the process-wide one lives until exit.
+// Threads: any thread. A reload never waits for a batch: replaced providers are stopped (their
+// engines ended at once) outside the lock. Destroying the service stops every provider (their
+// processes are killed and reaped); the process-wide one lives until exit.
 #pragma once
 
 #include <sys/types.h>
@@ -16,10 +17,10 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
+#include "core/base/thread_annotations.h"
 #include "core/translate/translation_service.h"
 #include "platform/apertium_provider.h"
 #include "platform/command_provider.h"
@@ -53,13 +54,14 @@ class SystemTranslationService final : public TranslationService {
     int64_t changed = 0;   // nanoseconds (permissions count too)
     bool operator==(const FileStamp&) const = default;
   };
-  std::vector<std::shared_ptr<TranslationService>> providers();
+  // The providers in order, after reloading translators.json when it changed.
+  std::vector<std::shared_ptr<TranslationService>> providers() QY_EXCLUDES(mutex_);
 
   const SystemServiceOptions options_;
-  std::mutex mutex_;
-  std::optional<FileStamp> stamp_;                        // guarded by mutex_
-  std::shared_ptr<ApertiumProvider> apertium_;            // guarded by mutex_
-  std::vector<std::shared_ptr<CommandProvider>> commands_;  // guarded by mutex_
+  Mutex mutex_;
+  std::optional<FileStamp> stamp_ QY_GUARDED_BY(mutex_);
+  std::shared_ptr<ApertiumProvider> apertium_ QY_GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<CommandProvider>> commands_ QY_GUARDED_BY(mutex_);
 };
 
 // The process-wide service, built on first use.

@@ -1,14 +1,20 @@
 #!/usr/bin/env python3
 # A command provider for the tests: answers each request line with "<to>:<text>" per text, and
-# misbehaves on request when a text is one of the trigger words below.
+# misbehaves on request when a text is one of the trigger words below. With QY_TEST_REQUEST_LOG
+# set, each request's texts are appended to that file (one JSON list a line) as soon as it arrives.
 import json
 import os
 import sys
 import time
 
+request_log = os.environ.get("QY_TEST_REQUEST_LOG")
+
 for line in sys.stdin:
     request = json.loads(line)
     texts = request["texts"]
+    if request_log:
+        with open(request_log, "a") as log:
+            log.write(json.dumps(texts) + "\n")
     if "CRASH" in texts:
         os._exit(3)
     if "HANG" in texts:
