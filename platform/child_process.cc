@@ -31,6 +31,9 @@ constexpr size_t kMaxLiveGroups = 256;
 std::atomic<bool> tableTaken[kMaxLiveGroups];
 std::atomic<pid_t> tableGroups[kMaxLiveGroups];
 static_assert(std::atomic<pid_t>::is_always_lock_free, "the table is read in signal handlers");
+// Set for good by endAllProcessGroups(): the program is ending and starts no new process. A
+// start that races with it either has its group in the table when it is emptied, or sees this.
+std::atomic<bool> endingAll{false};
 
 int takeTableEntry() {
   for (size_t i = 0; i < kMaxLiveGroups; ++i) {
@@ -134,6 +137,10 @@ std::unique_ptr<ProcessChain> ProcessChain::start(
     error = "没有要启动的程序";
     return nullptr;
   }
+  if (endingAll.load()) {
+    error = "程序正在退出";
+    return nullptr;
+  }
   int devNull = aboveStandard(open("/dev/null", O_WRONLY | O_CLOEXEC));
   int first[2];
   if (devNull < 0 || !makePipe(first)) {
@@ -196,6 +203,12 @@ std::unique_ptr<ProcessChain> ProcessChain::start(
     chain->pids_.push_back(pid);
     chain->statuses_.push_back(0);
     chain->reaped_.push_back(false);
+    if (endingAll.load()) {
+      error = "程序正在退出";
+      closeFd(nextInput);
+      closeFd(devNull);
+      return nullptr;  // the destructor kills and reaps what started
+    }
   }
   closeFd(devNull);
   chain->output_ = nextInput;
@@ -409,6 +422,7 @@ void ProcessChain::endGroup() {
 }
 
 void endAllProcessGroups() noexcept {
+  endingAll.store(true);
   for (auto& entry : tableGroups) {
     const pid_t group = entry.exchange(0);
     if (group > 0) ::kill(-group, SIGKILL);

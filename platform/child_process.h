@@ -97,7 +97,8 @@ class ProcessChain {
 };
 
 // Kills every live process group of every ProcessChain in this process (SIGKILL), and takes them
-// out of the table. Async-signal-safe: for signal handlers and the last moments of a program.
+// out of the table; from then on no chain starts (start() fails). Async-signal-safe: for signal
+// handlers and the last moments of a program.
 void endAllProcessGroups() noexcept;
 
 }  // namespace qy::platform
