@@ -1,5 +1,6 @@
 // quillory-ext: the mail extension's command line.
 //   quillory-ext decode [--wait SECONDS] [--json] [FILE|-]
+//   quillory-ext serve
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -8,13 +9,16 @@
 #include "core/engine/engine.h"
 #include "extension/decode_command.h"
 #include "extension/platform_setup.h"
+#include "extension/serve_command.h"
 
 namespace {
 
 void printUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n"
-               "  Decodes one message (a file, or standard input) into the message to show.\n");
+               "  Decodes one message (a file, or standard input) into the message to show.\n"
+               "       quillory-ext serve\n"
+               "  Serves mail hosts on the socket ext.sock in the storage root.\n");
 }
 
 }  // namespace
@@ -30,6 +34,10 @@ int main(int argc, char** argv) {
     qy::installPlatformServices();
     args.erase(args.begin());
     return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
+  }
+  if (args[0] == "serve") {
+    args.erase(args.begin());
+    return qy::runServe(args, stderr);
   }
   std::fprintf(stderr, "quillory-ext: unknown command '%s'\n", args[0].c_str());
   printUsage(stderr);
