@@ -111,7 +111,7 @@ std::string resultJSON(const Engine::Result& result, std::string_view envelope) 
 }
 
 int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
-              std::FILE* err) {
+              std::FILE* err, const DecodeElsewhere& elsewhere) {
   std::string usage;
   auto options = parseDecodeArguments(args, &usage);
   if (!options) {
@@ -136,9 +136,15 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   }
 
   auto [envelope, message] = splitEnvelope(*input);
-  const auto* data = reinterpret_cast<const uint8_t*>(message.data());
-  Engine::Result result = engine.process(ByteView(data, message.size()),
-                                         options->wait.value_or(kUntilEnded));
+  std::optional<Engine::Result> decoded;
+  if (elsewhere) decoded = elsewhere(*input, options->wait);
+  if (decoded) {
+    envelope = {};  // the result's data holds it already
+  } else {
+    const auto* data = reinterpret_cast<const uint8_t*>(message.data());
+    decoded = engine.process(ByteView(data, message.size()), options->wait.value_or(kUntilEnded));
+  }
+  const Engine::Result& result = *decoded;
   bool written;
   if (options->json) {
     written = writeAll(out, resultJSON(result, envelope));

@@ -35,8 +35,14 @@ std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view inp
 // The JSON form of a result: {"data", "banner", "action", "context", "note"}.
 std::string resultJSON(const Engine::Result& result, std::string_view envelope);
 
-// Runs the command on `engine`; writes the output to `out`, diagnostics to `err`.
+// Decodes the whole input (envelope line included) elsewhere, a running service say: the result,
+// whose data then holds the envelope too; nothing to decode with `engine` instead.
+using DecodeElsewhere =
+    std::function<std::optional<Engine::Result>(std::string_view input, std::optional<double> wait)>;
+
+// Runs the command on `engine` (unless `elsewhere` gives the result); writes the output to
+// `out`, diagnostics to `err`.
 int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
-              std::FILE* err);
+              std::FILE* err, const DecodeElsewhere& elsewhere = {});
 
 }  // namespace qy

@@ -10,6 +10,9 @@
 #include "extension/decode_command.h"
 #include "extension/platform_setup.h"
 #include "extension/serve_command.h"
+#include "extension/service_decode.h"
+#include "core/config/paths.h"
+#include "platform/host_client.h"
 
 namespace {
 
@@ -33,7 +36,12 @@ int main(int argc, char** argv) {
   if (args[0] == "decode") {
     qy::installPlatformServices();
     args.erase(args.begin());
-    return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
+    // A running service decodes for us, with its warm engine and caches.
+    auto viaService = [](std::string_view input, std::optional<double> wait) {
+      return qy::decodeThroughService(qy::platform::serviceSocketPath(qy::Paths::root()), input,
+                                      wait);
+    };
+    return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr, viaService);
   }
   if (args[0] == "serve") {
     args.erase(args.begin());

@@ -384,3 +384,52 @@ TEST(Serve, APeerOfAnotherUserIsClosedUnanswered) {
 
 }  // namespace
 }  // namespace qy
+
+namespace qy {
+namespace {
+
+TEST(ServeDecode, DecodeUsesTheRunningServiceAndWritesTheSameBytes) {
+  const std::string envelope = "From anna@example.com Thu Dec 10 09:00:00 2026\n";
+  const std::string plain = testing::readFile(std::string(QY_SOURCE_DIR) + "/samples/plain-en.eml");
+  const std::string newsletter =
+      testing::readFile(std::string(QY_SOURCE_DIR) + "/samples/newsletter-en.eml");
+  struct Case {
+    std::string name;
+    std::vector<std::string> args;
+    std::string input;
+  };
+  const Case kCases[] = {
+      {"plain text with an envelope", {}, envelope + plain},
+      {"html as JSON", {"--json"}, newsletter},
+      {"envelope as JSON", {"--json"}, envelope + plain},
+      {"skipped: the received bytes", {}, envelope + "Content-Type: image/png\n\nxx"},
+      {"skipped as JSON", {"--json"}, "Content-Type: image/png\n\nxx"},
+  };
+  auto decode = [](const ServeProcess& home, const Case& c, const std::string& providerLog) {
+    std::vector<std::string> argv = {QY_EXT_BINARY, "decode"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    auto run = testing::runProcess(argv, c.input, home.environment(providerLog));
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out;
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ServeProcess served;
+    ASSERT_TRUE(served.start()) << served.serviceErrors();
+    const auto ownLog = served.home() / "decode-provider.log";
+    std::string throughService = decode(served, c, ownLog.string());
+    EXPECT_FALSE(std::filesystem::exists(ownLog));  // decode started no engine of its own
+    ASSERT_EQ(served.stop(), 0);
+
+    ServeProcess alone;  // never started
+    const auto aloneLog = alone.home() / "decode-provider.log";
+    std::string onItsOwn = decode(alone, c, aloneLog.string());
+    EXPECT_EQ(throughService, onItsOwn);
+    EXPECT_EQ(std::filesystem::exists(served.home() / "service-provider.log"),
+              std::filesystem::exists(aloneLog));  // the same work, done by the service
+    EXPECT_FALSE(onItsOwn.empty());
+  }
+}
+
+}  // namespace
+}  // namespace qy
