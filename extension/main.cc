@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
       return qy::decodeThroughService(qy::platform::serviceSocketPath(qy::Paths::root()), input,
                                       wait);
     };
-    return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr, viaService);
+    return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
+                         stderr, viaService);
   }
   if (args[0] == "serve") {
     args.erase(args.begin());
