@@ -110,9 +110,15 @@ SettingsState SettingsModel::waitForChange(uint64_t after,
                                            std::chrono::steady_clock::time_point until) const {
   MutexLock hold(mutex_);
   hold.waitUntil(changed_, until, [&]() QY_NO_THREAD_SAFETY_ANALYSIS {
-    return state_.version > after;
+    return interrupted_ || state_.version > after;
   });
   return state_;
+}
+
+void SettingsModel::interruptWaits() {
+  MutexLock hold(mutex_);
+  interrupted_ = true;
+  changed_.notify_all();
 }
 
 void SettingsModel::publish() {
@@ -121,9 +127,15 @@ void SettingsModel::publish() {
 }
 
 void SettingsModel::setConfig(const Config& cfg) {
+  edit([&cfg](Config& current) { current = cfg; });
+}
+
+void SettingsModel::edit(const std::function<void(Config&)>& change) {
   bool targetChanged = false;
   {
     MutexLock hold(mutex_);
+    Config cfg = state_.cfg;
+    change(cfg);
     if (cfg == state_.cfg) return;
     targetChanged = cfg.targetLanguage != state_.cfg.targetLanguage;
     state_.cfg = cfg;
@@ -295,12 +307,7 @@ void SettingsModel::startDownload() {
 
 void SettingsModel::clearCache() {
   CacheFiles::prune(root_ / "cache", Date::max());
-  {
-    MutexLock hold(mutex_);
-    ++state_.cfg.cacheEpoch;
-    scheduleSave();
-    publish();
-  }
+  edit([](Config& cfg) { ++cfg.cacheEpoch; });
   refreshCacheInfo();
 }
 

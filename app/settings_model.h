@@ -83,10 +83,16 @@ class SettingsModel {
   SettingsState waitForChange(uint64_t after, std::chrono::steady_clock::time_point until) const
       QY_EXCLUDES(mutex_);
 
+  // Makes every waitForChange() return at once, now and from now on (the server is stopping).
+  void interruptWaits() QY_EXCLUDES(mutex_);
+
   // Replaces the record being edited. A record equal to the current one does nothing; any
   // other schedules the delayed save (replacing one pending). A new target language moves the
   // pack row's source off it and refreshes the pack status.
   void setConfig(const Config& cfg) QY_EXCLUDES(mutex_);
+  // The same for a change made to the record as it is at this moment (under the model's lock,
+  // so concurrent edits of different fields all survive). `change` must not call the model.
+  void edit(const std::function<void(Config&)>& change) QY_EXCLUDES(mutex_);
   // Changes the pack row's source language and refreshes the pack status.
   void setPackSource(const std::string& source) QY_EXCLUDES(mutex_);
 
@@ -130,6 +136,7 @@ class SettingsModel {
   };
   size_t running_ QY_GUARDED_BY(mutex_) = 0;
   bool stopping_ QY_GUARDED_BY(mutex_) = false;
+  bool interrupted_ QY_GUARDED_BY(mutex_) = false;
   mutable std::condition_variable idle_;
   std::vector<Task> tasks_ QY_GUARDED_BY(mutex_);
   Mutex saveMutex_;  // one save at a time, in order
