@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "app/desktop.h"
+#include "app/service_link.h"
 #include "app/settings_model.h"
 #include "app/settings_server.h"
 #include "app/single_instance.h"
@@ -108,6 +109,8 @@ int main(int argc, char** argv) {
   TranslationService::setShared(platform::systemTranslationService());
   app::SettingsModelOptions modelOptions;
   modelOptions.open = [](const std::string& target) { app::openDetached(opener(), target); };
+  modelOptions.reloadVisibleMessages = [] { (void)app::askServiceToReload(Paths::root()); };
+  modelOptions.readerURL = [] { return app::serviceReaderURL(Paths::root()); };
   app::SettingsModel model(std::move(modelOptions));
 
   app::SettingsServer server(model);
