@@ -137,6 +137,7 @@ bool runAction(SettingsModel& model, const std::string& name) {
   else if (name == "openLog") model.openLog();
   else if (name == "shown") model.refreshPackStatus();
   else if (name == "activate") {
+    model.reloadSettings();
     model.refreshExtensionState();
     model.refreshCacheInfo();
   } else {

@@ -31,7 +31,8 @@ std::optional<std::string> editConfig(Config& cfg, const nlohmann::json& fields)
 std::optional<std::string> applyPackSource(SettingsModel& model, const nlohmann::json& body);
 
 // One of the window's actions by name: "recheck", "openMail", "download", "test", "clearCache",
-// "openLog", "shown" (the page was first drawn), "activate" (the page came back to the front).
+// "openLog", "shown" (the page was first drawn), "activate" (the page came back to the front: the settings file is read again, the
+// extension state and the cache line are refreshed).
 // False for an unknown name.
 bool runAction(SettingsModel& model, const std::string& name);
 

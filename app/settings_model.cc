@@ -221,6 +221,21 @@ void SettingsModel::refreshExtensionState() {
   });
 }
 
+void SettingsModel::reloadSettings() {
+  const Config onDisk = store_.load();  // one stat when the file has not changed
+  bool targetChanged = false;
+  {
+    MutexLock hold(mutex_);
+    // A pending save is about to write what the user just did; it wins, as the last writer.
+    if (savePending_ || onDisk == state_.cfg) return;
+    targetChanged = onDisk.targetLanguage != state_.cfg.targetLanguage;
+    state_.cfg = onDisk;
+    if (targetChanged) state_.packSource = sourceBeside(state_.packSource, onDisk.targetLanguage);
+    publish();
+  }
+  if (targetChanged) refreshPackStatus();
+}
+
 void SettingsModel::refreshCacheInfo() {
   const std::string info = cacheInfoText(CacheFiles::measure(root_ / "cache"));
   MutexLock hold(mutex_);

@@ -5,6 +5,10 @@
 // installs it), how large the translation cache is (and clears it), and runs one test
 // translation with the shared translator, inside this process, with the settings as edited.
 //
+// The record is read from config.json at construction and again when the window comes back to
+// the front (reloadSettings()), so a change made meanwhile in the banner panel is shown and not
+// overwritten by the next save.
+//
 // Threads: every operation may be called from any thread (the HTTP server's). The published
 // state sits behind one lock; snapshot() copies it, and waitForChange() blocks until its
 // version moves past a given one, so a page can follow every change. Slow work (systemctl, the
@@ -98,6 +102,9 @@ class SettingsModel {
 
   void refreshExtensionState() QY_EXCLUDES(mutex_);  // asynchronous
   void refreshCacheInfo() QY_EXCLUDES(mutex_);       // synchronous
+  // Takes in config.json as another program (the banner panel) left it, unless a change made
+  // here is still waiting to be saved; nothing is saved or reloaded for it.
+  void reloadSettings() QY_EXCLUDES(mutex_);
   void refreshPackStatus() QY_EXCLUDES(mutex_);      // asynchronous, for the current pack source
   void runTest() QY_EXCLUDES(mutex_);                // asynchronous; ignored while one runs
   // Installs the pack of the current pair, then refreshes its status; ignored while one runs.

@@ -17,7 +17,9 @@ namespace {
 
 using nlohmann::json;
 
-constexpr const char* kCookie = "qy_settings";
+// The cookie's name holds the port: cookies are shared by every port of 127.0.0.1, and two
+// applications for two storage roots must not take each other's.
+std::string cookieName(int port) { return "qy_settings_" + std::to_string(port); }
 // Nothing but this server's own script and style; no frames, no forms elsewhere, no plugins.
 constexpr const char* kPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
@@ -133,12 +135,12 @@ void SettingsServer::routes() {
         response.set_content("wrong key", "text/plain");
         return httplib::Server::HandlerResponse::Handled;
       }
-      response.set_header("Set-Cookie", std::string(kCookie) + "=" + secret_ +
+      response.set_header("Set-Cookie", cookieName(port_) + "=" + secret_ +
                                             "; Path=/; HttpOnly; SameSite=Strict");
       response.set_redirect("/", 303);
       return httplib::Server::HandlerResponse::Handled;
     }
-    if (!sameSecret(cookieValue(request.get_header_value("Cookie"), kCookie), secret_)) {
+    if (!sameSecret(cookieValue(request.get_header_value("Cookie"), cookieName(port_)), secret_)) {
       response.status = 403;
       response.set_content("这个地址只对启动它的 Quillory 有效，请重新打开 Quillory。",
                            "text/plain; charset=utf-8");

@@ -1,7 +1,8 @@
 // SettingsServer: the settings page and its JSON API over HTTP on 127.0.0.1 (cpp-httplib).
 //
 // Who may ask: the URL carries a secret made for this launch; opening it sets a cookie
-// (HttpOnly, SameSite=Strict) holding the secret, and every other request needs that cookie.
+// (qy_settings_PORT; HttpOnly, SameSite=Strict) holding the secret, and every other request
+// needs that cookie.
 // A Host other than 127.0.0.1:PORT or localhost:PORT, or an Origin other than those, is refused
 // (no DNS name can be rebound onto this server, no other site can post to it). Every answer
 // carries a strict Content-Security-Policy (scripts and styles from this server only, nothing

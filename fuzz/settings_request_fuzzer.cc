@@ -13,7 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::string cookie = qy::app::cookieValue(input, "qy_settings");
+  const std::string cookie = qy::app::cookieValue(input, "qy_settings_8123");
   if (cookie.size() > input.size()) std::abort();
   (void)qy::app::hostAllowed(input, 8123);
 

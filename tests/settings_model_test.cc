@@ -178,6 +178,30 @@ TEST(SettingsModel, AChangeStillPendingIsSavedWhenTheModelEnds) {
   EXPECT_EQ(f.saved()->mode, "replace");
 }
 
+TEST(SettingsModel, ComingBackTakesInWhatThePanelSavedUnlessAChangeIsPending) {
+  Fixture f;
+  auto model = f.model();
+  Config panel;
+  panel.mode = "replace";
+  panel.darkMode = "on";
+  SettingsStore other(f.root.path() / "store");  // another process's store
+  ASSERT_TRUE(other.save(panel));
+  model->reloadSettings();
+  EXPECT_EQ(model->snapshot().cfg, panel);
+  advance(*f.time, milliseconds(5000));
+  EXPECT_EQ(f.reloads, 0) << "taking in the file saves nothing and reloads nothing";
+
+  Config mine = panel;
+  mine.style = "plain";
+  model->setConfig(mine);
+  panel.mode = "off";
+  ASSERT_TRUE(other.save(panel));
+  model->reloadSettings();
+  EXPECT_EQ(model->snapshot().cfg, mine);
+  advance(*f.time, SettingsModel::kSaveDelay);
+  EXPECT_EQ(f.saved(), mine);
+}
+
 TEST(SettingsModel, AFailedSaveIsLoggedAndTheReloadIsAskedForAnyway) {
   Fixture f;
   auto model = f.model();

@@ -155,11 +155,17 @@ describe('settings page', () => {
     await until(() => app.config().cacheEpoch === 1);
   });
 
-  test('coming back to the page refreshes the extension state', async () => {
+  test('coming back to the page shows what changed elsewhere', async () => {
     app.answer('enabled\n');
+    // The banner panel saves a setting meanwhile.
+    writeFileSync(join(app.home, 'config.json'), JSON.stringify({ ...app.config(), trigger: 'manual' }));
+    writeFileSync(join(app.home, 'cache', 'new'), 'x'.repeat(10));
     await page.evaluate(() => window.dispatchEvent(new Event('focus')));
     await until(() => page.getByText('已在 Mail 里启用').isVisible());
     assert.match(await page.locator('#extensionIcon').getAttribute('class'), /ok/);
+    const trigger = page.getByRole('combobox', { name: '什么时候翻译' });
+    await until(async () => (await trigger.inputValue()) === 'manual');
+    await until(async () => (await page.locator('#cacheInfo').textContent()) === '1 封邮件，10 字节');
   });
 
   test('opening Mail and the log go through the desktop opener', async () => {
@@ -168,6 +174,20 @@ describe('settings page', () => {
     await until(() => readFileSync(join(app.dir, 'opened'), 'utf8').includes('mailto:'));
     await page.getByRole('button', { name: '查看日志' }).click();
     await until(() => readFileSync(join(app.dir, 'opened'), 'utf8').includes(join(app.home, 'qy.log')));
+  });
+
+  test('a change just before SIGTERM is saved', async () => {
+    const separate = await startApp();
+    const origin = new URL(separate.url).origin;
+    const key = await fetch(separate.url, { redirect: 'manual' });
+    const cookie = key.headers.get('set-cookie').split(';')[0];
+    const response = await fetch(origin + '/api/settings', {
+      method: 'POST', headers: { Cookie: cookie, 'Content-Type': 'application/json' },
+      body: JSON.stringify({ style: 'plain' }) });
+    assert.equal(response.status, 200);
+    assert.equal(await separate.stop(), 0);
+    assert.equal(separate.config().style, 'plain');
+    rmSync(separate.dir, { recursive: true, force: true });
   });
 
   test('a second start answers with the running page', async () => {
@@ -223,12 +243,12 @@ describe('who may ask', () => {
   test('requests without the secret, or from a foreign host or origin, are refused', async () => {
     const origin = new URL(app.url).origin;
     const secret = new URL(app.url).searchParams.get('k');
-    const cookie = `qy_settings=${secret}`;
+    const cookie = `qy_settings_${new URL(app.url).port}=${secret}`;
     const status = async (path, init = {}) => (await fetch(origin + path, { redirect: 'manual', ...init })).status;
     assert.equal(await status('/'), 403);
     assert.equal(await status('/api/state'), 403);
     assert.equal(await status('/?k=' + '0'.repeat(64)), 403);
-    assert.equal(await status('/api/action/clearCache', { method: 'POST', headers: { 'Content-Type': 'application/json', Cookie: 'qy_settings=wrong' }, body: '{}' }), 403);
+    assert.equal(await status('/api/action/clearCache', { method: 'POST', headers: { 'Content-Type': 'application/json', Cookie: `qy_settings_${new URL(app.url).port}=wrong` }, body: '{}' }), 403);
     assert.equal(await status('/?k=' + secret), 303);
     assert.equal(await status('/api/state', { headers: { Cookie: cookie } }), 200);
     assert.equal(await status('/api/state', { headers: { Cookie: cookie, Origin: 'http://evil.example' } }), 403);
