@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -68,6 +69,18 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     }
   }
   return options;
+}
+
+// The idle limit; QY_SETTINGS_IDLE_SECONDS shortens it for the test of this very rule.
+std::chrono::milliseconds idleLimit() {
+  const char* text = std::getenv("QY_SETTINGS_IDLE_SECONDS");
+  if (text && *text) {
+    char* end = nullptr;
+    const double seconds = std::strtod(text, &end);
+    if (end && *end == '\0' && seconds > 0 && seconds < 86400)
+      return std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
+  }
+  return kIdleLimit;
 }
 
 std::string opener() {
@@ -134,10 +147,13 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &signalNumber);
     if (signalNumber != 0) server.stop();
   });
+  const std::chrono::milliseconds limit = idleLimit();
+  const std::chrono::milliseconds check =
+      std::min<std::chrono::milliseconds>(kIdleCheck, limit / 2);
   std::thread idle([&] {
     std::unique_lock hold(mutex);
-    while (!done.wait_for(hold, kIdleCheck, [&] { return finished; })) {
-      if (server.idleFor() >= kIdleLimit) {
+    while (!done.wait_for(hold, check, [&] { return finished; })) {
+      if (server.idleFor() >= limit) {
         server.stop();
         return;
       }

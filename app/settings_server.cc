@@ -106,6 +106,10 @@ std::chrono::steady_clock::duration SettingsServer::idleFor() const {
 void SettingsServer::routes() {
   httplib::Server& http = *http_;
   http.set_payload_max_length(kBodyLimit);
+  http.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+  // The page asks again at once after each answer; an idle kept-alive connection only delays
+  // stopping, which waits for it.
+  http.set_keep_alive_timeout(2);
   http.set_default_headers({
       {"Content-Security-Policy", kPolicy},
       {"X-Content-Type-Options", "nosniff"},
@@ -180,7 +184,10 @@ void SettingsServer::routes() {
         return;
       }
     }
-    ++polls_;
+    if (++polls_ > kMaxPolls) {
+      --polls_;
+      return answerJson(response, stateJson(model_.snapshot()));
+    }
     const SettingsState state =
         model_.waitForChange(after, std::chrono::steady_clock::now() + kPollLimit);
     lastSeen_ = std::chrono::steady_clock::now().time_since_epoch().count();

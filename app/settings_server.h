@@ -34,6 +34,10 @@ class SettingsServer {
   // A long poll answers at the latest after this, so proxies and the browser never give up on
   // it and a closed page is noticed.
   static constexpr std::chrono::seconds kPollLimit{20};
+  // Threads serving requests, and how many of them may sit in a long poll: many open tabs must
+  // not take every thread and leave a click unanswered. A poll past the cap answers at once.
+  static constexpr size_t kThreads = 24;
+  static constexpr int kMaxPolls = 16;
 
   explicit SettingsServer(SettingsModel& model);
   ~SettingsServer();

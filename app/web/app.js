@@ -110,7 +110,11 @@ function bind() {
 async function follow() {
   for (;;) {
     try {
+      const seen = version;
       render(await call('/api/state?after=' + version));
+      // An answer without news (the poll timed out, or the server has too many open) waits a
+      // moment, so a busy server is not asked in a tight loop.
+      if (version === seen) await new Promise((resolve) => setTimeout(resolve, 1000));
     } catch (error) {
       // The application has ended or is restarting: try again a little later.
       await new Promise((resolve) => setTimeout(resolve, 2000));

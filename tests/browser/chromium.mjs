@@ -60,8 +60,9 @@ export async function launch(options = {}) {
 const kStartLimitMs = 60_000;
 
 // Starts `command` with `args` and resolves once it has printed a line holding an http URL on
-// standard output: { url, child, lines, stop }. `lines` keeps the later output lines; stop()
-// ends the program with SIGTERM and resolves with its exit code (or signal name).
+// standard output: { url, child, lines, exited, stop }. `lines` keeps the later output lines;
+// `exited` resolves with the exit code (or signal name) when the program ends; stop() ends it
+// with SIGTERM and resolves like `exited`.
 export function startServer(command, args = [], { env = {}, cwd } = {}) {
   const child = spawn(command, args, {
     cwd,
@@ -90,7 +91,7 @@ export function startServer(command, args = [], { env = {}, cwd } = {}) {
       if (!match) { lines.push(line); return; }
       found = true;
       clearTimeout(timer);
-      resolve({ url: match[0], child, lines, stop });
+      resolve({ url: match[0], child, lines, exited, stop });
     });
     child.on('error', (error) => { clearTimeout(timer); reject(error); });
     exited.then((status) => {

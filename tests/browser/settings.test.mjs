@@ -29,7 +29,7 @@ function script(path, body) {
 }
 
 // A storage root with stand-ins, and `quillory --no-browser` serving it.
-async function startApp({ cacheFiles = 0 } = {}) {
+async function startApp({ cacheFiles = 0, idleSeconds } = {}) {
   const dir = mkdtempSync(join(tmpdir(), 'qy-settings-'));
   const home = join(dir, 'home');
   mkdirSync(join(home, 'cache'), { recursive: true, mode: 0o700 });
@@ -43,6 +43,7 @@ async function startApp({ cacheFiles = 0 } = {}) {
     QY_PACK_INSTALL: script(join(dir, 'install'),
       `echo "$@" > '${join(dir, 'install-args')}'; while [ ! -e '${join(dir, 'release')}' ]; do sleep 0.05; done; exit 1`),
   };
+  if (idleSeconds) env.QY_SETTINGS_IDLE_SECONDS = String(idleSeconds);
   const server = await startServer(quillory, ['--no-browser'], { env });
   return {
     ...server, dir, home, env,
@@ -264,6 +265,20 @@ describe('who may ask', () => {
     const page = await (await fetch(origin + '/', { headers: { Cookie: cookie } }));
     assert.match(page.headers.get('content-security-policy'), /script-src 'self'/);
     assert.equal(page.headers.get('access-control-allow-origin'), null);
+  });
+});
+
+describe('lifetime', () => {
+  test('the application ends on its own once its page is closed', async () => {
+    const app = await startApp({ idleSeconds: 1 });
+    try {
+      const page = await openPage(app);
+      await page.close();
+      assert.equal(await app.exited, 0);
+      assert.match(readFileSync(join(app.home, 'qy.log'), 'utf8'), /settings application stopped/);
+    } finally {
+      await app.close();
+    }
   });
 });
 
