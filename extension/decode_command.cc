@@ -1,6 +1,8 @@
 // The decode command of quillory-ext.
 #include "extension/decode_command.h"
 
+#include "extension/status_header.h"
+
 #include <openssl/evp.h>
 
 #include <cerrno>
@@ -15,6 +17,19 @@ namespace {
 
 // No limit: wait until the translation has ended.
 constexpr double kUntilEnded = std::numeric_limits<double>::infinity();
+
+// Why a file could not be read, in the user's words with the system's name kept.
+std::string readFailure(int error) {
+  std::string reason;
+  switch (error) {
+    case EISDIR: reason = "这是一个目录，不是邮件文件"; break;
+    case ENOENT: reason = "没有这个文件"; break;
+    case EACCES:
+    case EPERM: reason = "没有读取权限"; break;
+    default: return std::strerror(error);
+  }
+  return reason + "（" + std::strerror(error) + "）";
+}
 
 std::optional<std::string> readAll(std::FILE* file) {
   std::string bytes;
@@ -52,6 +67,8 @@ std::optional<DecodeOptions> parseDecodeArguments(const std::vector<std::string>
     const std::string& arg = args[i];
     if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--status-header") {
+      options.statusHeader = true;
     } else if (arg == "--wait" || arg.rfind("--wait=", 0) == 0) {
       std::string value;
       if (arg == "--wait") {
@@ -115,23 +132,25 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   std::string usage;
   auto options = parseDecodeArguments(args, &usage);
   if (!options) {
-    std::fprintf(err, "quillory-ext decode: %s\nusage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n",
+    std::fprintf(err, "quillory-ext decode: %s\nusage: quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]\n",
                  usage.c_str());
     return 2;
   }
   std::optional<std::string> input;
+  const std::string name = options->input == "-" ? "标准输入" : options->input;
+  errno = 0;
   if (options->input == "-") {
     input = readAll(in);
   } else if (std::FILE* file = std::fopen(options->input.c_str(), "rb")) {
     input = readAll(file);
+    const int readError = errno;  // fclose may change it
     std::fclose(file);
-  } else {
-    std::fprintf(err, "quillory-ext decode: cannot read %s: %s\n", options->input.c_str(),
-                 std::strerror(errno));
-    return 1;
+    errno = readError;
   }
   if (!input) {
-    std::fprintf(err, "quillory-ext decode: cannot read %s\n", options->input.c_str());
+    // A directory opens for reading; only the read fails (EISDIR).
+    std::fprintf(err, "quillory-ext decode：无法读取 %s：%s\n", name.c_str(),
+                 readFailure(errno ? errno : EIO).c_str());
     return 1;
   }
 
@@ -142,6 +161,12 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   bool written;
   if (options->json) {
     written = writeAll(out, resultJSON(result, envelope));
+  } else if (options->statusHeader) {
+    const std::string_view shown =
+        result.data ? std::string_view(reinterpret_cast<const char*>(result.data->data()),
+                                       result.data->size())
+                    : message;
+    written = writeAll(out, envelope) && writeAll(out, withStatusHeader(shown, result));
   } else if (result.data) {
     written = writeAll(out, envelope) &&
               writeAll(out, std::string_view(reinterpret_cast<const char*>(result.data->data()),

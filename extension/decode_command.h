@@ -1,11 +1,13 @@
-// `quillory-ext decode [--wait SECONDS] [--json] [FILE|-]`: one message in, the message to show
+// `quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]`: one message in, the message to show
 // out, for mail filters (procmail, maildrop, fdm, notmuch hooks, aerc).
 //
 // Without --wait it waits until the translation has ended (a one-shot process gets no later
 // reload); with --wait it answers after at most that long and still lets running jobs store
 // their translations before it exits. A leading mbox envelope line ("From sender date") is set
 // aside and put back unchanged in front of the output. Exit status: 0 for every outcome of the
-// pipeline, 1 when the input cannot be read, 2 for a usage error.
+// pipeline, 1 when the input cannot be read, 2 for a usage error. --status-header puts the
+// outcome and the banner into a header field of the output message (extension/status_header.h);
+// without it the output is exactly the pipeline's.
 #pragma once
 
 #include <cstdio>
@@ -22,6 +24,7 @@ namespace qy {
 struct DecodeOptions {
   std::optional<double> wait;  // seconds; nothing: until the translation has ended
   bool json = false;
+  bool statusHeader = false;   // X-Quillory-Status at the top of the output message
   std::string input = "-";     // a file, or "-" for standard input
 };
 

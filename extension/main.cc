@@ -1,37 +1,41 @@
-// quillory-ext: the mail extension's command line.
-//   quillory-ext decode [--wait SECONDS] [--json] [FILE|-]
+// quillory-ext: the mail extension's command line. One subcommand per job (see command_help.cc
+// for the list and each one's help); `--help` and `--version` on their own or after a command.
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/engine/engine.h"
+#include "extension/command_help.h"
 #include "extension/decode_command.h"
 #include "extension/platform_setup.h"
-
-namespace {
-
-void printUsage(std::FILE* to) {
-  std::fprintf(to,
-               "usage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n"
-               "  Decodes one message (a file, or standard input) into the message to show.\n");
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    printUsage(args.empty() ? stderr : stdout);
-    return args.empty() ? 2 : 0;
+  if (args.empty()) {
+    std::fputs(qy::overviewHelp().c_str(), stderr);
+    return 2;
   }
-  if (args[0] == "decode") {
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(qy::overviewHelp().c_str(), stdout);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::fputs(qy::versionText().c_str(), stdout);
+    return 0;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  if (auto help = qy::commandHelp(command); help && qy::asksForHelp(args)) {
+    std::fputs(qy::fullHelp(*help).c_str(), stdout);
+    return 0;
+  }
+  if (command == "decode") {
     qy::installPlatformServices();
-    args.erase(args.begin());
     return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
   }
-  std::fprintf(stderr, "quillory-ext: unknown command '%s'\n", args[0].c_str());
-  printUsage(stderr);
+  std::fprintf(stderr, "quillory-ext：没有“%s”这个命令\n\n", command.c_str());
+  std::fputs(qy::overviewHelp().c_str(), stderr);
   return 2;
 }
