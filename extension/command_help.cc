@@ -11,7 +11,7 @@
 namespace qy {
 namespace {
 
-constexpr std::array<CommandHelp, 2> kCommands = {{
+constexpr std::array<CommandHelp, 3> kCommands = {{
     {"decode", "quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]",
      "翻译一封邮件：读入文件或标准输入，把要显示的邮件写到标准输出（用于 procmail、maildrop 等过滤器）",
      "选项：\n"
@@ -21,6 +21,10 @@ constexpr std::array<CommandHelp, 2> kCommands = {{
      "  FILE|-            邮件文件；“-”或省略时读标准输入\n"
      "开头的 mbox 信封行（From sender date）原样保留在输出前面。\n"
      "退出状态：翻译的任何结果都是 0；无法读取输入或写出输出是 1；用法错误是 2。\n"},
+    {"doctor", "quillory-ext doctor",
+     "检查存储目录、config.json、translators.json 和翻译引擎，说明哪里有问题",
+     "只读取，不写任何文件。每一项检查一行：✓ 正常，! 提醒，✗ 问题。\n"
+     "退出状态：一切正常是 0；发现问题是 1（最后一行说明第一个问题）。\n"},
     {"pairs", "quillory-ext pairs",
      "列出已安装和可以安装的语言对，每行一个",
      "每行：源语言 → 目标语言、状态（已安装／可安装）和提供它的引擎或 Debian 软件包，例如\n"

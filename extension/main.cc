@@ -8,6 +8,7 @@
 #include "core/engine/engine.h"
 #include "extension/command_help.h"
 #include "extension/decode_command.h"
+#include "extension/doctor_command.h"
 #include "extension/pairs_command.h"
 #include "extension/platform_setup.h"
 
@@ -36,6 +37,7 @@ int main(int argc, char** argv) {
     qy::installPlatformServices();
     return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
   }
+  if (command == "doctor") return qy::runDoctor(args, {}, stdout, stderr);
   if (command == "pairs") return qy::runPairs(args, {}, stdout, stderr);
   std::fprintf(stderr, "quillory-ext：没有“%s”这个命令\n\n", command.c_str());
   std::fputs(qy::overviewHelp().c_str(), stderr);
