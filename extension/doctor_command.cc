@@ -298,7 +298,23 @@ void checkTarget(const Config& cfg, const EngineSurvey& survey, const DoctorOpti
   // "qaa" is a code reserved for private use: only a "*" pair serves it.
   if (service.status("qaa", target) == PairStatus::installed)
     return report.ok(name + "：translators.json 的程序可以从任何语言翻译过来（\"*\"）");
-  if (!from.empty()) return report.ok(name + "：可以从" + from + "翻译过来");
+  if (!from.empty()) {
+    report.ok(name + "：可以从" + from + "翻译过来");
+    // A regional target falls back to its language's plain pairs when no engine has the region.
+    const std::string base = Lang::base(target);
+    if (base == target) return;
+    auto lower = [](std::string text) {
+      for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      return text;
+    };
+    const bool regional = std::any_of(survey.pairs.begin(), survey.pairs.end(), [&](const PairEntry& entry) {
+      return entry.installed && lower(entry.target) == lower(target);
+    });
+    if (!regional)
+      report.note("没有引擎有 " + chineseName(target) + " 这个地区变体：按 " + chineseName(base) + " 翻译");
+    return;
+  }
   if (!packages.empty()) {
     std::string list;
     for (const auto& [package, fromNames] : packages) list += (list.empty() ? "" : "、") + package + "（" + fromNames + "）";

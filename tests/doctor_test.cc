@@ -128,6 +128,10 @@ TEST_F(Doctor, EachMisconfigurationIsNamedAndTheFirstComesLast) {
         "apertium-eng-spa（从英语）", "例如 sudo apt-get install apertium apertium-eng-spa"}},
       {"Apertium turned off", R"({"targetLanguage": "es"})", R"({"apertium": false})", ownerOnly, {}, 1,
        {"! Apertium 已在 translators.json 里关闭", "translators.json 关闭了 Apertium，打开它"}},
+      {"a region no engine has", R"({"targetLanguage": "es-MX"})", "", ownerOnly, {}, 0,
+       {"✓ 目标语言 西班牙语（墨西哥）（es-MX）：可以从", "! 没有引擎有 西班牙语（墨西哥）（es-MX） 这个地区变体：按 西班牙语（es） 翻译"}},
+      {"a region Apertium has", R"({"targetLanguage": "en-US"})", "", ownerOnly, {}, 0,
+       {"✓ 目标语言 英语（美国）（en-US）：可以从西班牙语翻译过来", "一切正常。"}},
       {"a pair package not installed", R"({"targetLanguage": "pt"})", "", ownerOnly, {}, 1,
        {"✗ 目标语言 葡萄牙语（pt）：没有已安装的翻译引擎", "apertium-es-pt（从西班牙语）"}},
   };
