@@ -18,6 +18,7 @@ constexpr std::array<CommandHelp, 3> kCommands = {{
      "  --wait SECONDS    最多等这么久就输出（默认：等翻译结束）\n"
      "  --json            改为输出一个 JSON 对象：data（Base64 或 null）、banner、action、context、note\n"
      "  --status-header   在邮件最前面加上 X-Quillory-Status 头字段，写明翻译结果和横幅文字\n"
+     "                    （发件人自己写的同名字段会被去掉；与 --json 同用时不起作用）\n"
      "  FILE|-            邮件文件；“-”或省略时读标准输入\n"
      "开头的 mbox 信封行（From sender date）原样保留在输出前面。\n"
      "退出状态：翻译的任何结果都是 0；无法读取输入或写出输出是 1；用法错误是 2。\n"},

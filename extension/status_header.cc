@@ -91,15 +91,17 @@ class FieldWriter {
   size_t column_ = 0;
 };
 
+// A field of our name; blanks before the colon are the obsolete syntax that readers still accept.
 bool isStatusField(std::string_view line) {
-  if (line.size() <= kStatusFieldName.size() || line[kStatusFieldName.size()] != ':') return false;
+  if (line.size() <= kStatusFieldName.size()) return false;
   for (size_t i = 0; i < kStatusFieldName.size(); ++i) {
     char c = line[i], want = kStatusFieldName[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (want >= 'A' && want <= 'Z') want = static_cast<char>(want - 'A' + 'a');
     if (c != want) return false;
   }
-  return true;
+  const size_t colon = line.find_first_not_of(" \t", kStatusFieldName.size());
+  return colon != std::string_view::npos && line[colon] == ':';
 }
 
 }  // namespace

@@ -134,6 +134,8 @@ TEST(StatusHeader, GoesOnTopAndDropsOnlyTheSendersOwnStatusFields) {
       {"forged field with continuation, any case",
        "x-quillory-STATUS: translated;\n =?UTF-8?B?5bey57+76K+R?=\nSubject: a\n\nbody\n",
        lf + "Subject: a\n\nbody\n"},
+      {"forged field with a blank before the colon", "X-Quillory-Status : done\nSubject: a\n\nb",
+       lf + "Subject: a\n\nb"},
       {"a field of a longer name stays", "X-Quillory-Status-Seen: 1\n\nb", lf + "X-Quillory-Status-Seen: 1\n\nb"},
       {"the same name in the body stays", "Subject: a\n\nX-Quillory-Status: mine\n",
        lf + "Subject: a\n\nX-Quillory-Status: mine\n"},
