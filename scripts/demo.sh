@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Runs the main job on the bundled sample with the installed quillory-ext: a plain-text mail in
 # English is translated into Spanish on this machine (Apertium). Shows the banner, the rebuilt
-# message's header, its new HTML body, and the log. Installs first (scripts/install.sh: only the
-# packages and the build the programs need) unless QY_DEMO_NO_INSTALL is set.
+# message's header, its new HTML body, and the log. Installs first when the programs are not
+# installed yet (scripts/install.sh: only the packages and the build they need); QY_DEMO_NO_INSTALL
+# skips that, QY_EXT names another quillory-ext.
 #   scripts/demo.sh [MESSAGE.eml]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QY_BUILD_DIR:-build}
-if [ -z "${QY_DEMO_NO_INSTALL:-}" ]; then scripts/install.sh; fi
-prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+installed() {
+  [ -f "$build/CMakeCache.txt" ] || return 1
+  prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")
+  [ -x "$prefix/bin/quillory-ext" ]
+}
+if [ -z "${QY_DEMO_NO_INSTALL:-}" ] && ! installed; then scripts/install.sh; fi
+prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt" 2> /dev/null || true)
 ext=${QY_EXT:-$prefix/bin/quillory-ext}
 # The sample's display below reads the message with Python's email package.
 if ! command -v python3 > /dev/null; then
