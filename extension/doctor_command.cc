@@ -16,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "core/base/own_directory.h"
 #include "core/config/config.h"
 #include "core/config/lang_names.h"
 #include "core/config/paths.h"
@@ -82,7 +83,9 @@ std::optional<std::string> readSmallFile(const fs::path& file, std::string& reas
   return text;
 }
 
-// The storage root: exists (or can be created), a directory of ours, 0700, writable.
+// The storage root: exists (or can be created), a directory of ours that nobody else can
+// change, writable. Checked as the programs open it, but without creating or tightening anything:
+// what they would fix by themselves is worth knowing, not a problem.
 void checkStorage(const fs::path& root, Report& report) {
   struct stat info {};
   if (stat(root.c_str(), &info) != 0) {
@@ -99,15 +102,14 @@ void checkStorage(const fs::path& root, Report& report) {
     else if (access(existing.c_str(), W_OK | X_OK) != 0)
       report.problem("存储目录 " + root.string() + " 无法创建：" + existing.string() + " 不可写");
     else
-      report.ok("存储目录 " + root.string() + " 还不存在，第一次保存设置或翻译时创建（0700）");
+      report.ok("存储目录 " + root.string() + " 还不存在，第一次使用时创建（0700）");
     return;
   }
-  if (!S_ISDIR(info.st_mode)) {
-    report.problem("存储目录 " + root.string() + " 不是目录：设置、缓存和日志都写不进去");
-    return;
-  }
-  if (info.st_uid != getuid()) {
-    report.problem("存储目录 " + root.string() + " 属于另一个用户（uid " + std::to_string(info.st_uid) + "）");
+  // The programs tighten a directory of ours with group or other permissions to 0700.
+  const bool ours = S_ISDIR(info.st_mode) && info.st_uid == geteuid();
+  const auto opened = OwnDirectory::open(root, {.followOwnLink = true});
+  if (!opened.ok() && !(ours && (info.st_mode & 022) != 0)) {
+    report.problem("存储目录不可用：" + opened.refusal + "；设置用默认值，不缓存，不写日志");
     return;
   }
   if (access(root.c_str(), W_OK | X_OK) != 0) {
@@ -115,8 +117,7 @@ void checkStorage(const fs::path& root, Report& report) {
     return;
   }
   if ((info.st_mode & 077) != 0) {
-    report.problem("存储目录 " + root.string() + " 的权限是 " + octal(info.st_mode) +
-                   "，别人能看到你的邮件译文；应为 0700（chmod 700 " + root.string() + "）");
+    report.note("存储目录 " + root.string() + " 的权限是 " + octal(info.st_mode) + "：下次使用时改为 0700");
     return;
   }
   report.ok("存储目录 " + root.string() + "（0700，可写）");
@@ -143,29 +144,19 @@ Config checkConfig(const fs::path& root, Report& report) {
   return cfg;
 }
 
-// translators.json: the same owner-only rule as the service applies, with the reason.
+// translators.json: accepted or refused by the service's own rule, then entry by entry.
 void checkTranslators(const fs::path& file, Report& report) {
-  struct stat info {};
-  if (lstat(file.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR)
-      report.ok("translators.json 不存在：只用 Apertium");
-    else
-      report.problem("translators.json 无法访问（" + std::string(std::strerror(errno)) + "）：只用 Apertium");
+  std::error_code ec;
+  if (!fs::exists(fs::symlink_status(file, ec))) {
+    report.ok("translators.json 不存在：只用 Apertium");
     return;
   }
-  const std::string refused = "translators.json 不被采用：";
-  if (S_ISLNK(info.st_mode)) return report.problem(refused + "它是符号链接（它指定要运行的程序，只读本人的普通文件）");
-  if (!S_ISREG(info.st_mode)) return report.problem(refused + "它不是普通文件");
-  if (info.st_uid != getuid())
-    return report.problem(refused + "它属于另一个用户（uid " + std::to_string(info.st_uid) + "）");
-  if ((info.st_mode & 077) != 0)
-    return report.problem(refused + "权限是 " + octal(info.st_mode) +
-                          "，别人也能改它，而它指定要运行的程序；请执行 chmod 600 " + file.string());
+  if (auto refusal = platform::TranslatorsConfig::refusal(file))
+    return report.problem("translators.json 不被采用：" + *refusal + "；只用 Apertium");
   std::string reason;
   const auto text = readSmallFile(file, reason);
-  if (!text) return report.problem(refused + "无法读取（" + reason + "）");
+  if (!text) return report.problem("translators.json 无法读取（" + reason + "）");
   const nlohmann::json root = nlohmann::json::parse(*text, nullptr, false);
-  if (!root.is_object()) return report.problem(refused + "内容不是 JSON 对象");
 
   bool clean = true;
   if (auto apertium = root.find("apertium"); apertium != root.end() && !apertium->is_boolean()) {
@@ -196,7 +187,7 @@ void checkTranslators(const fs::path& file, Report& report) {
       }
     }
   }
-  if (clean) report.ok("translators.json 已采用（0600，本人所有）");
+  if (clean) report.ok("translators.json 已采用");
 }
 
 std::optional<std::string> apertiumVersion(const SurveyOptions& options) {

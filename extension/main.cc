@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
   }
   if (command == "decode") {
     qy::installPlatformServices();
-    return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
+    return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
+                         stderr);
   }
   if (command == "doctor") return qy::runDoctor(args, {}, stdout, stderr);
   if (command == "pairs") return qy::runPairs(args, {}, stdout, stderr);

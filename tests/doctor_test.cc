@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "core/config/lang_names.h"
 #include "extension/config_check.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
@@ -89,6 +90,9 @@ class Doctor : public ::testing::Test {
 };
 
 TEST_F(Doctor, EachMisconfigurationIsNamedAndTheFirstComesLast) {
+  // Language names are the locale data's.
+  const std::string chinese = LangNames::chinese("zh-Hans") + "（zh-Hans）";
+  const std::string mexican = LangNames::chinese("es-MX") + "（es-MX）";
   const std::string provider = std::string(QY_SOURCE_DIR) + "/tests/providers/scripted_provider.py";
   struct Case {
     const char* name;
@@ -105,15 +109,17 @@ TEST_F(Doctor, EachMisconfigurationIsNamedAndTheFirstComesLast) {
         "一切正常。"}},
       {"default target without an engine", "", "", ownerOnly, {}, 1,
        {"✓ config.json 不存在：全部设置用默认值",
-        "✗ 目标语言 中文（简体）（zh-Hans）：本机没有能翻译成它的引擎", "translators.json",
-        "第一个问题：目标语言 中文（简体）（zh-Hans）"}},
+        "✗ 目标语言 " + chinese + "：本机没有能翻译成它的引擎", "translators.json",
+        "第一个问题：目标语言 " + chinese}},
       {"a typo hides the target", R"({"targetLanguge": "es"})", "", ownerOnly, {}, 1,
-       {"✗ config.json：不认识的键 “targetLanguge”", "✗ 目标语言 中文（简体）（zh-Hans）",
+       {"✗ config.json：不认识的键 “targetLanguge”", "✗ 目标语言 " + chinese,
         "第一个问题：config.json：不认识的键 “targetLanguge”"}},
-      {"translators.json readable by others", R"({"targetLanguage": "es"})",
+      {"translators.json others can change", R"({"targetLanguage": "es"})",
        R"({"commands": [{"command": ["/bin/cat"], "pairs": [["*", "zh-Hans"]]}]})",
-       ownerOnly | fs::perms::group_read | fs::perms::others_read, {}, 1,
-       {"✗ translators.json 不被采用：权限是 0644", "chmod 600", "第一个问题：translators.json 不被采用"}},
+       ownerOnly | fs::perms::group_write | fs::perms::others_write, {}, 1,
+       {"✗ translators.json 不被采用：", "可被组或其他用户写入（chmod go-w", "第一个问题：translators.json 不被采用"}},
+      {"translators.json readable by others is used", R"({"targetLanguage": "es"})", R"({"apertium": true})",
+       ownerOnly | fs::perms::group_read | fs::perms::others_read, {}, 0, {"✓ translators.json 已采用", "一切正常。"}},
       {"a program that is not there", R"({"targetLanguage": "es"})",
        R"({"commands": [{"command": ["/nonexistent/my-mt"], "pairs": [["en", "zh-Hans"]]}]})", ownerOnly, {}, 1,
        {"✓ translators.json 已采用", "✗ 找不到翻译程序 /nonexistent/my-mt（translators.json）"}},
@@ -122,16 +128,16 @@ TEST_F(Doctor, EachMisconfigurationIsNamedAndTheFirstComesLast) {
       {"a program that serves the target", "",
        R"({"commands": [{"command": [")" + provider + R"("], "pairs": [["*", "zh-Hans"]]}]})", ownerOnly, {}, 0,
        {"✓ 翻译程序 " + provider + " 能启动：* → zh-Hans",
-        "✓ 目标语言 中文（简体）（zh-Hans）：translators.json 的程序可以从任何语言翻译过来"}},
+        "✓ 目标语言 " + chinese + "：translators.json 的程序可以从任何语言翻译过来"}},
       {"Apertium missing", R"({"targetLanguage": "es"})", "", ownerOnly, {{"PATH", "/nonexistent"}}, 1,
        {"! 没有安装 Apertium（Debian 软件包 apertium", "✗ 目标语言 西班牙语（es）：没有已安装的翻译引擎",
         "apertium-eng-spa（从英语）", "例如 sudo apt-get install apertium apertium-eng-spa"}},
       {"Apertium turned off", R"({"targetLanguage": "es"})", R"({"apertium": false})", ownerOnly, {}, 1,
        {"! Apertium 已在 translators.json 里关闭", "translators.json 关闭了 Apertium，打开它"}},
       {"a region no engine has", R"({"targetLanguage": "es-MX"})", "", ownerOnly, {}, 0,
-       {"✓ 目标语言 西班牙语（墨西哥）（es-MX）：可以从", "! 没有引擎有 西班牙语（墨西哥）（es-MX） 这个地区变体：按 西班牙语（es） 翻译"}},
+       {"✓ 目标语言 " + mexican + "：可以从", "! 没有引擎有 " + mexican + " 这个地区变体：按 西班牙语（es） 翻译"}},
       {"a region Apertium has", R"({"targetLanguage": "en-US"})", "", ownerOnly, {}, 0,
-       {"✓ 目标语言 英语（美国）（en-US）：可以从西班牙语翻译过来", "一切正常。"}},
+       {"✓ 目标语言 " + LangNames::chinese("en-US") + "（en-US）：可以从西班牙语翻译过来", "一切正常。"}},
       {"a pair package not installed", R"({"targetLanguage": "pt"})", "", ownerOnly, {}, 1,
        {"✗ 目标语言 葡萄牙语（pt）：没有已安装的翻译引擎", "apertium-es-pt（从西班牙语）"}},
   };
@@ -161,11 +167,11 @@ TEST_F(Doctor, ChecksTheStorageDirectoryWithoutChangingIt) {
   const fs::path missing = home / "new" / "Quillory";
   const fs::path file = home / "plain-file";
   const Case kCases[] = {
-      {"not there yet", missing, [] {}, 1, "✓ 存储目录 " + missing.string() + " 还不存在，第一次保存设置或翻译时创建（0700）"},
+      {"not there yet", missing, [] {}, 1, "✓ 存储目录 " + missing.string() + " 还不存在，第一次使用时创建（0700）"},
       {"below a file", file / "Quillory", [&] { testing::writeFile(file, "x"); }, 1,
        "✗ 存储目录 " + (file / "Quillory").string() + " 无法创建：" + file.string() + " 不是目录"},
       {"open to others", home.path(), [&] { fs::permissions(home.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec); },
-       1, "✗ 存储目录 " + home.path().string() + " 的权限是 0755，别人能看到你的邮件译文；应为 0700"},
+       0, "! 存储目录 " + home.path().string() + " 的权限是 0755：下次使用时改为 0700"},
       {"owner only", home.path(), [&] { fs::permissions(home.path(), fs::perms::owner_all); }, 0,
        "✓ 存储目录 " + home.path().string() + "（0700，可写）"},
   };
