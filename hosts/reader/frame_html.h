@@ -26,3 +26,12 @@ FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, st
 std::string plainTextDocument(std::string_view text);
 
 }  // namespace qy::reader
+
+namespace qy::reader {
+
+// The document as it shows under a colour scheme the reader chose, not the browser's: media
+// conditions on prefers-color-scheme become conditions that always or never hold, and the root
+// takes that scheme (so a mail without colours of its own gets the scheme's canvas and text).
+std::string withColorScheme(std::string_view html, bool dark);
+
+}  // namespace qy::reader

@@ -5,6 +5,7 @@
 
 #include "core/base/unicode.h"
 #include "core/mime/mime.h"
+#include "hosts/reader/base64_text.h"
 #include "hosts/reader/frame_html.h"
 #include "hosts/reader/header_text.h"
 
@@ -12,25 +13,6 @@ namespace qy::reader {
 namespace {
 
 ByteView asBytes(std::string_view s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
-
-std::string base64(const Bytes& data) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  out.reserve((data.size() + 2) / 3 * 4);
-  size_t i = 0;
-  for (; i + 3 <= data.size(); i += 3) {
-    const uint32_t v = (uint32_t{data[i]} << 16) | (uint32_t{data[i + 1]} << 8) | data[i + 2];
-    for (int shift : {18, 12, 6, 0}) out.push_back(kAlphabet[(v >> shift) & 63]);
-  }
-  if (const size_t rest = data.size() - i; rest > 0) {
-    const uint32_t v = (uint32_t{data[i]} << 16) | (rest == 2 ? uint32_t{data[i + 1]} << 8 : 0);
-    out.push_back(kAlphabet[(v >> 18) & 63]);
-    out.push_back(kAlphabet[(v >> 12) & 63]);
-    out.push_back(rest == 2 ? kAlphabet[(v >> 6) & 63] : '=');
-    out.push_back('=');
-  }
-  return out;
-}
 
 std::string contentId(const MIMEPart& part) {
   std::string id(Unicode::trimBlanks(part.field("content-id").value_or("")));
@@ -127,7 +109,7 @@ MessageView buildMessageView(std::string_view text) {
         if (id.empty() || lower.find("cid:") == std::string::npos) continue;
         const Bytes data = MIME::decodeBody(bytes, *leaf);
         if (data.size() > kMaxInlineImageBytes) continue;
-        images[id] = "data:" + leaf->type() + ";base64," + base64(data);
+        images[id] = "data:" + leaf->type() + ";base64," + base64Encode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
         // Only images the body refers to are inline; the others are listed as attachments.
         if (lower.find("cid:" + Unicode::lowercased(id)) != std::string::npos) usedInline[leaf] = true;
       }

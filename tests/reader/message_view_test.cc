@@ -127,3 +127,21 @@ TEST(FrameHtml, CidReferencesEscapedOrNotBecomeData) {
 
 }  // namespace
 }  // namespace qy::reader
+
+namespace qy::reader {
+namespace {
+
+TEST(FrameHtml, ChosenColourSchemeDecidesMediaConditions) {
+  const std::string html = "<style>@media ( prefers-color-scheme : dark ){a{b:c}}"
+                           "@media screen and (PREFERS-COLOR-SCHEME:light){d{e:f}}"
+                           "@media (prefers-color-scheme){g{h:i}}</style>";
+  EXPECT_EQ(withColorScheme(html, true),
+            "<style>@media (color){a{b:c}}@media screen and (not (color)){d{e:f}}"
+            "@media (prefers-color-scheme){g{h:i}}</style><style>:root{color-scheme:dark !important}</style>");
+  EXPECT_EQ(withColorScheme(html, false),
+            "<style>@media (not (color)){a{b:c}}@media screen and (color){d{e:f}}"
+            "@media (prefers-color-scheme){g{h:i}}</style><style>:root{color-scheme:light !important}</style>");
+}
+
+}  // namespace
+}  // namespace qy::reader
