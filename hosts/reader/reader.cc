@@ -41,6 +41,22 @@ Reader::~Reader() {
   server_.reset();
 }
 
+std::unique_ptr<Reader> startForService(const ReaderArguments& args, const std::filesystem::path& socketPath,
+                                        std::FILE* out, std::FILE* err) {
+  if (!args.mail) return nullptr;
+  std::string error;
+  auto reader = Reader::start({*args.mail, socketPath, args.port}, error);
+  if (!reader) {
+    std::fprintf(err, "quillory-ext serve: %s\n", error.c_str());
+    return nullptr;
+  }
+  std::fprintf(out, "%s\n", reader->url().c_str());
+  std::fflush(out);
+  if (args.openBrowser && !openInBrowser(reader->url()))
+    std::fprintf(err, "quillory-ext serve: 无法用 xdg-open 打开读信器，请手动打开上面的链接\n");
+  return reader;
+}
+
 bool openInBrowser(const std::string& url) {
   const auto program = platform::findProgram("xdg-open");
   if (!program) return false;

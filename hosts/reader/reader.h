@@ -7,11 +7,13 @@
 // thread; the parts serve requests on their own threads.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 
 #include "hosts/reader/extension_link.h"
+#include "hosts/reader/reader_arguments.h"
 #include "hosts/reader/reader_server.h"
 
 namespace qy::reader {
@@ -38,6 +40,12 @@ class Reader {
   std::unique_ptr<ReaderServer> server_;
   std::unique_ptr<ExtensionLink> link_;
 };
+
+// The reader of `serve --reader`, started once the service's socket at `socketPath` listens:
+// prints its URL as one line on `out` (flushed) and opens it unless --no-browser. Nothing, with
+// the reason on `err`, when it cannot start.
+std::unique_ptr<Reader> startForService(const ReaderArguments& args, const std::filesystem::path& socketPath,
+                                        std::FILE* out, std::FILE* err);
 
 // Opens `url` in the user's browser with xdg-open, without waiting for it; false when
 // xdg-open cannot be started.
