@@ -97,8 +97,13 @@ function get(path, headers = {}) {
 async function openReader(options = {}) {
   const context = await launch(options);
   const page = context.pages()[0] ?? await context.newPage();
+  // Requests that went out (a load the page's or the frame's policy blocks never leaves Chromium
+  // and ends as a failed request of its own kind).
   const requests = [];
-  page.on('request', (r) => requests.push(r.url()));
+  page.on('requestfinished', (r) => requests.push(r.url()));
+  page.on('requestfailed', (r) => {
+    if (r.failure()?.errorText !== 'csp') requests.push(r.url());
+  });
   await page.goto(readerUrl);
   await page.waitForSelector('#messages button');
   await page.waitForFunction(() => document.body.dataset.events === 'open');
@@ -112,12 +117,29 @@ async function openMessage(page, subject) {
   return messageFrame(page);
 }
 
+// The message frame once it shows the document its src names.
 async function messageFrame(page) {
   const handle = await page.waitForSelector('#body');
   await page.waitForFunction(() => document.getElementById('body').src.includes('/frame/'));
   const frame = await handle.contentFrame();
-  await frame.waitForLoadState('load');
+  await frame.waitForURL(await handle.evaluate((e) => e.src));
   return frame;
+}
+
+// Runs `body` with a fresh browser on the reader, closing the browser whatever happens.
+async function withReader(options, body) {
+  const reader = await openReader(options);
+  try {
+    await body(reader);
+  } finally {
+    await reader.context.close();
+  }
+}
+
+// Whether a CSS colour is light (text meant for a dark canvas).
+function isLight(color) {
+  const [r, g, b] = color.match(/\d+/g).map(Number);
+  return 0.2126 * r + 0.7152 * g + 0.0722 * b > 160;
 }
 
 test('requests without the secret or from elsewhere are refused', async () => {
@@ -132,15 +154,17 @@ test('requests without the secret or from elsewhere are refused', async () => {
   assert.equal(ok.headers['access-control-allow-origin'], undefined);
 
   const context = await launch();
-  const page = context.pages()[0] ?? await context.newPage();
-  const response = await page.goto(origin + '/');
-  assert.equal(response.status(), 403);
-  assert.match(await page.textContent('body'), /无法打开读信器/);
-  await context.close();
+  try {
+    const page = context.pages()[0] ?? await context.newPage();
+    const response = await page.goto(origin + '/');
+    assert.equal(response.status(), 403);
+    assert.match(await page.textContent('body'), /无法打开读信器/);
+  } finally {
+    await context.close();
+  }
 });
 
-test('a pending message becomes translated by itself, and the panel changes how it shows', async () => {
-  const { context, page, requests } = await openReader();
+test('a pending message becomes translated by itself, and the panel changes how it shows', () => withReader({}, async ({ page, requests }) => {
   const subjects = await page.$$eval('#messages .subject', (e) => e.map((x) => x.textContent));
   assert.deepEqual(subjects, ['Quarterly report', 'Hostile', '会议纪要']);
   assert.equal(await page.textContent('#messages li.unread .subject'), 'Quarterly report');
@@ -196,11 +220,9 @@ test('a pending message becomes translated by itself, and the panel changes how 
   assert.ok(await page.isHidden('#banner'));
 
   for (const url of requests) assert.ok(url.startsWith(origin) || url.startsWith('data:'), url);
-  await context.close();
-});
+}));
 
-test('a message runs no script and loads nothing remote; inline images and attachments show', async () => {
-  const { context, page, requests } = await openReader();
+test('a message runs no script and loads nothing remote; inline images and attachments show', () => withReader({}, async ({ context, page, requests }) => {
   const frame = await openMessage(page, 'Hostile');
   assert.equal(await page.getAttribute('#body', 'sandbox'), '');
   assert.equal(await frame.evaluate(() => document.documentElement.dataset.ran), undefined);
@@ -219,27 +241,25 @@ test('a message runs no script and loads nothing remote; inline images and attac
   assert.equal(context.pages().length, 1);
   assert.deepEqual(trapHits, []);
   for (const url of requests) assert.ok(url.startsWith(origin) || url.startsWith('data:'), url);
-  await context.close();
-});
+}));
 
 test('the reader and the message follow a dark appearance, and the switch overrides it', async () => {
-  const dark = await openReader({ colorScheme: 'dark' });
-  let frame = await openMessage(dark.page, 'Quarterly report');
-  const pageBackground = await dark.page.evaluate(() => getComputedStyle(document.body).backgroundColor);
-  assert.equal(pageBackground, 'rgb(28, 28, 30)');
-  assert.ok(await frame.evaluate(() => matchMedia('(prefers-color-scheme: dark)').matches));
-  // Light text on the dark canvas the recoloured mail asks for.
-  assert.equal(await frame.evaluate(() => getComputedStyle(document.body).color), 'rgb(255, 255, 255)');
-  await dark.page.screenshot({ path: join(shots, 'reader-dark.png') });
-  await dark.context.close();
+  await withReader({ colorScheme: 'dark' }, async ({ page }) => {
+    const frame = await openMessage(page, 'Quarterly report');
+    assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');
+    assert.ok(await frame.evaluate(() => matchMedia('(prefers-color-scheme: dark)').matches));
+    // The recoloured mail: light text on a dark canvas.
+    assert.ok(isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
+    await page.screenshot({ path: join(shots, 'reader-dark.png') });
+  });
 
-  const light = await openReader({ colorScheme: 'light' });
-  frame = await openMessage(light.page, 'Quarterly report');
-  assert.equal(await frame.evaluate(() => getComputedStyle(document.body).color), 'rgb(0, 0, 0)');
-  await light.page.selectOption('#scheme', 'dark');
-  await light.page.waitForFunction(() => document.getElementById('body').src.includes('scheme=dark'));
-  frame = await messageFrame(light.page);
-  await frame.waitForFunction(() => getComputedStyle(document.body).color === 'rgb(255, 255, 255)');
-  assert.equal(await light.page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');
-  await light.context.close();
+  await withReader({ colorScheme: 'light' }, async ({ page }) => {
+    let frame = await openMessage(page, 'Quarterly report');
+    assert.ok(!isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
+    await page.selectOption('#scheme', 'dark');
+    await page.waitForFunction(() => document.getElementById('body').src.includes('scheme=dark'));
+    frame = await messageFrame(page);
+    assert.ok(isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
+    assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');
+  });
 });
