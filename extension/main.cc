@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
   if (args[0] == "decode") {
     qy::installPlatformServices();
     args.erase(args.begin());
-    return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
+    return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
+                         stderr);
   }
   std::fprintf(stderr, "quillory-ext: unknown command '%s'\n", args[0].c_str());
   printUsage(stderr);
