@@ -1,6 +1,6 @@
 // quillory-ext: the mail extension's command line.
 //   quillory-ext decode [--wait SECONDS] [--json] [FILE|-]
-//   quillory-ext serve
+//   quillory-ext serve [--reader PATH [--port N] [--no-browser]]
 //   quillory-ext install-service | uninstall-service
 #include <csignal>
 #include <cstdio>
@@ -13,6 +13,7 @@
 #include "extension/install_service_command.h"
 #include "extension/serve_command.h"
 #include "extension/service_decode.h"
+#include "hosts/reader/reader.h"
 #include "core/config/paths.h"
 #include "platform/host_client.h"
 #include "platform/termination.h"
@@ -23,8 +24,9 @@ void printUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n"
                "  Decodes one message (a file, or standard input) into the message to show.\n"
-               "       quillory-ext serve\n"
-               "  Serves mail hosts on the socket ext.sock in the storage root.\n"
+               "       quillory-ext serve [--reader PATH [--port N] [--no-browser]]\n"
+               "  Serves mail hosts on the socket ext.sock in the storage root; with --reader,\n"
+               "  also a web mail reader for a Maildir, an mbox file or a folder of .eml files.\n"
                "       quillory-ext install-service | uninstall-service\n"
                "  Runs the service as the systemd user unit quillory-ext.service, or stops that.\n");
 }
@@ -53,7 +55,27 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "serve") {
     args.erase(args.begin());
-    return qy::runServe(args, stderr);
+    // The web mail reader is a host of the service it runs in: --reader PATH [--port N] [--no-browser].
+    std::string error;
+    const auto reader = qy::reader::takeReaderArguments(args, error);
+    if (!reader) {
+      std::fprintf(stderr, "quillory-ext serve: %s\n", error.c_str());
+      return 2;
+    }
+    qy::ServeOptions options;
+    if (reader->mail) {
+      if (!qy::reader::MailSource::open(*reader->mail)) {
+        std::fprintf(stderr, "quillory-ext serve: 无法读取邮件：%s\n", reader->mail->c_str());
+        return 1;
+      }
+      options.onStarted = [reader = *reader](qy::SocketServer& server) {
+        static std::unique_ptr<qy::reader::Reader> running;  // until the process ends
+        running = qy::reader::startForService(reader, server.socketPath(), stdout, stderr);
+        if (!running) std::_Exit(1);
+        server.setReaderURL(running->url());
+      };
+    }
+    return qy::runServe(args, stderr, std::move(options));
   }
   if (args[0] == "install-service" || args[0] == "uninstall-service") {
     bool install = args[0] == "install-service";
