@@ -2,6 +2,8 @@
 # Sets everything up and runs the main job on the bundled sample: a plain-text mail in English
 # is decoded by quillory-ext and translated into Spanish on this machine (Apertium). Shows the
 # banner, the rebuilt message's header, its new HTML body, and the log.
+#   scripts/demo.sh [FILE]     decode one message (default samples/plain-en.eml)
+#   scripts/demo.sh --reader   the web mail reader on the bundled samples; prints its URL
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -10,6 +12,14 @@ home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export QY_HOME="$home"
 printf '{"targetLanguage": "es"}\n' > "$home/config.json"
+
+if [ "${1:-}" = "--reader" ]; then
+  # The service with the web mail reader on samples/ (a folder of .eml files). It prints the
+  # reader's URL and opens it in the browser (not with QY_NO_BROWSER=1). Ctrl-C ends it.
+  echo "== quillory-ext serve --reader samples (target: Spanish; Ctrl-C to stop) =="
+  "$build/extension/quillory-ext" serve --reader samples ${QY_NO_BROWSER:+--no-browser}
+  exit 0
+fi
 
 sample=${1:-samples/plain-en.eml}
 echo "== quillory-ext decode --json $sample (target: Spanish) =="
