@@ -34,17 +34,23 @@ bool isDirectory(const fs::path& path) {
   return fs::is_directory(path, ec);
 }
 
+// At most `count` bytes from the start of a file.
+std::optional<std::string> readPrefix(const fs::path& path, size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes(count, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+
 bool isMaildir(const fs::path& path) { return isDirectory(path / "cur") || isDirectory(path / "new"); }
 
 std::optional<std::string> readLimited(const fs::path& path, uintmax_t limit) {
   const auto st = statRegular(path);
   if (!st || st->size > limit) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes(static_cast<size_t>(st->size), '\0');
-  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  return bytes;
+  return readPrefix(path, static_cast<size_t>(st->size));
 }
 
 // "Archive/2024" for a Maildir++ folder ".Archive.2024"; nested maildirs keep their path.
@@ -183,9 +189,11 @@ std::vector<MessageSummary> MailSource::listFiles() {
                                       it->second.mtime == st->mtime) {
       cached = it->second;
     } else {
-      const auto bytes = readLimited(entry.path, kMaxMessageBytes);
-      if (!bytes) continue;
-      cached = {st->size, st->mtime, summarize(*bytes, st->mtime)};
+      // The list needs only the header: a large message is not read whole for it.
+      const auto head = readPrefix(entry.path, kMaxHeaderBytes);
+      if (!head) continue;
+      cached = {st->size, st->mtime, summarize(*head, st->mtime)};
+      cached.summary.size = st->size;
     }
     cached.summary.id = id;
     cached.summary.folder = entry.folder;

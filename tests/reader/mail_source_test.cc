@@ -72,6 +72,7 @@ TEST(MailSource, MaildirListsFoldersNewestFirstAndSeesNewMail) {
   EXPECT_FALSE(list[1].unread);
   EXPECT_TRUE(list[3].unread);  // in cur/ but without the "S" flag
   EXPECT_EQ(list[0].from, "张三");
+  EXPECT_EQ(list[0].size, message("unread", "Thu, 10 Dec 2026 09:00:00 +0000").size());
 
   // Delivery while running: a new file, and a message moved from new/ to cur/ with a flag keeps
   // its id and can still be read.
