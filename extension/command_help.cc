@@ -31,8 +31,13 @@ constexpr std::array<CommandHelp, 6> kCommands = {{
      "每行：源语言 → 目标语言、状态（已安装／可安装）和提供它的引擎或 Debian 软件包，例如\n"
      "  en → es  已安装  apertium-eng-spa\n"
      "退出状态：0。\n"},
-    {"serve", "quillory-ext serve",
+    {"serve", "quillory-ext serve [--reader PATH [--port N] [--no-browser]]",
      "作为常驻服务运行：在存储目录的套接字 ext.sock 上为邮件客户端（宿主）提供服务",
+     "选项：\n"
+     "  --reader PATH     同时在 127.0.0.1 上提供网页版邮件阅读器，读取 PATH（Maildir、mbox 文件或\n"
+     "                    .eml 文件夹）；第一行输出它的网址\n"
+     "  --port N          阅读器的端口（默认随机）\n"
+     "  --no-browser      不用 xdg-open 打开阅读器\n"
      "宿主协议见 docs/host-protocol.md。只接受本用户的连接；SIGTERM 或 SIGINT 时干净地退出。\n"
      "退出状态：正常结束是 0；已有服务在运行或无法监听是 1；用法错误是 2。\n"},
     {"install-service", "quillory-ext install-service",
