@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libgmime-3.0-dev libgumbo-dev
   apertium apertium-eng-spa apertium-fr-es
   python3 ca-certificates
+  nodejs
 )
 
 missing=()
