@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
   if (args[0] == "decode") {
     qy::installPlatformServices();
     args.erase(args.begin());
-    return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
+    return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
+                         stderr);
   }
   if (args[0] == "install-thunderbird" || args[0] == "uninstall-thunderbird") {
     const bool install = args[0] == "install-thunderbird";
