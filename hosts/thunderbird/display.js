@@ -1,8 +1,8 @@
 // The display script: runs in the document of each message Thunderbird displays and draws what
 // the background page sends for it.
 //
-// "show" puts the banner (its title, its button and a close control) above the message; with an
-// "html" body it also sets Thunderbird's rendering aside and shows that body instead, in a frame
+// "show" puts the banner (its title, its button and a close control) above the message body; with
+// an "html" body it also sets Thunderbird's rendering of the body aside and shows that instead, in a frame
 // that runs no scripts and loads nothing from the network. "clear" and "error" give Thunderbird's
 // rendering back ("error" under a banner that says why). "panel" draws the extension's panel
 // under the banner. Everything of ours lives in a shadow root, so the message's styles cannot
@@ -59,7 +59,14 @@
     panelBox.setAttribute("role", "dialog");
     root.append(bannerBox, panelBox);
     shadow.append(root);
-    document.body.prepend(host);
+    // Thunderbird may render the message's headers into the document itself: they stay on top,
+    // and the banner goes under them, above the body.
+    const headers = document.body.querySelectorAll(":scope > .moz-main-header");
+    if (headers.length) {
+      headers[headers.length - 1].after(host);
+    } else {
+      document.body.prepend(host);
+    }
   }
 
   function restoreOriginal() {
@@ -110,10 +117,8 @@
   function showBody(html) {
     if (!original) {
       original = document.createDocumentFragment();
-      for (const node of [...document.body.childNodes]) {
-        if (node !== host) {
-          original.append(node);
-        }
+      while (host.nextSibling) {
+        original.append(host.nextSibling);
       }
     }
     if (frame) {
