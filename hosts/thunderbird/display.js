@@ -55,7 +55,7 @@
     const root = styled(document.createElement("div"), "root");
     bannerBox = document.createElement("div");
     panelBox = styled(document.createElement("div"), "panel");
-    panelBox.hidden = true;
+    panelBox.style.display = "none";
     panelBox.setAttribute("role", "dialog");
     root.append(bannerBox, panelBox);
     shadow.append(root);
@@ -125,32 +125,31 @@
       frame.remove();
     }
     frame = styled(document.createElement("iframe"), "frame");
-    // Same origin without scripts: nothing in the body runs, and this script can still size the
-    // frame to its content and hand clicked links to the user's browser.
+    // Same origin without scripts: nothing in the body runs, and this script can still put the
+    // body into the frame, size the frame to it and hand clicked links to the user's browser.
+    // Thunderbird loads no srcdoc frame in a message, and a content script may not open() the
+    // frame's document: the body is parsed here (DOMParser never runs scripts) and moved in.
     frame.setAttribute("sandbox", "allow-same-origin");
     frame.setAttribute("title", "邮件正文");
-    frame.addEventListener("load", () => {
-      fitFrame();
-      const doc = frame.contentDocument;
-      if (!doc) {
-        return;
-      }
-      new ResizeObserver(fitFrame).observe(doc.documentElement);
-      doc.addEventListener("click", (event) => {
-        const link = event.target.closest?.("a[href]");
-        if (link) {
-          event.preventDefault();
-          send({ type: "openLink", url: link.href });
-        }
-      });
-    });
-    frame.srcdoc = `<meta http-equiv="Content-Security-Policy" content="${kFrameCsp}">` + html;
     document.body.append(frame);
+    const parsed = new DOMParser().parseFromString(
+        `<meta http-equiv="Content-Security-Policy" content="${kFrameCsp}">` + html, "text/html");
+    const doc = frame.contentDocument;
+    doc.replaceChild(doc.importNode(parsed.documentElement, true), doc.documentElement);
+    fitFrame();
+    new ResizeObserver(fitFrame).observe(doc.documentElement);
+    doc.addEventListener("click", (event) => {
+      const link = event.target.closest?.("a[href]");
+      if (link) {
+        event.preventDefault();
+        send({ type: "openLink", url: link.href });
+      }
+    });
   }
 
   function closePanel() {
-    if (!panelBox.hidden) {
-      panelBox.hidden = true;
+    if (panelBox.style.display !== "none") {
+      panelBox.style.display = "none";
       panelBox.replaceChildren();
       send({ type: "panelClosed" });
     }
@@ -168,7 +167,7 @@
     close.textContent = "关闭";
     close.addEventListener("click", closePanel);
     panelBox.querySelector(".qy-buttons")?.append(close);
-    panelBox.hidden = false;
+    panelBox.style.display = "block";
   }
 
   function received(message) {

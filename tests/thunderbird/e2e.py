@@ -146,6 +146,17 @@ return {
 """
 
 
+# Clicks the banner's button (the settings button of a translated message).
+CLICK_BANNER_BUTTON = """
+const win = Services.wm.getMostRecentWindow("mail:3pane");
+const about3Pane = win.document.getElementById("tabmail").currentAbout3Pane;
+const doc = about3Pane.messageBrowser.contentDocument.getElementById("messagepane").contentDocument;
+const buttons = doc.getElementById("quillory").openOrClosedShadowRoot.querySelectorAll("button");
+buttons[0].click();
+return buttons[0].textContent;
+"""
+
+
 def wait_for(what, seconds, probe, done=lambda value: value is not None and value is not False):
     deadline = time.monotonic() + seconds
     last = None
@@ -235,6 +246,11 @@ def main():
         print("frame text:", seen["frameText"][:300])
         if seen["frameSandbox"] != "allow-same-origin":
             raise SystemExit("FAIL: the body's frame is not sandboxed without scripts")
+        print("clicked:", client.script(CLICK_BANNER_BUTTON))
+        panel = wait_for("the panel under the banner", DISPLAY_SECONDS,
+                         lambda: client.script(READ_DISPLAY),
+                         lambda seen: "重新翻译这封邮件" in (seen.get("banner") or ""))
+        print("panel:", panel["banner"])
         png = client.call("WebDriver:TakeScreenshot", {"full": False})["value"]
         with open(args.screenshot, "wb") as f:
             f.write(base64.b64decode(png))
