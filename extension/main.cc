@@ -1,5 +1,8 @@
 // quillory-ext: the mail extension's command line.
 //   quillory-ext decode [--wait SECONDS] [--json] [FILE|-]
+//   quillory-ext serve
+//   quillory-ext install-service | uninstall-service
+//   quillory-ext native-host (Thunderbird starts it)
 //   quillory-ext install-thunderbird | uninstall-thunderbird
 #include <csignal>
 #include <cstdio>
@@ -9,6 +12,13 @@
 #include "core/engine/engine.h"
 #include "extension/decode_command.h"
 #include "extension/platform_setup.h"
+#include "extension/install_service_command.h"
+#include "extension/serve_command.h"
+#include "extension/service_decode.h"
+#include "core/config/paths.h"
+#include "platform/host_client.h"
+#include "platform/termination.h"
+#include "extension/native_host_command.h"
 #include "extension/thunderbird_install.h"
 
 namespace {
@@ -17,7 +27,13 @@ void printUsage(std::FILE* to) {
   std::fprintf(to,
                "usage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n"
                "  Decodes one message (a file, or standard input) into the message to show.\n"
-               "usage: quillory-ext install-thunderbird | uninstall-thunderbird\n"
+               "       quillory-ext serve\n"
+               "  Serves mail hosts on the socket ext.sock in the storage root.\n"
+               "       quillory-ext install-service | uninstall-service\n"
+               "  Runs the service as the systemd user unit quillory-ext.service, or stops that.\n"
+               "       quillory-ext native-host\n"
+               "  The host protocol on standard input and output, for Thunderbird's add-on.\n"
+               "       quillory-ext install-thunderbird | uninstall-thunderbird\n"
                "  Lets Thunderbird's Quillory add-on start this program, or stops it.\n");
 }
 
@@ -31,10 +47,30 @@ int main(int argc, char** argv) {
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "decode") {
+    // One-shot: also adopt and end engines that left their process group.
+    qy::platform::endChildrenOnTermination({.subreaper = true});
     qy::installPlatformServices();
     args.erase(args.begin());
+    // A running service decodes for us, with its warm engine and caches.
+    auto viaService = [](std::string_view input, std::optional<double> wait) {
+      return qy::decodeThroughService(qy::platform::serviceSocketPath(qy::Paths::root()), input,
+                                      wait);
+    };
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
-                         stderr);
+                         stderr, viaService);
+  }
+  if (args[0] == "serve") {
+    args.erase(args.begin());
+    return qy::runServe(args, stderr);
+  }
+  if (args[0] == "install-service" || args[0] == "uninstall-service") {
+    bool install = args[0] == "install-service";
+    args.erase(args.begin());
+    return install ? qy::runInstallService(args, stdout, stderr)
+                   : qy::runUninstallService(args, stdout, stderr);
+  }
+  if (args[0] == "native-host" || qy::isBrowserLaunch(args)) {
+    qy::runNativeHostCommand();
   }
   if (args[0] == "install-thunderbird" || args[0] == "uninstall-thunderbird") {
     const bool install = args[0] == "install-thunderbird";
