@@ -1,23 +1,14 @@
 // The shown body of a decoded message: its text part as HTML, inline images as data: URLs.
 #include "extension/display_body.h"
 
-#include <openssl/evp.h>
-
 #include <string_view>
 #include <vector>
 
 #include "core/mime/mime.h"
+#include "platform/base64.h"
 
 namespace qy {
 namespace {
-
-std::string base64(const Bytes& bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3), '\0');
-  const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()), bytes.data(),
-                                static_cast<int>(bytes.size()));
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
 
 std::string escapeHTML(std::string_view text) {
   std::string out;
@@ -82,7 +73,9 @@ void inlineImages(std::string& html, ByteView message, const MIMEPart& root) {
       continue;
     }
     inlined += bytes.size();
-    replaceAll(html, url, "data:" + part->type() + ";base64," + base64(bytes));
+    replaceAll(html, url, "data:" + part->type() + ";base64," +
+                               platform::base64Encode(std::string_view(
+                                   reinterpret_cast<const char*>(bytes.data()), bytes.size())));
   }
 }
 

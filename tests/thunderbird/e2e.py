@@ -157,6 +157,18 @@ return buttons[0].textContent;
 """
 
 
+# Picks "仅译文" (translation only) in the panel under the banner.
+PICK_TRANSLATION_ONLY = """
+const win = Services.wm.getMostRecentWindow("mail:3pane");
+const about3Pane = win.document.getElementById("tabmail").currentAbout3Pane;
+const doc = about3Pane.messageBrowser.contentDocument.getElementById("messagepane").contentDocument;
+const shadow = doc.getElementById("quillory").openOrClosedShadowRoot;
+const label = [...shadow.querySelectorAll("label")].find((l) => l.textContent === "仅译文");
+label.querySelector("input").click();
+return label.textContent;
+"""
+
+
 def wait_for(what, seconds, probe, done=lambda value: value is not None and value is not False):
     deadline = time.monotonic() + seconds
     last = None
@@ -251,6 +263,18 @@ def main():
                          lambda: client.script(READ_DISPLAY),
                          lambda seen: "重新翻译这封邮件" in (seen.get("banner") or ""))
         print("panel:", panel["banner"])
+        # A change in the panel is saved and the extension asks for a reload: the message is
+        # shown again, now with the translation in place of the original.
+        print("picked:", client.script(PICK_TRANSLATION_ONLY))
+        replaced = wait_for("the message shown again in the new mode", DISPLAY_SECONDS,
+                            lambda: client.script(READ_DISPLAY),
+                            lambda seen: "zh-Hans:Hello Bob" in (seen.get("frameText") or "") and
+                            "Hello Bob" not in (seen.get("frameText") or "").replace("zh-Hans:Hello Bob", ""))
+        print("after the change:", replaced["frameText"][:200])
+        with open(os.path.join(qy_home, "config.json")) as f:
+            mode = json.load(f).get("mode")
+        if mode != "replace":
+            raise SystemExit(f"FAIL: the panel saved mode {mode!r}")
         png = client.call("WebDriver:TakeScreenshot", {"full": False})["value"]
         with open(args.screenshot, "wb") as f:
             f.write(base64.b64decode(png))
