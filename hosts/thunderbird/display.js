@@ -134,6 +134,17 @@
     document.body.append(frame);
     const parsed = new DOMParser().parseFromString(
         `<meta http-equiv="Content-Security-Policy" content="${kFrameCsp}">` + html, "text/html");
+    // Nothing in the mail may navigate the frame or reach out by itself: refreshes and other
+    // header directives go (all but our policy, which comes first), and so do links to fetch
+    // ahead of time.
+    for (const meta of [...parsed.querySelectorAll("meta[http-equiv]")].slice(1)) {
+      meta.remove();
+    }
+    for (const link of parsed.querySelectorAll("link[rel]")) {
+      if (!/^\s*stylesheet\s*$/i.test(link.rel)) {
+        link.remove();
+      }
+    }
     const doc = frame.contentDocument;
     doc.replaceChild(doc.importNode(parsed.documentElement, true), doc.documentElement);
     fitFrame();

@@ -9,6 +9,7 @@
 #   e2e.py --ext build/extension/quillory-ext --xpi build/quillory.xpi --screenshot out.png
 import argparse
 import base64
+import http.server
 import json
 import os
 import shutil
@@ -17,6 +18,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -40,6 +42,29 @@ MESSAGE = (
     "Hello Bob, the quarterly planning meeting will take place next Tuesday in the large room.\n"
     "\n"
     "Please bring the figures for your team and a short summary of the open questions.\n"
+    "\n"
+)
+
+# An HTML message that tries to run a script and to reach the network (the port is filled in).
+HOSTILE = (
+    "From - Thu Dec 10 08:00:00 2026\n"
+    "From: Mallory Example <mallory@example.org>\n"
+    "To: Bob Example <bob@example.org>\n"
+    "Subject: Invoice for the conference tickets\n"
+    "Date: Thu, 10 Dec 2026 08:00:00 +0000\n"
+    "Message-ID: <invoice-1@example.org>\n"
+    "MIME-Version: 1.0\n"
+    "Content-Type: text/html; charset=utf-8\n"
+    "\n"
+    "<html><head><meta http-equiv=\"refresh\" content=\"0; url=http://127.0.0.1:{port}/refresh\">"
+    "<link rel=\"prefetch\" href=\"http://127.0.0.1:{port}/prefetch\">"
+    "<link rel=\"stylesheet\" href=\"http://127.0.0.1:{port}/style.css\"></head>"
+    "<body><p>Please find attached the invoice for the three conference tickets you ordered.</p>"
+    "<img src=\"http://127.0.0.1:{port}/pixel.gif\" alt=\"\">"
+    "<script>document.body.setAttribute('data-ran', 'yes');"
+    "new Image().src = 'http://127.0.0.1:{port}/script';</script>"
+    "<p onmouseover=\"this.setAttribute('data-ran', 'yes')\">The payment is due by the end of the month.</p>"
+    "</body></html>\n"
     "\n"
 )
 
@@ -113,6 +138,7 @@ class Marionette:
 # Chrome-context scripts: open the local Inbox's first message, then read what its display shows
 # (our element's closed shadow root, and the frame of the shown body).
 OPEN_MESSAGE = """
+const subject = arguments[0];
 const win = Services.wm.getMostRecentWindow("mail:3pane");
 if (!win || win.document.readyState !== "complete") return "no window";
 const { MailServices } = ChromeUtils.importESModule("resource:///modules/MailServices.sys.mjs");
@@ -121,9 +147,15 @@ const inbox = root.getChildNamed("Inbox");
 const about3Pane = win.document.getElementById("tabmail").currentAbout3Pane;
 if (!about3Pane || !about3Pane.threadTree) return "no 3-pane";
 if (about3Pane.gFolder?.URI !== inbox.URI) about3Pane.displayFolder(inbox.URI);
-if (about3Pane.gDBView?.rowCount < 1) return "empty folder";
-if (about3Pane.threadTree.selectedIndex !== 0) about3Pane.threadTree.selectedIndex = 0;
-return "opened";
+const view = about3Pane.gDBView;
+if (!view || view.rowCount < 2) return "folder not loaded";
+for (let i = 0; i < view.rowCount; i++) {
+  if (view.getMsgHdrAt(i).mime2DecodedSubject === subject) {
+    if (about3Pane.threadTree.selectedIndex !== i) about3Pane.threadTree.selectedIndex = i;
+    return "opened";
+  }
+}
+return "no message " + subject;
 """
 
 READ_DISPLAY = """
@@ -141,6 +173,7 @@ return {
   banner: shadow ? shadow.textContent : null,
   frameSandbox: frame ? frame.getAttribute("sandbox") : null,
   frameText: body ? body.textContent : null,
+  scriptRan: body ? !!frame.contentDocument.querySelector("[data-ran]") : null,
   pageText: doc.body.textContent.slice(0, 2000),
 };
 """
@@ -167,6 +200,21 @@ const label = [...shadow.querySelectorAll("label")].find((l) => l.textContent ==
 label.querySelector("input").click();
 return label.textContent;
 """
+
+
+def recorder(hits):
+    """A request handler that records every path asked for."""
+
+    class Recorder(http.server.BaseHTTPRequestHandler):
+        def do_GET(self):
+            hits.append(self.path)
+            self.send_response(204)
+            self.end_headers()
+
+        def log_message(self, *args):
+            pass
+
+    return Recorder
 
 
 def wait_for(what, seconds, probe, done=lambda value: value is not None and value is not False):
@@ -216,8 +264,11 @@ def main():
                    "commands": [{"command": [sys.executable, os.path.abspath(PROVIDER)],
                                  "pairs": [["*", "zh-Hans"]]}]}, f)
     os.chmod(os.path.join(qy_home, "translators.json"), 0o600)
+    hits = []
+    listener = http.server.ThreadingHTTPServer(("127.0.0.1", 0), recorder(hits))
+    threading.Thread(target=listener.serve_forever, daemon=True).start()
     with open(os.path.join(profile, "Mail", "Local Folders", "Inbox"), "w") as f:
-        f.write(MESSAGE)
+        f.write(MESSAGE + HOSTILE.replace("{port}", str(listener.server_address[1])))
     shutil.copy(args.xpi, os.path.join(profile, "extensions", ADDON_ID + ".xpi"))
     marionette_port = free_port()
     prefs = dict(PREFS, **{"marionette.port": marionette_port})
@@ -244,8 +295,8 @@ def main():
         client = wait_for("Marionette", STARTUP_SECONDS, lambda: Marionette(marionette_port))
         client.call("WebDriver:NewSession", {"capabilities": {}})
         client.call("Marionette:SetContext", {"value": "chrome"})
-        wait_for("the first message to open", STARTUP_SECONDS,
-                 lambda: client.script(OPEN_MESSAGE) == "opened")
+        wait_for("the message to open", STARTUP_SECONDS,
+                 lambda: client.script(OPEN_MESSAGE, "Quarterly planning meeting") == "opened")
 
         def translated(seen):
             return (isinstance(seen, dict) and seen.get("banner") and
@@ -279,6 +330,18 @@ def main():
         with open(args.screenshot, "wb") as f:
             f.write(base64.b64decode(png))
         print("screenshot:", args.screenshot)
+
+        # Mail that tries to run a script and to load from the network does neither.
+        wait_for("the HTML message to open", DISPLAY_SECONDS,
+                 lambda: client.script(OPEN_MESSAGE, "Invoice for the conference tickets") == "opened")
+        hostile = wait_for("the HTML message translated", DISPLAY_SECONDS,
+                           lambda: client.script(READ_DISPLAY),
+                           lambda seen: "zh-Hans:Please find attached" in (seen.get("frameText") or ""))
+        print("HTML message:", hostile["frameText"][:200].strip())
+        if hostile["scriptRan"]:
+            raise SystemExit("FAIL: a script of the mail ran")
+        if hits:
+            raise SystemExit(f"FAIL: the mail reached the network: {hits}")
         status = 0
     finally:
         os.killpg(tb.pid, signal.SIGTERM)
