@@ -18,6 +18,8 @@
 #include "core/config/paths.h"
 #include "platform/host_client.h"
 #include "platform/termination.h"
+#include "extension/native_host_command.h"
+#include "extension/thunderbird_install.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
@@ -26,6 +28,8 @@ int main(int argc, char** argv) {
     std::fputs(qy::overviewHelp().c_str(), stderr);
     return 2;
   }
+  // Thunderbird starts its native host with the manifest's path and the add-on's id.
+  if (qy::isBrowserLaunch(args)) qy::runNativeHostCommand();
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(qy::overviewHelp().c_str(), stdout);
     return 0;
@@ -52,6 +56,7 @@ int main(int argc, char** argv) {
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
                          stderr, viaService);
   }
+  if (command == "native-host") qy::runNativeHostCommand();
   if (command == "serve") {
     // The web mail reader is a host of the service it runs in: --reader PATH [--port N] [--no-browser].
     std::string error;
@@ -77,6 +82,16 @@ int main(int argc, char** argv) {
   }
   if (command == "install-service") return qy::runInstallService(args, stdout, stderr);
   if (command == "uninstall-service") return qy::runUninstallService(args, stdout, stderr);
+  if (command == "install-thunderbird" || command == "uninstall-thunderbird") {
+    const auto home = qy::thunderbirdHome();
+    if (!home) {
+      std::fprintf(stderr, "quillory-ext：找不到主目录（HOME）\n");
+      return 1;
+    }
+    return command == "install-thunderbird"
+               ? qy::runInstallThunderbird(args, *home, qy::currentBinary(), stdout, stderr)
+               : qy::runUninstallThunderbird(args, *home, stdout, stderr);
+  }
   if (command == "doctor") return qy::runDoctor(args, {}, stdout, stderr);
   if (command == "pairs") return qy::runPairs(args, {}, stdout, stderr);
   std::fprintf(stderr, "quillory-ext：没有“%s”这个命令\n\n", command.c_str());
