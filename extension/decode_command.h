@@ -38,6 +38,8 @@ std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view inp
 // The JSON form of a result, one line: {"data", "banner", "action", "context", "note"}; "data" is
 // the Base64 of the envelope line followed by the result's bytes, or null.
 std::string resultJSON(const Engine::Result& result, std::string_view envelope);
+// The same, written to `out` piece by piece (no copy of the whole frame); false on a write error.
+bool writeResultJSON(std::FILE* out, const Engine::Result& result, std::string_view envelope);
 
 // Runs the command on `engine`; writes the output to `out` and closes it, diagnostics to `err`.
 // When jobs had to be abandoned, the process ends inside this call (with the status it returns
