@@ -1,8 +1,8 @@
 // Consulting the providers in order, and keeping them in step with translators.json.
 #include "platform/system_translation_service.h"
 
-#include <sys/stat.h>
-
+#include "core/base/file_io.h"
+#include "core/config/log.h"
 #include "core/config/paths.h"
 
 namespace qy::platform {
@@ -26,20 +26,19 @@ std::vector<std::shared_ptr<TranslationService>> SystemTranslationService::provi
   const std::filesystem::path file = options_.configFile.empty()
                                          ? Paths::root() / "translators.json"
                                          : options_.configFile;
-  FileStamp stamp;
-  struct stat st {};
-  if (stat(file.c_str(), &st) == 0) {
-    stamp = {true,
-             st.st_dev,
-             st.st_ino,
-             st.st_size,
-             static_cast<int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
-             static_cast<int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
-  }
+  // Permissions count as a change too: a file made private becomes usable at once.
+  const std::optional<FileStamp> stamp = fileStamp(file);
   std::lock_guard lock(mutex_);
-  if (stamp_ != stamp) {
+  if (!checked_ || stamp_ != stamp) {
+    checked_ = true;
     stamp_ = stamp;
-    const TranslatorsConfig config = stamp.exists ? TranslatorsConfig::load(file) : TranslatorsConfig{};
+    const TranslatorsFile read = stamp ? TranslatorsConfig::read(file) : TranslatorsFile{};
+    if (read.refusal) {
+      const std::string line = "translators.json ignored: " + *read.refusal;
+      if (options_.log) options_.log(line);
+      else Log::write(line);
+    }
+    const TranslatorsConfig& config = read.config;
     if (!config.apertium)
       apertium_.reset();
     else if (!apertium_)
