@@ -1,11 +1,6 @@
 // Reading and rewriting the failure record.
 #include "core/engine/engine_failures.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -17,29 +12,10 @@ namespace {
 // Far more than the keys of one minute's failures; a larger file is not ours to trust.
 constexpr size_t kMaxFileBytes = 1 << 20;
 
+// Refuses a link in the file's place (nothing planted in the storage root makes us read
+// elsewhere), a FIFO, and anything past the limit.
 std::optional<std::string> readLimited(const std::filesystem::path& file) {
-  // O_NOFOLLOW: a link planted in the storage root cannot make us read elsewhere; O_NONBLOCK:
-  // a FIFO in the file's place cannot stall the message.
-  int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::string content(kMaxFileBytes + 1, '\0');
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::read(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  if (done > kMaxFileBytes) return std::nullopt;  // it grew past the limit while we read
-  content.resize(done);
-  return content;
+  return FileIO::readRegularFile(file, kMaxFileBytes);
 }
 
 double secondsOf(Date at) {
