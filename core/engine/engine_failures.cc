@@ -23,8 +23,9 @@ double secondsOf(Date at) {
 }
 
 std::optional<Date> dateOf(double seconds) {
-  // Dates before 1970 or centuries ahead are not failure times.
-  if (!std::isfinite(seconds) || seconds < 0 || seconds > 1e11) return std::nullopt;
+  // Dates before 1970 or past 2096 are not failure times (and the nanoseconds of a date must
+  // fit the clock's 64 bits).
+  if (!std::isfinite(seconds) || seconds < 0 || seconds > 4e9) return std::nullopt;
   return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
 }
 
@@ -32,8 +33,9 @@ bool recent(const Entry& entry, Date now, std::chrono::seconds pause) {
   return now - entry.at < pause && entry.at - now < pause;  // a date far ahead is a wrong clock
 }
 
-std::map<std::string, Entry> decode(const std::string& text, Date now,
-                                    std::chrono::seconds pause) {
+}  // namespace
+
+std::map<std::string, Entry> decode(std::string_view text, Date now, std::chrono::seconds pause) {
   std::map<std::string, Entry> entries;
   auto json = nlohmann::json::parse(text, nullptr, false);
   if (!json.is_object()) return entries;
@@ -58,7 +60,12 @@ std::map<std::string, Entry> decode(const std::string& text, Date now,
   return entries;
 }
 
-}  // namespace
+std::string encode(const std::map<std::string, Entry>& entries) {
+  nlohmann::json json = nlohmann::json::object();
+  for (const auto& [name, value] : entries)
+    json[name] = {{"at", secondsOf(value.at)}, {"errors", value.errors}};
+  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::filesystem::path pathIn(const std::filesystem::path& root) { return root / "failures.json"; }
 
@@ -76,11 +83,7 @@ void update(const std::filesystem::path& file, const std::string& key,
   const bool had = entries.erase(key) > 0;
   if (!entry && !had) return;  // nothing to remove
   if (entry) entries[key] = *entry;
-  nlohmann::json json = nlohmann::json::object();
-  for (const auto& [name, value] : entries)
-    json[name] = {{"at", secondsOf(value.at)}, {"errors", value.errors}};
-  FileIO::writeAtomically(
-      file, json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), false);
+  FileIO::writeAtomically(file, encode(entries), false);
 }
 
 }  // namespace qy::FailureFile
