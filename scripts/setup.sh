@@ -1,18 +1,38 @@
 #!/usr/bin/env bash
-# Installs every Debian package Quillory needs (idempotent; as root or through sudo), then
-# configures and builds the project into build/ (or $QY_BUILD_DIR).
-#   scripts/setup.sh            packages + build
+# Installs the Debian packages Quillory needs for the build asked for (idempotent; as root or
+# through sudo), then configures and builds the project into build/ (or $QY_BUILD_DIR).
+#   scripts/setup.sh                                  packages + build, with the tests
 #   QY_CMAKE_ARGS="-DQY_WERROR=ON" scripts/setup.sh
+#   QY_CMAKE_ARGS="-DQY_TESTS=OFF" scripts/setup.sh   no test packages (GoogleTest)
+#   QY_CMAKE_ARGS="-DQY_BENCH=ON" scripts/setup.sh    also Google Benchmark and the peers it compares
+#   CC=clang CXX=clang++, or -DQY_FUZZ=ON             also clang and its sanitizer/libFuzzer runtime
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+cmake_args=" ${QY_CMAKE_ARGS:-} "
+# Whether the CMake option NAME is on in QY_CMAKE_ARGS (the last -DNAME=… wins), else DEFAULT.
+option_on() {
+  local value
+  value=$(printf '%s\n' "$cmake_args" | grep -oE -- "-D$1(:BOOL)?=[^ ]*" | tail -n 1 | sed 's/.*=//') || true
+  case "${value:-$2}" in
+    ON | on | On | TRUE | true | True | YES | yes | Y | y | 1) return 0 ;;
+    *) return 1 ;;
+  esac
+}
+
+# What every build needs: the toolchain, the libraries the code links, and the translation
+# engine with the pairs the tests and the demo use. cpp-httplib serves the local web pages.
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config
   libicu-dev libssl-dev nlohmann-json3-dev libpcre2-dev libcld2-dev libcpp-httplib-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libgmime-3.0-dev libgumbo-dev
   apertium apertium-eng-spa apertium-fr-es
   python3 ca-certificates
 )
+if option_on QY_TESTS ON; then packages+=(libgtest-dev libgmock-dev); fi
+if option_on QY_BENCH OFF; then packages+=(libbenchmark-dev libgmime-3.0-dev libgumbo-dev); fi
+if option_on QY_FUZZ OFF || [[ "${CC:-} ${CXX:-} $cmake_args" == *clang* ]]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
