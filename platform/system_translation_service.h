@@ -5,7 +5,8 @@
 // A pair is installed when some provider has it installed (the first such one translates it),
 // supported when none has it but some provider could install it, unsupported otherwise.
 // translators.json is read again when it changes (checked at each availability question); running
-// providers whose entry is unchanged keep running.
+// providers whose entry is unchanged keep running. A file that is not used (see TranslatorsConfig)
+// is named in one log line with the reason, once per change.
 //
 // Threads: any thread. A reload never waits for a batch: replaced providers are stopped (their
 // engines ended at once) outside the lock. Destroying the service stops every provider (their
@@ -16,10 +17,13 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include "core/base/file_io.h"
 #include "core/base/thread_annotations.h"
 #include "core/translate/translation_service.h"
 #include "platform/apertium_provider.h"
@@ -32,6 +36,7 @@ struct SystemServiceOptions {
   std::filesystem::path configFile;  // empty: translators.json in the storage root
   ApertiumOptions apertium;
   std::chrono::milliseconds answerLimit = kAnswerLimit;  // for command providers
+  std::function<void(std::string_view)> log;              // empty: Log::write
 };
 
 class SystemTranslationService final : public TranslationService {
@@ -45,21 +50,13 @@ class SystemTranslationService final : public TranslationService {
   PackResult preparePack(std::string_view source, std::string_view target) override;
 
  private:
-  struct FileStamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    int64_t modified = 0;  // nanoseconds
-    int64_t changed = 0;   // nanoseconds (permissions count too)
-    bool operator==(const FileStamp&) const = default;
-  };
   // The providers in order, after reloading translators.json when it changed.
   std::vector<std::shared_ptr<TranslationService>> providers() QY_EXCLUDES(mutex_);
 
   const SystemServiceOptions options_;
   Mutex mutex_;
-  std::optional<FileStamp> stamp_ QY_GUARDED_BY(mutex_);
+  bool checked_ QY_GUARDED_BY(mutex_) = false;
+  std::optional<FileStamp> stamp_ QY_GUARDED_BY(mutex_);  // absent: no file
   std::shared_ptr<ApertiumProvider> apertium_ QY_GUARDED_BY(mutex_);
   std::vector<std::shared_ptr<CommandProvider>> commands_ QY_GUARDED_BY(mutex_);
 };

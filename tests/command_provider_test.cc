@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -102,18 +103,65 @@ TEST(TranslatorsConfig, ParsesTolerantly) {
   EXPECT_TRUE(TranslatorsConfig::parse(R"({"apertium": "yes"})")->apertium);
 }
 
-TEST(TranslatorsConfig, FileIsReadOnlyWhenOwnerOnly) {
+TEST(TranslatorsConfig, FileIsUsedOnlyWhenNobodyElseCanChangeIt) {
+  // Like ssh with its config: the user's own file, writable by nobody else (0644 is fine).
+  struct Case {
+    const char* name;
+    std::function<void(const std::filesystem::path&)> make;
+    const char* refusal;  // part of the reason; null: the file is used
+  };
+  const auto write = [](const std::filesystem::path& file, mode_t mode) {
+    std::ofstream(file) << R"({"apertium": false})";
+    chmod(file.c_str(), mode);
+  };
+  const bool root = geteuid() == 0;
+  std::vector<Case> cases = {
+      {"0600", [&](auto& f) { write(f, 0600); }, nullptr},
+      {"an editor's 0644", [&](auto& f) { write(f, 0644); }, nullptr},
+      {"group-writable", [&](auto& f) { write(f, 0620); }, "可被组或其他用户写入"},
+      {"world-writable", [&](auto& f) { write(f, 0666); }, "可被组或其他用户写入"},
+      {"a link to a good file",
+       [&](auto& f) {
+         write(f.parent_path() / "real.json", 0600);
+         std::filesystem::create_symlink(f.parent_path() / "real.json", f);
+       },
+       "是符号链接"},
+      {"a directory", [](auto& f) { std::filesystem::create_directory(f); }, "不是普通文件"},
+      {"over 1 MiB",
+       [&](auto& f) {
+         write(f, 0600);
+         std::filesystem::resize_file(f, TranslatorsConfig::kMaxFileBytes + 1);
+       },
+       "大于 1 MiB"},
+      {"not JSON", [](auto& f) { std::ofstream(f) << "{"; chmod(f.c_str(), 0600); }, "不是 JSON 对象"},
+  };
+  if (root) {
+    cases.push_back({"another user's",
+                     [&](auto& f) {
+                       write(f, 0644);
+                       ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0);
+                     },
+                     "属于另一个用户（uid 65534）"});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const auto file = dir.path / "translators.json";
+    c.make(file);
+    const TranslatorsFile read = TranslatorsConfig::read(file);
+    if (!c.refusal) {
+      EXPECT_EQ(read.refusal, std::nullopt);
+      EXPECT_FALSE(read.config.apertium);
+      continue;
+    }
+    ASSERT_TRUE(read.refusal);
+    EXPECT_NE(read.refusal->find(file.string()), std::string::npos) << *read.refusal;
+    EXPECT_NE(read.refusal->find(c.refusal), std::string::npos) << *read.refusal;
+    EXPECT_EQ(read.config, TranslatorsConfig{});
+    EXPECT_EQ(TranslatorsConfig::refusal(file), read.refusal);
+  }
   ScratchDir dir;
-  const auto file = dir.path / "translators.json";
-  std::ofstream(file) << R"({"apertium": false})";
-  chmod(file.c_str(), 0600);
-  EXPECT_FALSE(TranslatorsConfig::load(file).apertium);
-  chmod(file.c_str(), 0644);
-  EXPECT_TRUE(TranslatorsConfig::load(file).apertium);
-  chmod(file.c_str(), 0620);
-  EXPECT_TRUE(TranslatorsConfig::load(file).apertium);
-  std::filesystem::remove(file);
-  EXPECT_EQ(TranslatorsConfig::load(file), TranslatorsConfig{});
+  EXPECT_EQ(TranslatorsConfig::read(dir.path / "missing.json").refusal, std::nullopt);
 }
 
 TEST(CommandProvider, ListedPairsAreInstalledAndNothingElse) {
@@ -237,21 +285,28 @@ TEST(CommandProvider, MissingProgramIsAnErrorNotACrash) {
   EXPECT_EQ(result.error, std::string("找不到翻译程序 /nonexistent/mt"));
 }
 
-TEST(SystemTranslationService, CommandProvidersComeFromAnOwnerOnlyFile) {
+TEST(SystemTranslationService, CommandProvidersComeFromAFileOnlyTheUserCanChange) {
   ScratchDir dir;
   const auto file = dir.path / "translators.json";
   SystemServiceOptions options;
   options.configFile = file;
   options.apertium.searchPath = dir.path.string();  // no Apertium tools here
+  std::vector<std::string> logged;
+  options.log = [&](std::string_view line) { logged.emplace_back(line); };
   SystemTranslationService service(options);
   EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::unsupported);
 
   std::ofstream(file) << R"({"commands": [{"command": [")" << kScript
                       << R"("], "pairs": [["en", "zh-Hans"]]}]})";
-  chmod(file.c_str(), 0644);
-  EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::unsupported);  // readable by others
-  chmod(file.c_str(), 0600);
+  chmod(file.c_str(), 0666);
+  EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::unsupported);  // writable by others
+  EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::unsupported);
+  ASSERT_EQ(logged.size(), 1u);  // one line per change of the file, not per question
+  EXPECT_NE(logged[0].find("translators.json ignored: " + file.string()), std::string::npos)
+      << logged[0];
+  chmod(file.c_str(), 0644);  // an editor's default: fine
   EXPECT_EQ(service.status("en", "zh-Hans"), PairStatus::installed);
+  EXPECT_EQ(logged.size(), 1u);
   const auto result = service.session("en", "zh-Hans")->translations(requests({"hi"}), healthy());
   ASSERT_EQ(result.error, std::nullopt);
   EXPECT_EQ(result.responses.at(0).targetText, "zh-Hans:hi");

@@ -43,6 +43,13 @@ std::optional<long long> parseIdentifier(const std::string& text) {
   return negative ? -value : value;
 }
 
+// Code points of UTF-8 text (continuation bytes do not count).
+size_t codePoints(std::string_view text) {
+  size_t count = 0;
+  for (unsigned char byte : text) count += (byte & 0xC0) != 0x80;
+  return count;
+}
+
 // The language of the whole input, from its first 4000 characters.
 std::string fallbackLanguage(const std::vector<std::string>& texts) {
   std::string joined;
@@ -88,7 +95,10 @@ class Run {
       if (!usable(language)) continue;
       std::unique_ptr<TranslationSession> session = service_.session(language, cfg_.targetLanguage);
       for (size_t start = 0; start < members.size(); start += kBatchSize) {
-        if (stop.stop_requested()) return std::move(errors_);
+        if (stop.stop_requested()) {
+          errors_.push_back(std::string(kStoppedError));
+          return std::move(errors_);
+        }
         const size_t end = std::min(members.size(), start + kBatchSize);
         std::vector<TranslationRequest> requests;
         requests.reserve(end - start);
@@ -101,12 +111,23 @@ class Run {
           break;  // the rest of this group is abandoned; other groups go on
         }
         Dictionary dictionary;
+        std::optional<size_t> runaway;  // the length of a translation past all reason
         for (auto& response : result.responses) {
           if (!response.clientIdentifier) continue;
           const std::optional<long long> index = parseIdentifier(*response.clientIdentifier);
           if (!index || *index < 0 || *index >= static_cast<long long>(requests.size())) continue;
-          dictionary[requests[static_cast<size_t>(*index)].sourceText] =
-              std::move(response.targetText);
+          const std::string& source = requests[static_cast<size_t>(*index)].sourceText;
+          const size_t length = codePoints(response.targetText);
+          if (length > kMaxLengthFactor * codePoints(source) + kLengthAllowance) {
+            runaway = length;
+            break;
+          }
+          dictionary[source] = collapseSpaces(source, std::move(response.targetText));
+        }
+        if (runaway) {
+          errors_.push_back("系统翻译出错：译文比原文长得多（" + std::to_string(*runaway) +
+                            " 个字符），这一批没有采用");
+          break;  // like a failed batch: the rest of this group is abandoned
         }
         if (deliver) deliver(std::move(dictionary));
       }
@@ -141,6 +162,18 @@ class Run {
 };
 
 }  // namespace
+
+std::string collapseSpaces(std::string_view source, std::string translation) {
+  if (source.find("  ") != std::string_view::npos) return translation;
+  if (translation.find("  ") == std::string::npos) return translation;
+  std::string out;
+  out.reserve(translation.size());
+  for (char ch : translation) {
+    if (ch == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += ch;
+  }
+  return out;
+}
 
 std::vector<std::string> run(const std::vector<std::string>& texts, const Config& cfg,
                              const std::function<void(Dictionary)>& deliver, std::stop_token stop,
