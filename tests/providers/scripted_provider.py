@@ -27,12 +27,19 @@ for line in sys.stdin:
     if request_log:
         with open(request_log, "a") as log:
             log.write(json.dumps(texts) + "\n")
-    if "ESCAPE" in texts and os.fork() == 0:
-        # A grandchild that leaves the engine's process group and session, and lingers.
-        os.setsid()
-        log_pid("escaped")
-        time.sleep(3600)
-        os._exit(0)
+    if "ESCAPE" in texts:
+        # A grandchild that leaves the engine's process group and session, and lingers; the
+        # engine goes on once the grandchild has logged itself.
+        ready, told = os.pipe()
+        if os.fork() == 0:
+            os.setsid()
+            log_pid("escaped")
+            os.write(told, b"x")
+            time.sleep(3600)
+            os._exit(0)
+        os.read(ready, 1)
+        os.close(ready)
+        os.close(told)
     if "CRASH" in texts:
         os._exit(3)
     if "HANG" in texts:
