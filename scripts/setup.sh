@@ -3,7 +3,7 @@
 # through sudo), then configures and builds the project into build/ (or $QY_BUILD_DIR).
 #   scripts/setup.sh                                  packages + build, with the tests
 #   QY_CMAKE_ARGS="-DQY_WERROR=ON" scripts/setup.sh
-#   QY_CMAKE_ARGS="-DQY_TESTS=OFF" scripts/setup.sh   no test packages (GoogleTest)
+#   QY_CMAKE_ARGS="-DQY_TESTS=OFF" scripts/setup.sh   no test packages (GoogleTest, the browser)
 #   QY_CMAKE_ARGS="-DQY_BENCH=ON" scripts/setup.sh    also Google Benchmark and the peers it compares
 #   CC=clang CXX=clang++, or -DQY_FUZZ=ON             also clang and its sanitizer/libFuzzer runtime
 set -euo pipefail
@@ -28,7 +28,16 @@ packages=(
   apertium apertium-eng-spa apertium-fr-es
   python3 ca-certificates
 )
-if option_on QY_TESTS ON; then packages+=(libgtest-dev libgmock-dev); fi
+tests=false
+if option_on QY_TESTS ON; then
+  tests=true
+  # GoogleTest; the checkers of the installed desktop entry and man pages; the browser tests'
+  # Chromium, CJK font and node.
+  packages+=(libgtest-dev libgmock-dev desktop-file-utils groff-base chromium fonts-wqy-microhei nodejs)
+  # npm comes with some builds of nodejs (which then conflict with Debian's npm package): ask for
+  # Debian's only when there is no npm at all.
+  command -v npm >/dev/null 2>&1 || packages+=(npm)
+fi
 if option_on QY_BENCH OFF; then packages+=(libbenchmark-dev libgmime-3.0-dev libgumbo-dev); fi
 if option_on QY_FUZZ OFF || [[ "${CC:-} ${CXX:-} $cmake_args" == *clang* ]]; then
   packages+=(clang libclang-rt-14-dev)
@@ -44,6 +53,10 @@ if ((${#missing[@]})); then
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+# The browser tests' node packages (playwright-core drives Debian's chromium; it downloads no
+# browser of its own), exactly as package-lock.json pins them.
+if $tests; then (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error); fi
 
 build=${QY_BUILD_DIR:-build}
 # shellcheck disable=SC2086
