@@ -12,6 +12,7 @@
 #include "core/config/paths.h"
 #include "extension/platform_setup.h"
 #include "extension/security_handler.h"
+#include "platform/allocator_tuning.h"
 #include "platform/mail_kit.h"
 
 namespace qy {
@@ -55,6 +56,7 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
     return 1;
   }
 
+  platform::keepMessageBuffersMapped();
   installPlatformServices();
   Paths::ensure();
   SecurityHandler& handler = MailExtension::handlerForMessageSecurity();
