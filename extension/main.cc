@@ -15,6 +15,7 @@
 #include "extension/service_decode.h"
 #include "core/config/paths.h"
 #include "platform/host_client.h"
+#include "platform/termination.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ int main(int argc, char** argv) {
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "decode") {
+    // One-shot: also adopt and end engines that left their process group.
+    qy::platform::endChildrenOnTermination({.subreaper = true});
     qy::installPlatformServices();
     args.erase(args.begin());
     // A running service decodes for us, with its warm engine and caches.

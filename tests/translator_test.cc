@@ -142,8 +142,8 @@ TEST(Translator, FallbackPairMessagesAreExact) {
   struct Case { const char* name; PairStatus status; const char* message; };
   const Case kCases[] = {
       {"downloadable", PairStatus::supported,
-       "还没下载「法语 → 中文（简体）」语言包，请打开“Quillory”App 下载"},
-      {"unsupported", PairStatus::unsupported, "系统翻译不支持「法语 → 中文（简体）」"},
+       "还没下载「法语 → 简体中文」语言包，请打开“Quillory”App 下载"},
+      {"unsupported", PairStatus::unsupported, "系统翻译不支持「法语 → 简体中文」"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -363,7 +363,7 @@ TEST(Translator, TranslatesWithRealApertium) {
 
   // English into Chinese has no pair here.
   EXPECT_EQ(Translator::run(texts, target("zh-Hans"), deliveries.callback(), {}, service),
-            std::vector<std::string>{"系统翻译不支持「英语 → 中文（简体）」"});
+            std::vector<std::string>{"系统翻译不支持「英语 → 简体中文」"});
 }
 
 }  // namespace

@@ -119,12 +119,9 @@ class Engine {
   std::shared_ptr<const TranslationDict> cachedShared(const std::string& key);
   void remember(const std::string& key, TranslationDict dict);
   void store(const std::string& key, const TranslationDict& dict);
-  static void pruneCache();
   // Prunes this engine's cache directory unless it was pruned less than a day ago (by the stamp
   // file cache/.pruned and the engine's clock); the stamp is renewed first.
   void pruneIfDue();
-  static void clearCache();
-  static CacheFiles::Size cacheSize();
 
   // Failure tracking and reloads.
   void requestReload(std::string_view reason);

@@ -170,12 +170,4 @@ bool Engine::waitForJobs(std::optional<std::chrono::milliseconds> bound) {
   return false;
 }
 
-void Engine::clearCache() {
-  std::error_code ignored;
-  std::filesystem::remove_all(Paths::cache(), ignored);
-  Paths::ensure();
-}
-
-CacheFiles::Size Engine::cacheSize() { return CacheFiles::measure(Paths::cache()); }
-
 }  // namespace qy

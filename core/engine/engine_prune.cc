@@ -14,9 +14,6 @@
 namespace qy {
 namespace {
 
-// Cache files unused for this long are deleted: a message not displayed for a month is rarely
-// displayed again, and its translation is cheap to make anew.
-constexpr auto kCacheAge = std::chrono::seconds(2'592'000);  // 30 days
 // Pruning more often than this finds nothing new to delete that matters.
 constexpr auto kPruneInterval = std::chrono::hours(24);
 // The stamp's name is no cache file's name (those are keys + ".json"), so pruning keeps it.
@@ -38,10 +35,6 @@ bool sleepFor(const std::stop_token& stop, std::chrono::milliseconds duration) {
 
 }  // namespace
 
-void Engine::pruneCache() {
-  CacheFiles::prune(Paths::cache(), std::chrono::system_clock::now() - kCacheAge);
-}
-
 void Engine::prunePrivateCache() {
   // The stamp is renewed first, so that a process starting meanwhile does not prune as well.
   const auto stamp = cacheDir_ / kPruneStamp;
@@ -52,7 +45,7 @@ void Engine::prunePrivateCache() {
   times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(since.count() / 1'000'000'000);
   times[0].tv_nsec = times[1].tv_nsec = static_cast<long>(since.count() % 1'000'000'000);
   ::utimensat(AT_FDCWD, stamp.c_str(), times, AT_SYMLINK_NOFOLLOW);  // dated by our clock
-  CacheFiles::prune(cacheDir_, current - kCacheAge);
+  CacheFiles::prune(root_, current);
 }
 
 void Engine::pruneIfDue() {
