@@ -237,7 +237,7 @@ void SettingsModel::reloadSettings() {
 }
 
 void SettingsModel::refreshCacheInfo() {
-  const std::string info = cacheInfoText(CacheFiles::measure(root_ / "cache"));
+  const std::string info = cacheInfoText(CacheFiles::size(root_));
   MutexLock hold(mutex_);
   if (info == state_.cacheInfo) return;
   state_.cacheInfo = info;
@@ -321,7 +321,7 @@ void SettingsModel::startDownload() {
 }
 
 void SettingsModel::clearCache() {
-  CacheFiles::prune(root_ / "cache", Date::max());
+  CacheFiles::clear(root_);
   edit([](Config& cfg) { ++cfg.cacheEpoch; });
   refreshCacheInfo();
 }

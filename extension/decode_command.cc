@@ -1,45 +1,106 @@
 // The decode command of quillory-ext.
 #include "extension/decode_command.h"
 
+#include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
+
+#include "core/config/log.h"
 
 namespace qy {
 namespace {
 
 // No limit: wait until the translation has ended.
 constexpr double kUntilEnded = std::numeric_limits<double>::infinity();
+// Once the output is written and closed, running jobs get this long to store what they
+// translate; a mail filter's pipeline has moved on by then, and a hung engine must not keep
+// one process per message alive for minutes.
+constexpr auto kJobsBound = std::chrono::seconds(30);
+// Room for the mbox envelope line in front of a message of the engine's largest size.
+constexpr size_t kMaxEnvelopeBytes = 4096;
+// Input past this is not buffered: the message is too large for the engine anyway, and is
+// passed through as a stream.
+constexpr size_t kMaxBufferedBytes = Engine::kMaxMessageBytes + kMaxEnvelopeBytes + 1;
+// Reads and writes of a stream go in pieces of this size.
+constexpr size_t kChunkBytes = 1 << 16;
 
-std::optional<std::string> readAll(std::FILE* file) {
-  std::string bytes;
-  char buffer[65536];
+struct Input {
+  std::string bytes;      // the whole input, or its first kMaxBufferedBytes when not complete
+  bool complete = false;  // the end of the input was reached
+};
+
+// Reads the input into one buffer, sized by fstat for a regular file, stopping at the limit.
+std::optional<Input> readInput(int fd) {
+  Input input;
+  struct stat info {};
+  size_t expected = kChunkBytes;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size >= 0)
+    expected = std::min(static_cast<size_t>(info.st_size) + 1, kMaxBufferedBytes);
+  input.bytes.resize(expected);
+  size_t done = 0;
   for (;;) {
-    size_t n = std::fread(buffer, 1, sizeof buffer, file);
-    bytes.append(buffer, n);
-    if (n < sizeof buffer) break;
+    if (done == input.bytes.size()) {
+      if (done >= kMaxBufferedBytes) return input;  // more to come, not buffered
+      input.bytes.resize(std::min(std::max(done * 2, kChunkBytes), kMaxBufferedBytes));
+    }
+    ssize_t n = ::read(fd, input.bytes.data() + done, input.bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
   }
-  if (std::ferror(file)) return std::nullopt;
-  return bytes;
-}
-
-std::string base64(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-  out.resize(static_cast<size_t>(n));
-  return out;
+  input.bytes.resize(done);
+  input.complete = true;
+  return input;
 }
 
 bool writeAll(std::FILE* out, std::string_view bytes) {
   if (bytes.empty()) return true;  // an empty view may carry no pointer at all
   return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+}
+
+// Copies the rest of the input to the output unchanged.
+bool passThrough(int fd, std::FILE* out, bool* readError) {
+  std::string buffer(kChunkBytes, '\0');
+  for (;;) {
+    ssize_t n = ::read(fd, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      *readError = true;
+      return true;
+    }
+    if (n == 0) return true;
+    if (!writeAll(out, std::string_view(buffer.data(), static_cast<size_t>(n)))) return false;
+  }
+}
+
+// Base64 of `head` followed by `body`, written at the end of `out` without joining them first.
+void appendBase64(std::string& out, std::string_view head, std::string_view body) {
+  const size_t total = head.size() + body.size();
+  const size_t at = out.size();
+  out.resize(at + 4 * ((total + 2) / 3) + 1);  // EVP_EncodeBlock ends with a NUL
+  auto* to = reinterpret_cast<unsigned char*>(out.data() + at);
+  // The head and the body's first bytes, up to a multiple of 3, are encoded together; from
+  // there the body is encoded in place.
+  const size_t joined = std::min(body.size(), (3 - head.size() % 3) % 3);
+  std::string first(head);
+  first.append(body.substr(0, joined));
+  int n = EVP_EncodeBlock(to, reinterpret_cast<const unsigned char*>(first.data()),
+                          static_cast<int>(first.size()));
+  n += EVP_EncodeBlock(to + n, reinterpret_cast<const unsigned char*>(body.data() + joined),
+                       static_cast<int>(body.size() - joined));
+  out.resize(at + static_cast<size_t>(n));
 }
 
 }  // namespace
@@ -94,20 +155,34 @@ std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view inp
 }
 
 std::string resultJSON(const Engine::Result& result, std::string_view envelope) {
-  nlohmann::ordered_json json;
+  // The fields after "data" are small and go through the JSON library's escaping; the Base64
+  // text needs none, and is written into the frame directly.
+  nlohmann::ordered_json rest;
+  rest["banner"] = result.banner ? nlohmann::ordered_json(*result.banner) : nullptr;
+  rest["action"] = result.action;
+  rest["context"] = nlohmann::ordered_json::object();
+  for (const auto& [name, value] : result.context) rest["context"][name] = value;
+  rest["note"] = result.note;
+  const std::string tail =
+      rest.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+
+  std::string json;
+  const size_t dataBytes = result.data ? envelope.size() + result.data->size() : 0;
+  json.reserve(16 + 4 * (dataBytes / 3 + 1) + tail.size());
+  json += "{\"data\":";
   if (result.data) {
-    std::string message(envelope);
-    message.append(result.data->begin(), result.data->end());
-    json["data"] = base64(message);
+    json += '"';
+    appendBase64(json, envelope,
+                 std::string_view(reinterpret_cast<const char*>(result.data->data()),
+                                  result.data->size()));
+    json += '"';
   } else {
-    json["data"] = nullptr;
+    json += "null";
   }
-  json["banner"] = result.banner ? nlohmann::ordered_json(*result.banner) : nullptr;
-  json["action"] = result.action;
-  json["context"] = nlohmann::ordered_json::object();
-  for (const auto& [name, value] : result.context) json["context"][name] = value;
-  json["note"] = result.note;
-  return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  json += ',';
+  json.append(tail, 1);  // without its opening brace
+  json += '\n';
+  return json;
 }
 
 int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
@@ -119,27 +194,43 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
                  usage.c_str());
     return 2;
   }
-  std::optional<std::string> input;
+  int fd = -1;
   if (options->input == "-") {
-    input = readAll(in);
-  } else if (std::FILE* file = std::fopen(options->input.c_str(), "rb")) {
-    input = readAll(file);
-    std::fclose(file);
+    fd = ::fileno(in);
   } else {
+    fd = ::open(options->input.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+      std::fprintf(err, "quillory-ext decode: cannot read %s: %s\n", options->input.c_str(),
+                   std::strerror(errno));
+      return 1;
+    }
+  }
+  struct Closer {
+    int fd;
+    bool own;
+    ~Closer() {
+      if (own) ::close(fd);
+    }
+  } closer{fd, options->input != "-"};
+  std::optional<Input> input = readInput(fd);
+  if (!input) {
     std::fprintf(err, "quillory-ext decode: cannot read %s: %s\n", options->input.c_str(),
                  std::strerror(errno));
     return 1;
   }
-  if (!input) {
-    std::fprintf(err, "quillory-ext decode: cannot read %s\n", options->input.c_str());
-    return 1;
-  }
 
-  auto [envelope, message] = splitEnvelope(*input);
+  auto [envelope, message] = splitEnvelope(input->bytes);
+  if (!input->complete && message.size() <= Engine::kMaxMessageBytes) {
+    // An envelope line so long that the rest fell short of the limit: the message is still too
+    // large, and only its size matters to the engine.
+    envelope = {};
+    message = input->bytes;
+  }
   const auto* data = reinterpret_cast<const uint8_t*>(message.data());
   Engine::Result result = engine.process(ByteView(data, message.size()),
                                          options->wait.value_or(kUntilEnded));
   bool written;
+  bool readError = false;
   if (options->json) {
     written = writeAll(out, resultJSON(result, envelope));
   } else if (result.data) {
@@ -147,16 +238,30 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
               writeAll(out, std::string_view(reinterpret_cast<const char*>(result.data->data()),
                                              result.data->size()));
   } else {
-    written = writeAll(out, *input);
+    written = writeAll(out, input->bytes);
+    if (written && !input->complete) written = passThrough(fd, out, &readError);
   }
-  written = std::fflush(out) == 0 && written;
-  // A one-shot process gets no reload: let running jobs store what they translate.
-  engine.waitForJobs();
-  if (!written) {
+  // Closing the output ends the filter's read at once; what follows is the engine's own work.
+  written = std::fclose(out) == 0 && written;
+  engine.pruneIfDue();
+  const bool settled = engine.waitForJobs(kJobsBound);
+  int status = 0;
+  if (readError) {
+    std::fprintf(err, "quillory-ext decode: cannot read %s: %s\n", options->input.c_str(),
+                 std::strerror(errno));
+    status = 1;
+  } else if (!written) {
     std::fprintf(err, "quillory-ext decode: cannot write the output\n");
-    return 1;
+    status = 1;
   }
-  return 0;
+  if (!settled) {
+    // The abandoned jobs still run inside the translation service: end the process here rather
+    // than tear its statics down under them.
+    Log::flush();
+    std::fflush(err);
+    std::_Exit(status);
+  }
+  return status;
 }
 
 }  // namespace qy

@@ -2,10 +2,13 @@
 // out, for mail filters (procmail, maildrop, fdm, notmuch hooks, aerc).
 //
 // Without --wait it waits until the translation has ended (a one-shot process gets no later
-// reload); with --wait it answers after at most that long and still lets running jobs store
-// their translations before it exits. A leading mbox envelope line ("From sender date") is set
-// aside and put back unchanged in front of the output. Exit status: 0 for every outcome of the
-// pipeline, 1 when the input cannot be read, 2 for a usage error.
+// reload); with --wait it answers after at most that long. Either way the output is closed as
+// soon as it is written; the process then prunes the cache when that is due and gives running
+// jobs up to 30 s to store their translations, abandoning them after that. A leading mbox
+// envelope line ("From sender date") is set aside and put back unchanged in front of the output.
+// An input larger than the engine takes is not buffered: it passes through unchanged, as a
+// stream. Exit status: 0 for every outcome of the pipeline, 1 when the input cannot be read, 2
+// for a usage error.
 #pragma once
 
 #include <cstdio>
@@ -32,10 +35,13 @@ std::optional<DecodeOptions> parseDecodeArguments(const std::vector<std::string>
 // Splits a leading mbox envelope line (through its line feed) from the message.
 std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view input);
 
-// The JSON form of a result: {"data", "banner", "action", "context", "note"}.
+// The JSON form of a result, one line: {"data", "banner", "action", "context", "note"}; "data" is
+// the Base64 of the envelope line followed by the result's bytes, or null.
 std::string resultJSON(const Engine::Result& result, std::string_view envelope);
 
-// Runs the command on `engine`; writes the output to `out`, diagnostics to `err`.
+// Runs the command on `engine`; writes the output to `out` and closes it, diagnostics to `err`.
+// When jobs had to be abandoned, the process ends inside this call (with the status it returns
+// otherwise).
 int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
               std::FILE* err);
 

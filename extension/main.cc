@@ -8,6 +8,7 @@
 #include "core/engine/engine.h"
 #include "extension/decode_command.h"
 #include "extension/platform_setup.h"
+#include "platform/termination.h"
 
 namespace {
 
@@ -27,9 +28,12 @@ int main(int argc, char** argv) {
     return args.empty() ? 2 : 0;
   }
   if (args[0] == "decode") {
+    // One-shot: also adopt and end engines that left their process group.
+    qy::platform::endChildrenOnTermination({.subreaper = true});
     qy::installPlatformServices();
     args.erase(args.begin());
-    return qy::runDecode(args, qy::Engine::shared(), stdin, stdout, stderr);
+    return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
+                         stderr);
   }
   std::fprintf(stderr, "quillory-ext: unknown command '%s'\n", args[0].c_str());
   printUsage(stderr);

@@ -1,16 +1,19 @@
-// Tolerant reading of translators.json, and the owner-only check before it is read.
+// Tolerant reading of translators.json, and the ownership check before it is read.
 #include "platform/translators_config.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
+
+#include "core/base/file_io.h"
+#include "core/base/own_directory.h"
 
 namespace qy::platform {
 namespace {
-
-constexpr size_t kMaxFileBytes = 1024 * 1024;
 
 std::optional<CommandSpec> parseCommand(const nlohmann::json& entry) {
   if (!entry.is_object()) return std::nullopt;
@@ -51,22 +54,43 @@ std::optional<TranslatorsConfig> TranslatorsConfig::parse(std::string_view json)
   return config;
 }
 
-TranslatorsConfig TranslatorsConfig::load(const std::filesystem::path& file) {
-  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return {};
-  struct stat st {};
-  std::string text;
-  const bool ownerOnly = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == getuid() &&
-                         (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
-  if (ownerOnly && static_cast<size_t>(st.st_size) <= kMaxFileBytes) {
-    char buffer[16 * 1024];
-    ssize_t r;
-    while ((r = read(fd, buffer, sizeof buffer)) > 0 && text.size() <= kMaxFileBytes)
-      text.append(buffer, static_cast<size_t>(r));
+TranslatorsFile TranslatorsConfig::read(const std::filesystem::path& file) {
+  const std::string shown = file.string();
+  const auto directory = OwnDirectory::open(file.has_parent_path() ? file.parent_path() : ".",
+                                            {.followOwnLink = true});
+  if (!directory.ok()) return {{}, directory.refusal};
+  const std::string name = file.filename().string();
+  FileIO::Descriptor fd(
+      ::openat(directory.fd.get(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return {};
+    if (errno == ELOOP) return {{}, shown + " 是符号链接"};
+    return {{}, "无法打开 " + shown + "（" + std::strerror(errno) + "）"};
   }
-  close(fd);
-  if (!ownerOnly || text.size() > kMaxFileBytes) return {};
-  return parse(text).value_or(TranslatorsConfig{});
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {{}, shown + " 不是普通文件"};
+  // The file names programs to run: like ssh with its config, it must be the user's own and
+  // changeable by nobody else. Being readable by others (an editor's 0644) does no harm.
+  if (st.st_uid != ::geteuid())
+    return {{}, shown + " 属于另一个用户（uid " + std::to_string(st.st_uid) + "）"};
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    return {{}, shown + " 可被组或其他用户写入（chmod go-w " + shown + " 之后才会使用）"};
+  if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes)
+    return {{}, shown + " 大于 1 MiB"};
+  auto content = FileIO::readOpen(fd.get(), kMaxFileBytes);
+  if (content.status != FileIO::ReadStatus::ok)
+    return {{}, "无法读取 " + shown};
+  auto config = parse(content.content);
+  if (!config) return {{}, shown + " 不是 JSON 对象"};
+  return {std::move(*config), std::nullopt};
+}
+
+TranslatorsConfig TranslatorsConfig::load(const std::filesystem::path& file) {
+  return read(file).config;
+}
+
+std::optional<std::string> TranslatorsConfig::refusal(const std::filesystem::path& file) {
+  return read(file).refusal;
 }
 
 }  // namespace qy::platform

@@ -3,8 +3,9 @@
 //   {"apertium": true,
 //    "commands": [{"command": ["/usr/local/bin/my-mt", "--serve"],
 //                  "pairs": [["en", "zh-Hans"], ["*", "es"]]}]}
-// The file names programs to run, so it is honoured only when it is a regular file owned by the
-// user with no permission bits for group or others. Reading is tolerant: a malformed command or
+// The file names programs to run, so it is honoured only when it is a regular file (not a link)
+// owned by the user that neither group nor others can write, in a directory of the user's own,
+// and of at most kMaxFileBytes; otherwise read() says why it is not used. Reading is tolerant: a malformed command or
 // pair is skipped, a missing or mistyped "apertium" keeps its default (true).
 // A plain value; pure functions; any thread.
 #pragma once
@@ -24,16 +25,31 @@ struct CommandSpec {
   bool operator==(const CommandSpec&) const = default;
 };
 
+struct TranslatorsFile;
+
 struct TranslatorsConfig {
+  // A list of a few programs; a file far larger is not ours.
+  static constexpr size_t kMaxFileBytes = 1024 * 1024;
+
   bool apertium = true;
   std::vector<CommandSpec> commands;
   bool operator==(const TranslatorsConfig&) const = default;
 
   // Nothing when the text is not a JSON object.
   static std::optional<TranslatorsConfig> parse(std::string_view json);
-  // The file's settings; the defaults when it is missing, unreadable, not owner-only or not a
-  // JSON object.
+  // The file's settings, or the defaults with the reason it is not used (a missing file is
+  // simply absent: defaults, no reason).
+  static TranslatorsFile read(const std::filesystem::path& file);
+  // read(file).config.
   static TranslatorsConfig load(const std::filesystem::path& file);
+  // Why the file is not used, in the user's language and naming the file; nothing when it is
+  // used or missing.
+  static std::optional<std::string> refusal(const std::filesystem::path& file);
+};
+
+struct TranslatorsFile {
+  TranslatorsConfig config;
+  std::optional<std::string> refusal;
 };
 
 }  // namespace qy::platform

@@ -79,18 +79,27 @@ TEST(SettingsStore, StampDecidesWhetherTheFileIsReadAgain) {
   EXPECT_EQ(store.load().mode, "replace");  // absent → present
   EXPECT_EQ(store.reads(), 2);
 
-  // Replaced with the same modification time: not noticed.
+  // Replaced by another file with the same modification time (a copy that keeps its date):
+  // still a change, the stamp holds the file's identity and change time too.
   struct stat before {};
   ::stat((dir / "config.json").c_str(), &before);
-  writeFile(dir / "config.json", R"({"mode": "off"})");
+  writeFile(dir / "config.json.new", R"({"mode": "off"})");
   timespec times[2] = {before.st_atim, before.st_mtim};
-  ::utimensat(AT_FDCWD, (dir / "config.json").c_str(), times, 0);
-  EXPECT_EQ(store.load().mode, "replace");
+  ::utimensat(AT_FDCWD, (dir / "config.json.new").c_str(), times, 0);
+  std::filesystem::rename(dir / "config.json.new", dir / "config.json");
+  EXPECT_EQ(store.load().mode, "off");
+  EXPECT_EQ(store.reads(), 3);
 
-  // One nanosecond later is a change.
+  // The same file with a modification time one nanosecond later is a change.
+  writeFile(dir / "config.json", R"({"mode": "replace"})");
+  ::stat((dir / "config.json").c_str(), &before);
+  EXPECT_EQ(store.load().mode, "replace");
+  times[1] = before.st_mtim;
   times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
   ::utimensat(AT_FDCWD, (dir / "config.json").c_str(), times, 0);
-  EXPECT_EQ(store.load().mode, "off");
+  const int64_t readsBefore = store.reads();
+  EXPECT_EQ(store.load().mode, "replace");
+  EXPECT_EQ(store.reads(), readsBefore + 1);
 
   std::filesystem::remove(dir / "config.json");  // present → absent
   EXPECT_EQ(store.load(), Config{});
@@ -107,6 +116,14 @@ TEST(SettingsStore, BadFilesLoadAsDefaultsOnce) {
       {"directory", [](auto& p) { std::filesystem::create_directory(p); }},
       {"fifo", [](auto& p) { ::mkfifo(p.c_str(), 0600); }},
       {"dangling link", [](auto& p) { std::filesystem::create_symlink("nowhere", p); }},
+      {"link to settings elsewhere", [](auto& p) {
+         writeFile(p.parent_path() / "elsewhere.json", R"({"targetLanguage": "es"})");
+         std::filesystem::create_symlink(p.parent_path() / "elsewhere.json", p);
+       }},
+      {"sparse 1 GB", [](auto& p) {
+         writeFile(p, R"({"targetLanguage": "es"})");
+         std::filesystem::resize_file(p, uintmax_t{1} << 30);
+       }},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);

@@ -1,6 +1,8 @@
 // The settings record: tolerant decoding by key and type, encoding, equality, signature.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 #include "core/config/config.h"
@@ -126,11 +128,25 @@ TEST(LangNames, CommonListAndChineseNames) {
   ASSERT_EQ(LangNames::common.size(), 12u);
   EXPECT_EQ(LangNames::common[0].id, "zh-Hans");
   EXPECT_EQ(LangNames::common[11].id, "ar");
-  EXPECT_EQ(LangNames::chinese("en"), "英语");
-  EXPECT_EQ(LangNames::chinese("ja"), "日语");
-  EXPECT_EQ(LangNames::chinese("zh-Hant"), "中文（繁体）");
-  EXPECT_EQ(LangNames::chinese("en-US"), "英语（美国）");
-  EXPECT_EQ(LangNames::chinese("pt_BR"), "葡萄牙语（巴西）");  // a locale identifier
+  // ICU's names with dialect handling: banners read 「英语 → 简体中文」, regional forms by their
+  // own names rather than "language (region)".
+  const std::pair<const char*, const char*> kNames[] = {
+      {"zh-Hans", "简体中文"}, {"zh-Hant", "繁体中文"}, {"en", "英语"},
+      {"ja", "日语"}, {"ko", "韩语"}, {"fr", "法语"},
+      {"de", "德语"}, {"es", "西班牙语"}, {"pt", "葡萄牙语"},
+      {"it", "意大利语"}, {"ru", "俄语"}, {"ar", "阿拉伯语"},
+      {"en-GB", "英国英语"}, {"en-US", "美国英语"}, {"pt_BR", "巴西葡萄牙语"},  // a locale identifier
+      {"fr-CA", "加拿大法语"}, {"es-419", "拉丁美洲西班牙语"}, {"zh-Hant-TW", "繁体中文（台湾）"},
+  };
+  for (const auto& [id, name] : kNames) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(LangNames::chinese(id), name);
+  }
+  for (const auto& entry : LangNames::common) {
+    EXPECT_TRUE(std::any_of(std::begin(kNames), std::end(kNames),
+                            [&](const auto& row) { return row.first == entry.id; }))
+        << entry.id << " has no expected Chinese name";
+  }
   for (const char* unknown : {"xx", "qqq", "not a tag", "", "zz-Latn", "xx_YY", "_"}) {
     SCOPED_TRACE(unknown);
     EXPECT_EQ(LangNames::chinese(unknown), unknown);

@@ -1,5 +1,11 @@
 // quillory-ext decode: arguments, the mbox envelope line, exit statuses and output forms.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -69,6 +75,167 @@ TEST(DecodeCommand, ExitStatusesAndUnchangedOutput) {
   EXPECT_EQ(runProcess({QY_EXT_BINARY, "decode", (home / "missing.eml").string()}, "", env).status, 1);
   EXPECT_EQ(runProcess({QY_EXT_BINARY, "decode", "--wait", "x"}, "", env).status, 2);
   EXPECT_EQ(runProcess({QY_EXT_BINARY, "frobnicate"}, "", env).status, 2);
+}
+
+std::string base64(std::string_view bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                          reinterpret_cast<const unsigned char*>(bytes.data()),
+                          static_cast<int>(bytes.size()));
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+// The frame is written around the Base64 text directly; it must still be the JSON object a
+// library would make, for envelopes of every length modulo 3 and messages as short as 0 bytes.
+TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
+  for (std::string envelope : {"", "F", "Fr", "From a@b Tue Dec  8 09:14:20 2026\n"}) {
+    for (std::string data : {"", "a", "ab", "abc", "Subject: x\n\n\xe4\xbd\xa0\"\\\x01"}) {
+      SCOPED_TRACE("envelope " + std::to_string(envelope.size()) + ", data " + std::to_string(data.size()));
+      Engine::Result result;
+      result.data = Bytes(data.begin(), data.end());
+      result.banner = "已翻译为\"西班牙语\"\n";
+      result.context = {{"h", "0123"}, {"k", "0123-45"}, {"s", "done"}};
+      result.note = "translated";
+      const std::string json = resultJSON(result, envelope);
+      ASSERT_EQ(json.back(), '\n');
+      EXPECT_EQ(nlohmann::json::parse(json),
+                (nlohmann::json{{"data", base64(envelope + data)},
+                                {"banner", *result.banner},
+                                {"action", "设置"},
+                                {"context", {{"h", "0123"}, {"k", "0123-45"}, {"s", "done"}}},
+                                {"note", "translated"}}));
+    }
+  }
+  Engine::Result none;
+  none.note = "off";
+  EXPECT_EQ(resultJSON(none, "From x\n"),
+            "{\"data\":null,\"banner\":null,\"action\":\"设置\",\"context\":{},\"note\":\"off\"}\n");
+}
+
+// An input larger than the engine takes is not held in memory: it streams through unchanged
+// (here 600 MB under a 400 MB address-space limit), from a pipe or a file.
+TEST(DecodeCommand, OversizedInputPassesThroughAsAStream) {
+  TempDir home;
+  const std::map<std::string, std::string> env = {{"QY_HOME", home.path().string()}};
+  const std::string big = "Subject: big\n\n" + std::string(Engine::kMaxMessageBytes, 'a') + "tail\n";
+  testing::writeFile(home / "big.eml", big);
+  auto fromFile = runProcess({QY_EXT_BINARY, "decode", (home / "big.eml").string()}, "", env);
+  EXPECT_EQ(fromFile.status, 0) << fromFile.err;
+  EXPECT_TRUE(fromFile.out == big);
+  auto json = runProcess({QY_EXT_BINARY, "decode", "--json"}, big, env);
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(nlohmann::json::parse(json.out)["note"], "邮件太大");
+  EXPECT_TRUE(nlohmann::json::parse(json.out)["data"].is_null());
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit allows";
+#else
+  const std::string script =
+      "set -o pipefail; head -c 600000000 /dev/zero | (ulimit -v 400000; exec \"$0\" decode) | wc -c";
+  auto stream = runProcess({"/bin/bash", "-c", script, QY_EXT_BINARY}, "", env);
+  EXPECT_EQ(stream.status, 0) << stream.err;
+  EXPECT_EQ(stream.out, "600000000\n");
+#endif
+}
+
+// A small command provider that writes each request to requests.log and then blocks until the
+// file "release" exists (or answers with an error when "fail" exists).
+void installProvider(const TempDir& home) {
+  testing::writeFile(home / "provider.py", R"(import json, os, sys, time
+home = sys.argv[1]
+for line in sys.stdin:
+    request = json.loads(line)
+    with open(os.path.join(home, "requests.log"), "a") as log:
+        log.write(line)
+    if os.path.exists(os.path.join(home, "fail")):
+        print(json.dumps({"error": "engine broke", "id": request["id"]}), flush=True)
+        continue
+    while not os.path.exists(os.path.join(home, "release")):
+        time.sleep(0.02)
+    print(json.dumps({"translations": ["es:" + t for t in request["texts"]], "id": request["id"]}), flush=True)
+)");
+  nlohmann::json command = {{"command", {"/usr/bin/python3", (home / "provider.py").string(),
+                                          home.path().string()}},
+                            {"pairs", nlohmann::json::array({nlohmann::json::array({"*", "es"})})}};
+  testing::writeFile(home / "translators.json",
+                     nlohmann::json{{"apertium", false}, {"commands", nlohmann::json::array({command})}}
+                         .dump());
+  std::filesystem::permissions(home / "translators.json", std::filesystem::perms::owner_read |
+                                                              std::filesystem::perms::owner_write);
+  testing::writeFile(home / "config.json", R"({"targetLanguage": "es"})");
+}
+
+const std::string kMail =
+    "Subject: Train\nMIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n"
+    "I have booked the train for Friday morning and will arrive at noon.\n";
+
+// A mail filter reads until the end of the output: decode closes it as soon as the result is
+// written, while the job it started goes on (and still stores its translation).
+TEST(DecodeCommand, OutputEndsBeforeTheRunningJob) {
+  TempDir home;
+  installProvider(home);
+  testing::writeFile(home / "mail.eml", kMail);
+  int out[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int in = open((home / "mail.eml").c_str(), O_RDONLY);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(in, 0);
+    dup2(out[1], 1);
+    dup2(null, 2);
+    setenv("QY_HOME", home.path().c_str(), 1);
+    execl(QY_EXT_BINARY, QY_EXT_BINARY, "decode", "--wait", "0", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string output;
+  char buffer[4096];
+  bool ended = false;
+  // The job cannot end before the release below: a minute without the end of the output means
+  // decode keeps it open while it waits (the wait only bounds a failing run, never a passing one).
+  for (pollfd ready{out[0], POLLIN, 0}; poll(&ready, 1, 60'000) > 0;) {
+    ssize_t n = read(out[0], buffer, sizeof buffer);
+    if (n <= 0) {
+      ended = true;
+      break;
+    }
+    output.append(buffer, static_cast<size_t>(n));
+  }
+  close(out[0]);
+  EXPECT_TRUE(ended) << "the output stayed open while the job ran";
+  EXPECT_EQ(output, kMail);  // nothing translated yet: the message as it came
+  int status = 0;
+  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "decode ended before its job did";
+  testing::writeFile(home / "release", "");
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  int cached = 0;
+  for (auto& entry : std::filesystem::directory_iterator(home / "cache"))
+    cached += entry.path().extension() == ".json";
+  EXPECT_EQ(cached, 1);
+}
+
+// A failed key's pause holds for the next process: the second decode of the message asks the
+// engine nothing and shows the same error.
+TEST(DecodeCommand, TheNextProcessKeepsAFailedKeysPause) {
+  TempDir home;
+  installProvider(home);
+  testing::writeFile(home / "fail", "");
+  const std::map<std::string, std::string> env = {{"QY_HOME", home.path().string()}};
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    auto decoded = runProcess({QY_EXT_BINARY, "decode", "--json"}, kMail, env);
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    auto result = nlohmann::json::parse(decoded.out);
+    EXPECT_EQ(result["note"], "error");
+    const std::string banner = result["banner"];
+    EXPECT_EQ(banner.rfind("翻译未完成（0/1）：系统翻译出错：", 0), 0u) << banner;
+    EXPECT_TRUE(banner.ends_with("engine broke")) << banner;
+  }
+  const std::string requests = testing::readFile(home / "requests.log");
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), '\n'), 1);
 }
 
 }  // namespace

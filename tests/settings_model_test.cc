@@ -16,6 +16,7 @@
 
 #include "app/settings_model.h"
 #include "app/settings_texts.h"
+#include "core/config/lang_names.h"
 #include "core/engine/cache_files.h"
 #include "support/scripted_translation_service.h"
 #include "support/temp_dir.h"
@@ -260,14 +261,16 @@ TEST(SettingsModel, CacheLineCountsFilesAndClearingRaisesTheEpochOnce) {
   auto model = f.model();
   EXPECT_EQ(model->snapshot().cacheInfo, "没有缓存");
   const std::filesystem::path cache = f.root.path() / "store" / "cache";
-  writeFile(cache / "a", std::string(1000, 'x'));
-  writeFile(cache / "b", std::string(1000, 'x'));
-  writeFile(cache / "c", std::string(48, 'x'));
+  const std::string key = std::string(24, 'a') + "-" + std::string(9, 'b');
+  writeFile(cache / (key + "1.json"), std::string(1000, 'x'));
+  writeFile(cache / (key + "2.json"), std::string(1000, 'x'));
+  writeFile(cache / (key + "3.json"), std::string(48, 'x'));
+  writeFile(cache / "notes.txt", std::string(5000, 'x'));  // not a cache file: not counted
   model->refreshCacheInfo();
   EXPECT_EQ(model->snapshot().cacheInfo, "3 封邮件，2 KB");
 
   model->clearCache();
-  EXPECT_EQ(CacheFiles::measure(cache).files, 0);
+  EXPECT_EQ(CacheFiles::size(f.root.path() / "store").files, 0);
   EXPECT_EQ(model->snapshot().cacheInfo, "没有缓存");
   EXPECT_EQ(model->snapshot().cfg.cacheEpoch, 1);
   EXPECT_EQ(f.saved()->cacheEpoch, 0) << "saved only after the delay";
@@ -357,7 +360,8 @@ TEST(SettingsModel, ARefusedDownloadIsLoggedAndTheStatusRefreshed) {
   EXPECT_EQ(service->installs, 2);
   ASSERT_EQ(logged.size(), 1u);
   EXPECT_EQ(logged[0], "language pack fr → zh-Hans not installed: 用户取消了授权");
-  EXPECT_EQ(model.snapshot().packStatus, "「法语 → 中文（简体）」语言包已安装");
+  EXPECT_EQ(model.snapshot().packStatus,
+            "「法语 → " + LangNames::chinese("zh-Hans") + "」语言包已安装");
   EXPECT_TRUE(model.snapshot().packReady);
 }
 

@@ -142,8 +142,8 @@ TEST(Translator, FallbackPairMessagesAreExact) {
   struct Case { const char* name; PairStatus status; const char* message; };
   const Case kCases[] = {
       {"downloadable", PairStatus::supported,
-       "还没下载「法语 → 中文（简体）」语言包，请打开“Quillory”App 下载"},
-      {"unsupported", PairStatus::unsupported, "系统翻译不支持「法语 → 中文（简体）」"},
+       "还没下载「法语 → 简体中文」语言包，请打开“Quillory”App 下载"},
+      {"unsupported", PairStatus::unsupported, "系统翻译不支持「法语 → 简体中文」"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -192,6 +192,7 @@ TEST(Translator, AFailedSecondBatchKeepsTheFirstAndLaterGroupsGoOn) {
   EXPECT_EQ(deliveries.all[1].size(), kGerman.size());
 }
 
+// A stopped run says so: what it left out is not translated.
 TEST(Translator, CancellationIsObservedBeforeEachBatch) {
   std::vector<std::string> texts;
   for (int i = 0; i < 95; ++i) texts.push_back("Item number " + std::to_string(i) + " is ready");
@@ -205,7 +206,8 @@ TEST(Translator, CancellationIsObservedBeforeEachBatch) {
       deliveries.all.push_back(std::move(d));
       stop.request_stop();
     };
-    EXPECT_TRUE(Translator::run(texts, target("es"), deliver, stop.get_token(), service).empty());
+    EXPECT_EQ(Translator::run(texts, target("es"), deliver, stop.get_token(), service),
+              std::vector<std::string>{"翻译被中断"});
     EXPECT_EQ(service->batches().size(), 1u);
     EXPECT_EQ(deliveries.all.size(), 1u);
   }
@@ -216,7 +218,8 @@ TEST(Translator, CancellationIsObservedBeforeEachBatch) {
     std::stop_source stop;
     service->onBatch([&](const ScriptedTranslationService::Batch&) { stop.request_stop(); });
     Deliveries deliveries;
-    EXPECT_TRUE(Translator::run(texts, target("es"), deliveries.callback(), stop.get_token(), service).empty());
+    EXPECT_EQ(Translator::run(texts, target("es"), deliveries.callback(), stop.get_token(), service),
+              std::vector<std::string>{"翻译被中断"});
     EXPECT_EQ(service->batches().size(), 1u);
     ASSERT_EQ(deliveries.all.size(), 1u);  // the batch in flight completes and is delivered
     EXPECT_EQ(deliveries.all[0].size(), 40u);
@@ -228,7 +231,8 @@ TEST(Translator, CancellationIsObservedBeforeEachBatch) {
     std::stop_source stop;
     stop.request_stop();
     Deliveries deliveries;
-    EXPECT_TRUE(Translator::run(texts, target("es"), deliveries.callback(), stop.get_token(), service).empty());
+    EXPECT_EQ(Translator::run(texts, target("es"), deliveries.callback(), stop.get_token(), service),
+              std::vector<std::string>{"翻译被中断"});
     EXPECT_TRUE(service->batches().empty());
   }
 }
@@ -249,6 +253,75 @@ TEST(Translator, ResponsesAreMatchedByClientIdentifierOnly) {
   ASSERT_EQ(deliveries.all.size(), 1u);
   EXPECT_EQ(deliveries.all[0], (Translator::Dictionary{{"alpha one", "first"}, {"beta two", "second"},
                                                        {"gamma three", "third"}}));
+}
+
+// Runs of spaces an engine adds between words are made one; runs the source has stay.
+TEST(Translator, DoubledSpacesOfAnEngineAreCollapsed) {
+  struct Case { const char* name; std::string source, engine, want; };
+  const Case kCases[] = {
+      {"between sentences", "Quick answer. I booked the train.", "respuesta rápida.  He reservado",
+       "respuesta rápida. He reservado"},
+      {"a long run inside", "Could you send me", "Podría   me  envío", "Podría me envío"},
+      {"source aligns with spaces", "Name    Value", "Nombre    Valor", "Nombre    Valor"},
+      {"line breaks and tabs stay", "One.\n\nTwo.", "Uno.\n\n\tDos.", "Uno.\n\n\tDos."},
+      {"no-break spaces stay", "a b", "a\u00a0\u00a0b", "a\u00a0\u00a0b"},
+  };
+  std::map<std::string, std::string> engine;
+  std::vector<std::string> texts;
+  for (const auto& c : kCases) {
+    engine[c.source] = c.engine;
+    texts.push_back(c.source);
+  }
+  auto service = std::make_shared<ScriptedTranslationService>();
+  service->setStatus("en", PairStatus::installed);
+  service->rewriteResponses([&](std::vector<TranslationResponse>& responses) {
+    for (auto& response : responses) {
+      const std::string source = response.targetText.substr(response.targetText.find(']') + 1);
+      response.targetText = engine.at(source);
+    }
+  });
+  Deliveries deliveries;
+  EXPECT_TRUE(Translator::run(texts, target("es"), deliveries.callback(), {}, service).empty());
+  ASSERT_EQ(deliveries.all.size(), 1u);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(deliveries.all[0].at(c.source), c.want);
+  }
+}
+
+// A translation far longer than its source fails its batch instead of being delivered (and
+// cached): 20 times the source plus 1,000 characters is accepted, one character more is not.
+TEST(Translator, RunawayTranslationsFailTheirBatch) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 45; ++i) texts.push_back("Item number " + std::to_string(i) + " is ready");
+  const std::string& longest = texts[0];  // "Item number 0 is ready": 22 characters
+  for (size_t extra : {0u, 1u}) {
+    SCOPED_TRACE(extra);
+    const size_t length = 20 * longest.size() + 1000 + extra;
+    auto service = std::make_shared<ScriptedTranslationService>();
+    service->setStatus("en", PairStatus::installed);
+    service->rewriteResponses([&](std::vector<TranslationResponse>& responses) {
+      for (auto& response : responses) {
+        if (response.targetText.ends_with("]" + longest)) {
+          // Two-byte characters: the limit counts characters, not bytes.
+          std::string text;
+          for (size_t i = 0; i < length; ++i) text += "é";
+          response.targetText = text;
+        }
+      }
+    });
+    Deliveries deliveries;
+    auto errors = Translator::run(texts, target("es"), deliveries.callback(), {}, service);
+    if (extra == 0) {
+      EXPECT_TRUE(errors.empty());
+      EXPECT_EQ(deliveries.count(longest), 1u);
+      EXPECT_EQ(deliveries.all.size(), 2u);
+    } else {
+      EXPECT_EQ(errors, std::vector<std::string>{"系统翻译出错：译文比原文长得多（1441 个字符），这一批没有采用"});
+      EXPECT_TRUE(deliveries.all.empty());  // the batch is dropped, and the rest of its group
+      EXPECT_EQ(service->batches().size(), 1u);
+    }
+  }
 }
 
 TEST(Translator, ConcurrentRunsDeliverFromTheirOwnThreads) {
@@ -290,7 +363,7 @@ TEST(Translator, TranslatesWithRealApertium) {
 
   // English into Chinese has no pair here.
   EXPECT_EQ(Translator::run(texts, target("zh-Hans"), deliveries.callback(), {}, service),
-            std::vector<std::string>{"系统翻译不支持「英语 → 中文（简体）」"});
+            std::vector<std::string>{"系统翻译不支持「英语 → 简体中文」"});
 }
 
 }  // namespace

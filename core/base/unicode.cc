@@ -31,8 +31,9 @@ icu::BreakIterator* characterIterator() {
 
 bool isValidUtf8(std::string_view bytes) {
   const auto* s = reinterpret_cast<const uint8_t*>(bytes.data());
-  const auto n = static_cast<int32_t>(bytes.size());
-  int32_t pos = 0;
+  // 64-bit offsets: the text may be longer than 2 GiB.
+  const auto n = static_cast<int64_t>(bytes.size());
+  int64_t pos = 0;
   while (pos < n) {
     // Runs of ASCII, eight bytes at a time, need no decoding.
     while (pos + 8 <= n) {

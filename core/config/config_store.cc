@@ -1,23 +1,15 @@
 // Stamp-cached loading and atomic saving of config.json.
 #include "core/config/config_store.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <string>
 
 #include "core/base/file_io.h"
+#include "core/base/own_directory.h"
 #include "core/config/paths.h"
+#include "core/config/storage_root.h"
 
 namespace qy {
-
-std::optional<FileStamp> fileStamp(const std::filesystem::path& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  return FileStamp{static_cast<int64_t>(info.st_mtim.tv_sec),
-                   static_cast<int64_t>(info.st_mtim.tv_nsec)};
-}
 
 SettingsStore::SettingsStore(std::filesystem::path root)
     : root_(std::move(root)), file_(root_ / "config.json") {}
@@ -29,13 +21,19 @@ int64_t SettingsStore::reads() const {
 
 Config SettingsStore::load() {
   std::lock_guard guard(lock_);
-  std::optional<FileStamp> stamp = fileStamp(file_);
+  // A root that is not the user's own has no settings file as far as we are concerned.
+  const auto root = OwnDirectory::open(root_, {.followOwnLink = true});
+  const std::optional<FileStamp> stamp =
+      root.ok() ? fileStampAt(root.fd.get(), "config.json") : std::nullopt;
   // Absent and absent are equal: a missing file is not looked for again until it appears.
   if (cached_ && stamp == cachedStamp_) return *cached_;
   Config cfg;
   ++reads_;
-  if (auto content = FileIO::readRegularFile(file_)) {
-    if (auto decoded = Config::decode(*content)) cfg = std::move(*decoded);
+  if (stamp) {
+    auto read = FileIO::readAt(root.fd.get(), "config.json", kMaxFileBytes);
+    if (read.status == FileIO::ReadStatus::ok) {
+      if (auto decoded = Config::decode(read.content)) cfg = std::move(*decoded);
+    }
   }
   cached_ = cfg;
   cachedStamp_ = stamp;
@@ -50,8 +48,10 @@ bool SettingsStore::save(const Config& cfg) {
   if (!std::isfinite(cfg.firstPaintSeconds)) return false;
   const std::string bytes = cfg.encode();
 
-  if (!FileIO::writeAtomically(file_, bytes, /*sync=*/true)) return false;
-  ::chmod(file_.c_str(), 0600);  // a failure here does not change the result
+  const auto root = OwnDirectory::open(root_, {.followOwnLink = true});
+  // The temporary file is created 0600, so the renamed file has that mode from the start.
+  if (!root.ok() || !FileIO::writeAtomicallyAt(root.fd.get(), "config.json", bytes, /*sync=*/true))
+    return false;
   cached_.reset();
   cachedStamp_.reset();
   return true;
@@ -66,8 +66,8 @@ SettingsStore& processStore() {
 }
 }  // namespace
 
-Config load() { return processStore().load(); }
-bool save(const Config& cfg) { return processStore().save(cfg); }
+Config load() { return StorageRoot::process().usable ? processStore().load() : Config{}; }
+bool save(const Config& cfg) { return StorageRoot::process().usable && processStore().save(cfg); }
 
 }  // namespace ConfigStore
 }  // namespace qy

@@ -1,13 +1,16 @@
 // ConfigStore: loads and saves the settings record as config.json in the storage root.
 //
-// Loading is cheap when nothing changed: one stat of the file, compared with the modification
-// time (full precision) seen at the last read; only a changed stamp reads and decodes the file
-// again. A bad or missing file loads as the defaults and is remembered under its stamp, so it is
+// Loading is cheap when nothing changed: the root is opened and checked (it must be the user's
+// own, see StorageRoot) and the file's stamp (identity, size, modification and change time to the
+// nanosecond) compared with the one seen at the last read; only a changed stamp reads and
+// decodes the file again. The file is never read through a symbolic link, nor when larger than
+// kMaxFileBytes. A bad or missing file loads as the defaults and is remembered under its stamp, so it is
 // not read again until it changes. Saving writes a 0600 temporary file in the same directory and
 // renames it over config.json, so readers in any process see the old file or the new one, whole.
 //
 // SettingsStore is the store for one root; ConfigStore::load()/save() use the process-wide store
-// at Paths::root(). All operations are serialised by the store's own non-recursive lock and may
+// at Paths::root(), and only when StorageRoot::process() accepted it (defaults and false
+// otherwise). All operations are serialised by the store's own non-recursive lock and may
 // be called from any thread.
 #pragma once
 
@@ -16,23 +19,16 @@
 #include <mutex>
 #include <optional>
 
+#include "core/base/file_io.h"
 #include "core/config/config.h"
 
 namespace qy {
 
-// A file's modification time to the nanosecond.
-struct FileStamp {
-  int64_t seconds = 0;
-  int64_t nanoseconds = 0;
-  bool operator==(const FileStamp&) const = default;
-};
-
-// The modification time of a file (following symbolic links), or nothing when its attributes
-// cannot be read.
-std::optional<FileStamp> fileStamp(const std::filesystem::path& path);
-
 class SettingsStore {
  public:
+  // Settings are a few hundred bytes; a file far larger is not ours to read.
+  static constexpr size_t kMaxFileBytes = 1024 * 1024;
+
   explicit SettingsStore(std::filesystem::path root);
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;

@@ -1,9 +1,11 @@
-// Chinese display names through ICU's uloc API.
+// Chinese display names from ICU's locale data, with dialect names.
 #include "core/config/lang_names.h"
 
+#include <unicode/locdspnm.h>
 #include <unicode/uloc.h>
-#include <unicode/ustring.h>
+#include <unicode/unistr.h>
 
+#include <memory>
 #include <string>
 
 namespace qy::LangNames {
@@ -11,14 +13,12 @@ namespace {
 
 constexpr const char* kDisplayLocale = "zh_Hans";
 
-std::string toUtf8(const UChar* text, int32_t length) {
-  std::string out(static_cast<size_t>(length) * 3 + 1, '\0');
-  int32_t written = 0;
-  UErrorCode status = U_ZERO_ERROR;
-  u_strToUTF8(out.data(), static_cast<int32_t>(out.size()), &written, text, length, &status);
-  if (U_FAILURE(status)) return {};
-  out.resize(static_cast<size_t>(written));
-  return out;
+// Dialect names read as people write them: "简体中文" and "英国英语", not "中文（简体）" and
+// "英语（英国）". Built once per thread: an instance is not documented as safe to share.
+const icu::LocaleDisplayNames* displayNames() {
+  thread_local const std::unique_ptr<icu::LocaleDisplayNames> names(
+      icu::LocaleDisplayNames::createInstance(icu::Locale(kDisplayLocale), ULDN_DIALECT_NAMES));
+  return names.get();
 }
 
 }  // namespace
@@ -47,10 +47,12 @@ std::string chinese(std::string_view id) {
   uloc_getDisplayLanguage(localeID, kDisplayLocale, buffer, 256, &status);
   if (U_FAILURE(status) || status == U_USING_DEFAULT_WARNING) return tag;
 
-  status = U_ZERO_ERROR;
-  int32_t length = uloc_getDisplayName(localeID, kDisplayLocale, buffer, 256, &status);
-  if (U_FAILURE(status) || length <= 0 || length >= 256) return tag;
-  std::string name = toUtf8(buffer, length);
+  const icu::LocaleDisplayNames* names = displayNames();
+  if (!names) return tag;
+  icu::UnicodeString display;
+  names->localeDisplayName(localeID, display);
+  std::string name;
+  display.toUTF8String(name);
   return name.empty() ? tag : name;
 }
 

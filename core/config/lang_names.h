@@ -28,8 +28,9 @@ inline constexpr std::array<Entry, 12> common = {{
     {"ar", "العربية"},
 }};
 
-// The display name of a language identifier in Simplified Chinese ("en" → "英语",
-// "zh-Hant" → "中文（繁体）"); the identifier itself when the locale data has no name for it.
+// The display name of a language identifier in Simplified Chinese, dialects by their own names
+// ("en" → "英语", "zh-Hant" → "繁体中文", "en-GB" → "英国英语", "pt-BR" → "巴西葡萄牙语"); the
+// identifier itself when the locale data has no name for it.
 std::string chinese(std::string_view id);
 
 }  // namespace qy::LangNames

@@ -9,8 +9,11 @@
 #include <cstdio>
 #include <ctime>
 
+#include "core/base/file_io.h"
+#include "core/base/own_directory.h"
 #include "core/base/unicode.h"
 #include "core/config/paths.h"
+#include "core/config/storage_root.h"
 
 namespace qy {
 
@@ -83,22 +86,29 @@ void LogWriter::run() {
 }
 
 void LogWriter::append(const std::string& line) {
-  Paths::ensureDirectory(ensureDirectory_);
+  if (!ensureDirectory_.empty()) Paths::ensureDirectory(ensureDirectory_);
+  // The log's directory must be the user's own, and neither the log nor its old generation is
+  // ever reached through a link: a planted qy.log link must not carry our lines elsewhere.
+  const auto directory = OwnDirectory::open(file_.parent_path(), {.followOwnLink = true});
+  if (!directory.ok()) return;
+  const int dir = directory.fd.get();
+  const std::string name = file_.filename().string();
+  const std::string oldName = old_.filename().string();
   struct stat info {};
-  if (::stat(file_.c_str(), &info) == 0 && info.st_size > kRotateAbove) {
-    ::unlink(old_.c_str());
-    ::rename(file_.c_str(), old_.c_str());
+  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && info.st_size > kRotateAbove) {
+    ::unlinkat(dir, oldName.c_str(), 0);
+    ::renameat(dir, name.c_str(), dir, oldName.c_str());
   }
   // Non-blocking, so that a FIFO in the log's place cannot stall the writer for good.
-  int fd = ::open(file_.c_str(),
-                  O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
-  if (fd < 0) return;
+  FileIO::Descriptor fd(::openat(
+      dir, name.c_str(),
+      O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW, 0600));
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;
   // One write for the whole line: appends from other processes land before or after it.
   ssize_t n;
   do {
-    n = ::write(fd, line.data(), line.size());
+    n = ::write(fd.get(), line.data(), line.size());
   } while (n < 0 && errno == EINTR);
-  ::close(fd);
 }
 
 namespace Log {
@@ -110,7 +120,10 @@ LogWriter& processWriter() {
 }
 }  // namespace
 
-void write(std::string_view message) { processWriter().write(message); }
+// A storage root that is not the user's own gets no log.
+void write(std::string_view message) {
+  if (StorageRoot::process().usable) processWriter().write(message);
+}
 void flush() { processWriter().flush(); }
 
 }  // namespace Log

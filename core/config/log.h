@@ -3,12 +3,14 @@
 // write() stamps the line at call time (RFC 3339 UTC, whole seconds, "Z"), queues it and returns;
 // one writer thread per log appends the lines in call order. Each line is appended with a single
 // write to a file opened for appending, so processes sharing the file never interleave inside a
-// line. Before a write, a file larger than 2,000,000 bytes becomes qy.old.log (replacing the
+// line. The log's directory must be the user's own (see OwnDirectory) and the log is never opened
+// through a symbolic link; otherwise the line is dropped. Before a write, a file larger than 2,000,000 bytes becomes qy.old.log (replacing the
 // previous one). New files are 0600. Every file error is swallowed: a line that cannot be written
 // is lost and the caller never knows. Lines queued when the process exits normally are written
 // before it exits (the writer drains its queue when destroyed).
 //
-// LogWriter is the writer for one file; Log::write() uses the process-wide writer at Paths::log().
+// LogWriter is the writer for one file; Log::write() uses the process-wide writer at Paths::log(),
+// and only when StorageRoot::process() accepted the root.
 #pragma once
 
 #include <chrono>
@@ -27,8 +29,8 @@ class LogWriter {
  public:
   static constexpr int64_t kRotateAbove = 2'000'000;
 
-  // `file` is the log; the old generation sits beside it as qy.old.log. `ensureDirectory` is
-  // created (0700) before each write.
+  // `file` is the log; the old generation sits beside it as qy.old.log. `ensureDirectory`, when
+  // not empty, is created (0700) before each write.
   LogWriter(std::filesystem::path file, std::filesystem::path ensureDirectory);
   ~LogWriter();  // writes what is queued, then stops
   LogWriter(const LogWriter&) = delete;

@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/base/own_directory.h"
+
 namespace qy::Paths {
 namespace {
 
@@ -54,11 +56,11 @@ std::filesystem::path log() { return root() / "qy.log"; }
 std::filesystem::path cache() { return root() / "cache"; }
 
 void ensureDirectory(const std::filesystem::path& directory) {
-  // Walk down from the first missing ancestor, creating each level with 0700.
+  // Walk down from the first missing ancestor, creating each level with 0700 ...
   std::vector<std::filesystem::path> missing;
-  std::filesystem::path current = directory;
+  std::filesystem::path current = directory.parent_path();
   struct stat info {};
-  while (!current.empty() && ::stat(current.c_str(), &info) != 0 && errno == ENOENT) {
+  while (!current.empty() && ::lstat(current.c_str(), &info) != 0 && errno == ENOENT) {
     missing.push_back(current);
     if (current == current.parent_path()) break;
     current = current.parent_path();
@@ -66,6 +68,11 @@ void ensureDirectory(const std::filesystem::path& directory) {
   for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
     if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) return;
   }
+  // ... but the directory itself only inside a parent of the user's own that nobody else can
+  // write (a storage root handed over by another user gets no cache directory of ours).
+  const auto parent = OwnDirectory::open(directory.parent_path(), {.followOwnLink = true});
+  if (parent.ok())
+    OwnDirectory::openAt(parent.fd.get(), directory.filename().string(), directory, {.create = true});
 }
 
 void ensure() { ensureDirectory(cache()); }

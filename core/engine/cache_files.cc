@@ -1,45 +1,59 @@
 // Reading, writing and maintaining translation cache files.
 #include "core/engine/cache_files.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <nlohmann/json.hpp>
 
 #include "core/base/file_io.h"
+#include "core/base/own_directory.h"
+#include "core/config/paths.h"
 
 namespace qy::CacheFiles {
 namespace {
 
-// Calls visit(name, stat) for every entry of the directory except "." and "..".
-template <typename Visit>
-bool forEachEntry(const std::filesystem::path& directory, Visit visit) {
-  DIR* dir = ::opendir(directory.c_str());
-  if (!dir) return false;
-  while (dirent* entry = ::readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat info {};
-    bool known = ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
-    visit(name, known ? &info : nullptr);
-  }
-  ::closedir(dir);
-  return true;
-}
+constexpr size_t kFingerprintDigits = 24;
+constexpr size_t kSignatureDigits = 10;
+constexpr std::string_view kExtension = ".json";
 
 // A key names a file directly in the directory: keys come back from the host with a click, so
 // one that could reach elsewhere ("../config" names "../config.json") names no file at all.
 bool isFileName(const std::string& key) {
-  return key.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+  return !key.empty() && key.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+}
+
+bool isLowerHex(std::string_view text) {
+  for (char ch : text) {
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f'))) return false;
+  }
+  return true;
+}
+
+// The cache directory, accepted only when it and the root it sits in are the user's own.
+OwnDirectory::Opened openCache(const std::filesystem::path& directory) {
+  auto cache = OwnDirectory::open(directory);
+  if (!cache.ok()) return cache;
+  if (auto root = OwnDirectory::parentOf(cache.fd.get(), directory.parent_path()); !root.ok())
+    return root;
+  return cache;
 }
 
 }  // namespace
 
+std::filesystem::path directory(const std::filesystem::path& root) { return root / "cache"; }
+
+bool isCacheFileName(std::string_view name) {
+  constexpr size_t kLength = kFingerprintDigits + 1 + kSignatureDigits + kExtension.size();
+  return name.size() == kLength && isLowerHex(name.substr(0, kFingerprintDigits)) &&
+         name[kFingerprintDigits] == '-' &&
+         isLowerHex(name.substr(kFingerprintDigits + 1, kSignatureDigits)) &&
+         name.substr(kLength - kExtension.size()) == kExtension;
+}
+
 std::filesystem::path fileFor(const std::filesystem::path& directory, const std::string& key) {
-  return directory / (key + ".json");
+  return directory / (key + std::string(kExtension));
 }
 
 std::optional<TranslationDict> decode(std::string_view json) {
@@ -57,9 +71,11 @@ std::optional<TranslationDict> decode(std::string_view json) {
 std::optional<TranslationDict> read(const std::filesystem::path& directory,
                                     const std::string& key) {
   if (!isFileName(key)) return std::nullopt;
-  auto content = FileIO::readRegularFile(fileFor(directory, key));
-  if (!content) return std::nullopt;
-  return decode(*content);
+  const auto cache = openCache(directory);
+  if (!cache.ok()) return std::nullopt;
+  auto file = FileIO::readAt(cache.fd.get(), key + std::string(kExtension), kMaxFileBytes);
+  if (file.status != FileIO::ReadStatus::ok) return std::nullopt;
+  return decode(file.content);
 }
 
 bool write(const std::filesystem::path& directory, const std::string& key,
@@ -70,36 +86,52 @@ bool write(const std::filesystem::path& directory, const std::string& key,
   // Texts are valid UTF-8 by construction; a stray invalid byte in a translation is written as
   // U+FFFD rather than losing the whole file.
   const std::string bytes = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  return FileIO::writeAtomically(fileFor(directory, key), bytes, /*sync=*/false);
+  const auto cache = openCache(directory);
+  return cache.ok() && FileIO::writeAtomicallyAt(cache.fd.get(), key + std::string(kExtension),
+                                                 bytes, /*sync=*/false);
 }
 
 void remove(const std::filesystem::path& directory, const std::string& key) {
   if (!isFileName(key)) return;
-  ::unlink(fileFor(directory, key).c_str());
+  if (const auto cache = openCache(directory); cache.ok())
+    ::unlinkat(cache.fd.get(), (key + std::string(kExtension)).c_str(), 0);
 }
 
-void prune(const std::filesystem::path& directory, Date cutoff) {
-  const auto cutoffSeconds = std::chrono::duration_cast<std::chrono::nanoseconds>(
-      cutoff.time_since_epoch());
-  forEachEntry(directory, [&](const std::string& name, const struct stat* info) {
-    if (!info) return;
-    auto modified = std::chrono::seconds(info->st_mtim.tv_sec) +
-                    std::chrono::nanoseconds(info->st_mtim.tv_nsec);
-    if (modified >= cutoffSeconds) return;
-    std::filesystem::path path = directory / name;
-    std::error_code ignored;
-    if (S_ISDIR(info->st_mode)) std::filesystem::remove_all(path, ignored);
-    else ::unlink(path.c_str());
-  });
-}
-
-Size measure(const std::filesystem::path& directory) {
+Size size(const std::filesystem::path& root) {
   Size size;
-  forEachEntry(directory, [&](const std::string&, const struct stat* info) {
+  const auto cache = openCache(directory(root));
+  if (!cache.ok()) return size;
+  FileIO::forEachEntry(cache.fd.get(), [&](const std::string& name, const struct stat* info) {
+    if (!info || !S_ISREG(info->st_mode) || !isCacheFileName(name)) return;
     ++size.files;
-    if (info) size.bytes += static_cast<int64_t>(info->st_size);
+    size.bytes += static_cast<int64_t>(info->st_size);
   });
   return size;
+}
+
+void clear(const std::filesystem::path& root) {
+  Paths::ensureDirectory(directory(root));
+  const auto cache = openCache(directory(root));
+  if (!cache.ok()) return;
+  const int dir = cache.fd.get();
+  FileIO::forEachEntry(dir, [&](const std::string& name, const struct stat* info) {
+    if (info && S_ISREG(info->st_mode) && isCacheFileName(name)) ::unlinkat(dir, name.c_str(), 0);
+  });
+  FileIO::removeStaleTemporaries(dir, isCacheFileName,
+                                 std::chrono::system_clock::now() - kStaleTemporaryAge);
+}
+
+void prune(const std::filesystem::path& root, Date now) {
+  const auto cache = openCache(directory(root));
+  if (!cache.ok()) return;
+  const int dir = cache.fd.get();
+  const Date cutoff = now - kMaxAge;
+  FileIO::forEachEntry(dir, [&](const std::string& name, const struct stat* info) {
+    if (info && S_ISREG(info->st_mode) && isCacheFileName(name) &&
+        FileIO::modifiedTime(*info) < cutoff)
+      ::unlinkat(dir, name.c_str(), 0);
+  });
+  FileIO::removeStaleTemporaries(dir, isCacheFileName, now - kStaleTemporaryAge);
 }
 
 }  // namespace qy::CacheFiles

@@ -19,11 +19,20 @@
 namespace qy {
 namespace {
 
-constexpr size_t kMaxMessageBytes = 30'000'000;
 constexpr size_t kSampleCharacters = 6'000;
 // Waits longer than this are treated as "until the job ends" (jobs always end: every batch has
 // an answer limit).
 constexpr double kUnboundedWait = 1e6;
+// Jobs started for one key before the engine gives up on it (until the user retries): enough to
+// ride out a passing fault, few enough that a message that always fails does not keep the
+// translation engine busy.
+constexpr int64_t kMaxAttempts = 3;
+// Jobs translating at once: the translation engines run on the user's own cores, and two keep
+// a message's translation moving while another waits, without starving the mail client.
+constexpr int64_t kTranslatingJobs = 2;
+// Worker threads for admitted jobs: one more than may translate at once, so a job that has left
+// the gate and is still storing its translations never delays the next admitted one.
+constexpr size_t kWorkerThreads = kTranslatingJobs + 1;
 
 Engine::Options withDefaults(Engine::Options options) {
   if (options.root.empty()) options.root = Paths::root();
@@ -56,9 +65,13 @@ int64_t millisecondsSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-Engine& Engine::shared() {
+Engine& Engine::shared(Lifetime lifetime) {
   // Created once, never destroyed: jobs may still run while the process exits.
-  static Engine* engine = new Engine(Options{});
+  static Engine* engine = [lifetime] {
+    Options options;
+    options.lifetime = lifetime;
+    return new Engine(std::move(options));
+  }();
   return *engine;
 }
 
@@ -70,15 +83,24 @@ Engine::Engine(Options options, Resolved)
       loadConfig_(std::move(options.loadConfig)),
       log_(std::move(options.log)),
       clock_(std::move(options.clock)),
-      translate_(std::move(options.translate)) {
+      translate_(std::move(options.translate)),
+      lifetime_(options.lifetime),
+      failed_(options.maxKeyRecords),
+      attempts_(options.maxKeyRecords),
+      requested_(options.maxKeyRecords),
+      wantsReload_(options.maxKeyRecords),
+      gate_(kTranslatingJobs),
+      workers_(kWorkerThreads) {
   Paths::ensureDirectory(cacheDir_);
-  if (options.prune) {
+  {
+    // Failures of earlier processes still pause their keys.
+    auto stored = FailureFile::read(FailureFile::pathIn(root_), now(), kFailurePause);
+    MutexLock guard(mutex_);
+    for (auto& [key, failure] : stored) failed_.put(key) = std::move(failure);
+  }
+  if (options.prune && lifetime_ == Lifetime::longLived) {
     pruner_ = std::jthread([this, delay = options.pruneDelay](std::stop_token stop) {
-      std::mutex sleepLock;
-      std::condition_variable_any sleeper;
-      std::unique_lock guard(sleepLock);
-      sleeper.wait_for(guard, stop, delay, [] { return false; });
-      if (!stop.stop_requested()) prunePrivateCache();
+      pruneLoop(std::move(stop), delay);
     });
   }
 }
@@ -145,7 +167,7 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
     }
     darkOnlyMode = true;
   }
-  if (size > kMaxMessageBytes) return skip("邮件太大", size);
+  if (size > Engine::kMaxMessageBytes) return skip("邮件太大", size);
 
   MessageBody body(bytes, cfg);
   if (!body.skipReason().empty()) return skip(body.skipReason(), size);
@@ -203,8 +225,8 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
 
   bool requested;
   {
-    std::lock_guard guard(mutex_);
-    requested = requested_.count(fingerprint) > 0;
+    MutexLock guard(mutex_);
+    requested = requested_.contains(fingerprint);
   }
   if (!requested && cfg.trigger == "manual") {
     auto language = Lang::detect(sample, 0);
@@ -228,7 +250,7 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   bool pending = false;
   std::vector<std::string> errors;
   if (!missing.empty()) {
-    std::unique_lock guard(mutex_);
+    MutexLock guard(mutex_);
     std::shared_ptr<Job> job;
     if (auto it = jobs_.find(key); it != jobs_.end()) {
       job = it->second;
@@ -240,33 +262,33 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
       std::erase_if(missing, [&](const std::string& text) { return cachedDict->count(text) > 0; });
     }
     if (!job && !missing.empty()) {
-      auto failure = failed_.find(key);
-      const bool recent =
-          failure != failed_.end() && now() - failure->second.at < std::chrono::seconds(60);
-      auto attempts = attempts_.find(key);
-      if (!recent && (attempts == attempts_.end() || attempts->second < 3)) {
+      const Failure* failure = failed_.find(key);
+      const bool recent = failure && now() - failure->at < kFailurePause;
+      const int64_t* attempts = attempts_.find(key);
+      if (!recent && (!attempts || *attempts < kMaxAttempts)) {
         job = startJob(key, missing, cfg);
       } else {
-        errors = failure != failed_.end() ? failure->second.errors
-                                          : std::vector<std::string>{"翻译多次失败，已暂停重试"};
+        errors = failure ? failure->errors : std::vector<std::string>{"翻译多次失败，已暂停重试"};
       }
     }
     if (job) {
       double seconds = wait.value_or(cfg.firstPaintSeconds);
       if (!(seconds > 0)) seconds = 0;  // negative or NaN: do not wait
+      // The predicate runs with mutex_ held, which the analysis cannot see through the wait.
+      auto ended = [&]() QY_NO_THREAD_SAFETY_ANALYSIS { return job->finished; };
       if (seconds >= kUnboundedWait) {
-        cond_.wait(guard, [&] { return job->finished; });
+        guard.wait(cond_, ended);
       } else {
         const auto deadline = std::chrono::steady_clock::now() +
                               std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                   std::chrono::duration<double>(seconds));
-        cond_.wait_until(guard, deadline, [&] { return job->finished; });
+        guard.waitUntil(cond_, deadline, ended);
       }
       delivered = job->tr;
       if (job->finished) {
         errors = job->errors;
       } else {
-        wantsReload_.insert(key);
+        wantsReload_.put(key);
       }
       pending = !job->finished;
     }

@@ -20,7 +20,7 @@ Gate::Gate(int64_t capacity) : free_(capacity) {}
 
 void Gate::enter(std::function<void()> continuation) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (free_ <= 0 || !waiters_.empty()) {
       waiters_.push_back(std::move(continuation));
       return;
@@ -33,7 +33,7 @@ void Gate::enter(std::function<void()> continuation) {
 void Gate::leave() {
   std::function<void()> admitted;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     if (waiters_.empty()) {
       ++free_;
       return;
@@ -59,12 +59,12 @@ void Gate::leave() {
 }
 
 int64_t Gate::freePlaces() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return free_;
 }
 
 size_t Gate::waiting() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return waiters_.size();
 }
 

@@ -18,7 +18,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
+
+#include "core/base/thread_annotations.h"
 
 namespace qy {
 
@@ -37,9 +38,9 @@ class Gate {
   size_t waiting() const;
 
  private:
-  mutable std::mutex mutex_;
-  int64_t free_;                                // guarded by mutex_
-  std::deque<std::function<void()>> waiters_;  // guarded by mutex_; non-empty only if free_ <= 0
+  mutable Mutex mutex_;
+  int64_t free_ QY_GUARDED_BY(mutex_);
+  std::deque<std::function<void()>> waiters_ QY_GUARDED_BY(mutex_);  // non-empty only if free_ <= 0
 };
 
 }  // namespace qy

@@ -10,7 +10,7 @@ WorkerPool::WorkerPool(size_t threads) {
 
 WorkerPool::~WorkerPool() {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     stopping_ = true;
   }
   wake_.notify_all();
@@ -19,22 +19,24 @@ WorkerPool::~WorkerPool() {
 
 void WorkerPool::submit(std::function<void()> task) {
   {
-    std::lock_guard guard(lock_);
+    MutexLock guard(lock_);
     tasks_.push_back(std::move(task));
   }
   wake_.notify_one();
 }
 
 void WorkerPool::run() {
-  std::unique_lock guard(lock_);
   for (;;) {
-    wake_.wait(guard, [&] { return stopping_ || !tasks_.empty(); });
-    if (tasks_.empty()) return;  // stopping, and nothing left to run
-    std::function<void()> task = std::move(tasks_.front());
-    tasks_.pop_front();
-    guard.unlock();
+    std::function<void()> task;
+    {
+      MutexLock guard(lock_);
+      // The predicate runs with lock_ held, which the analysis cannot see through the wait.
+      guard.wait(wake_, [&]() QY_NO_THREAD_SAFETY_ANALYSIS { return stopping_ || !tasks_.empty(); });
+      if (tasks_.empty()) return;  // stopping, and nothing left to run
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
     task();
-    guard.lock();
   }
 }
 

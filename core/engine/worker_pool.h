@@ -7,9 +7,10 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "core/base/thread_annotations.h"
 
 namespace qy {
 
@@ -25,10 +26,10 @@ class WorkerPool {
  private:
   void run();
 
-  std::mutex lock_;
+  Mutex lock_;
   std::condition_variable wake_;
-  std::deque<std::function<void()>> tasks_;  // guarded by lock_
-  bool stopping_ = false;                    // guarded by lock_
+  std::deque<std::function<void()>> tasks_ QY_GUARDED_BY(lock_);
+  bool stopping_ QY_GUARDED_BY(lock_) = false;
   std::vector<std::thread> threads_;
 };
 

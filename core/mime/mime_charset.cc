@@ -51,30 +51,6 @@ std::optional<std::string> sniffCharset(ByteView bytes) {
 
 bool isUtf8(const StringEncoding& encoding) { return encoding.name == "UTF-8"; }
 
-// UTF-8 validation that strides over ASCII, which most mail bodies mostly are.
-bool isValidUtf8(ByteView bytes) {
-  const uint8_t* p = bytes.data();
-  const auto n = static_cast<int64_t>(bytes.size());
-  int64_t i = 0;
-  while (i < n) {
-    while (i + 8 <= n) {
-      uint64_t word;
-      std::memcpy(&word, p + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    if (p[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    UChar32 c;
-    U8_NEXT(p, i, n, c);
-    if (c < 0) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 std::optional<StringEncoding> stringEncoding(std::optional<std::string_view> charset) {
@@ -114,7 +90,7 @@ std::optional<StringEncoding> stringEncoding(std::optional<std::string_view> cha
 std::optional<std::string> decodeStrict(ByteView bytes, const StringEncoding& encoding) {
   if (isUtf8(encoding)) {
     // ICU's UTF-8 decoding is exactly UTF-8 validation.
-    if (!isValidUtf8(bytes)) return std::nullopt;
+    if (!Unicode::isValidUtf8(asChars(bytes))) return std::nullopt;
     return std::string(asChars(bytes));
   }
   UErrorCode status = U_ZERO_ERROR;

@@ -43,6 +43,13 @@ std::optional<long long> parseIdentifier(const std::string& text) {
   return negative ? -value : value;
 }
 
+// Code points of UTF-8 text (continuation bytes do not count).
+size_t codePoints(std::string_view text) {
+  size_t count = 0;
+  for (unsigned char byte : text) count += (byte & 0xC0) != 0x80;
+  return count;
+}
+
 // The language of the whole input, from its first 4000 characters.
 std::string fallbackLanguage(const std::vector<std::string>& texts) {
   std::string joined;
@@ -61,6 +68,8 @@ class Run {
   std::vector<std::string> translate(const std::vector<std::string>& texts,
                                      const std::function<void(Dictionary)>& deliver,
                                      const std::stop_token& stop) {
+    // One deadline for every batch of the run: a hung engine costs a job the limit once.
+    const TranslationDeadline deadline = TranslationDeadline::after(kTranslationTimeLimit);
     fallback_ = fallbackLanguage(texts);
 
     Groups groups;
@@ -86,25 +95,39 @@ class Run {
       if (!usable(language)) continue;
       std::unique_ptr<TranslationSession> session = service_.session(language, cfg_.targetLanguage);
       for (size_t start = 0; start < members.size(); start += kBatchSize) {
-        if (stop.stop_requested()) return std::move(errors_);
+        if (stop.stop_requested()) {
+          errors_.push_back(std::string(kStoppedError));
+          return std::move(errors_);
+        }
         const size_t end = std::min(members.size(), start + kBatchSize);
         std::vector<TranslationRequest> requests;
         requests.reserve(end - start);
         for (size_t i = start; i < end; ++i)
           requests.push_back({members[i], std::to_string(i - start)});
-        BatchResult result = session ? session->translations(requests)
+        BatchResult result = session ? session->translations(requests, deadline)
                                      : BatchResult{{}, std::string()};
         if (result.error) {
           errors_.push_back("系统翻译出错：" + *result.error);
           break;  // the rest of this group is abandoned; other groups go on
         }
         Dictionary dictionary;
+        std::optional<size_t> runaway;  // the length of a translation past all reason
         for (auto& response : result.responses) {
           if (!response.clientIdentifier) continue;
           const std::optional<long long> index = parseIdentifier(*response.clientIdentifier);
           if (!index || *index < 0 || *index >= static_cast<long long>(requests.size())) continue;
-          dictionary[requests[static_cast<size_t>(*index)].sourceText] =
-              std::move(response.targetText);
+          const std::string& source = requests[static_cast<size_t>(*index)].sourceText;
+          const size_t length = codePoints(response.targetText);
+          if (length > kMaxLengthFactor * codePoints(source) + kLengthAllowance) {
+            runaway = length;
+            break;
+          }
+          dictionary[source] = collapseSpaces(source, std::move(response.targetText));
+        }
+        if (runaway) {
+          errors_.push_back("系统翻译出错：译文比原文长得多（" + std::to_string(*runaway) +
+                            " 个字符），这一批没有采用");
+          break;  // like a failed batch: the rest of this group is abandoned
         }
         if (deliver) deliver(std::move(dictionary));
       }
@@ -139,6 +162,18 @@ class Run {
 };
 
 }  // namespace
+
+std::string collapseSpaces(std::string_view source, std::string translation) {
+  if (source.find("  ") != std::string_view::npos) return translation;
+  if (translation.find("  ") == std::string::npos) return translation;
+  std::string out;
+  out.reserve(translation.size());
+  for (char ch : translation) {
+    if (ch == ' ' && !out.empty() && out.back() == ' ') continue;
+    out += ch;
+  }
+  return out;
+}
 
 std::vector<std::string> run(const std::vector<std::string>& texts, const Config& cfg,
                              const std::function<void(Dictionary)>& deliver, std::stop_token stop,

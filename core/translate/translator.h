@@ -14,6 +14,7 @@
 #include <memory>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -27,10 +28,28 @@ using Dictionary = std::unordered_map<std::string, std::string>;
 
 inline constexpr size_t kBatchSize = 40;
 
+// The error of a run that was told to stop before it had translated everything: what it leaves
+// out is not translated, and the caller must not take the run for a finished one.
+inline constexpr std::string_view kStoppedError = "翻译被中断";
+
+// A translation longer than kMaxLengthFactor times its source plus kLengthAllowance characters
+// fails its batch. No language pair comes near it (a few times the source at most); such an
+// answer is a runaway engine, and caching it would make every later display of the message slow
+// and large. The allowance keeps short sources (a word that becomes a phrase) clear of the rule.
+inline constexpr size_t kMaxLengthFactor = 20;
+inline constexpr size_t kLengthAllowance = 1000;
+
+// The translation as received from an engine, with each run of spaces (U+0020) made one space,
+// unless the source itself has such a run (plain text that aligns with spaces keeps its runs).
+// Some engines put two spaces between words, which plain-text mail would show.
+std::string collapseSpaces(std::string_view source, std::string translation);
+
 // Translates `texts` into cfg.targetLanguage. `deliver` gets one dictionary per batch the
 // service translated (exactly that batch's results), never for a failed batch. Cancellation is
 // observed through `stop` before each batch. The result is the list of user-facing error
-// messages, empty when all went well. `service` defaults to TranslationService::shared().
+// messages, empty when all went well (kStoppedError among them when it stopped early).
+// Translations are received through collapseSpaces(). `service` defaults to
+// TranslationService::shared().
 std::vector<std::string> run(const std::vector<std::string>& texts, const Config& cfg,
                              const std::function<void(Dictionary)>& deliver,
                              std::stop_token stop = {},

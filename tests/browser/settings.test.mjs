@@ -22,6 +22,9 @@ async function until(check, what) {
   }
 }
 
+// A cache file's name: the message key (24 + 10 hexadecimal digits) and ".json".
+const cacheName = (i) => `${'a'.repeat(24)}-${String(i).padStart(10, '0')}.json`;
+
 function script(path, body) {
   writeFileSync(path, `#!/bin/sh\n${body}\n`);
   chmodSync(path, 0o700);
@@ -33,7 +36,7 @@ async function startApp({ cacheFiles = 0, idleSeconds } = {}) {
   const dir = mkdtempSync(join(tmpdir(), 'qy-settings-'));
   const home = join(dir, 'home');
   mkdirSync(join(home, 'cache'), { recursive: true, mode: 0o700 });
-  for (let i = 0; i < cacheFiles; i++) writeFileSync(join(home, 'cache', `key${i}`), 'x'.repeat(1500));
+  for (let i = 0; i < cacheFiles; i++) writeFileSync(join(home, 'cache', cacheName(i)), 'x'.repeat(1500));
   const answer = join(dir, 'systemctl-answer');
   writeFileSync(answer, 'disabled\n');
   const env = {
@@ -160,7 +163,7 @@ describe('settings page', () => {
     app.answer('enabled\n');
     // The banner panel saves a setting meanwhile.
     writeFileSync(join(app.home, 'config.json'), JSON.stringify({ ...app.config(), trigger: 'manual' }));
-    writeFileSync(join(app.home, 'cache', 'new'), 'x'.repeat(10));
+    writeFileSync(join(app.home, 'cache', cacheName(9)), 'x'.repeat(10));
     await page.evaluate(() => window.dispatchEvent(new Event('focus')));
     await until(() => page.getByText('已在 Mail 里启用').isVisible());
     assert.match(await page.locator('#extensionIcon').getAttribute('class'), /ok/);
