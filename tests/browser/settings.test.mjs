@@ -286,8 +286,9 @@ describe('lifetime', () => {
 });
 
 describe('screenshots', () => {
-  test('light and dark', async () => {
-    const app = await startApp();
+  test('light and dark, translating into Spanish', async () => {
+    const app = await startApp({ cacheFiles: 3 });
+    app.answer('enabled\n');
     const shots = join(build, 'screenshots');
     mkdirSync(shots, { recursive: true });
     try {
@@ -295,8 +296,11 @@ describe('screenshots', () => {
         const page = await openPage(app);
         await page.emulateMedia({ colorScheme: scheme });
         await page.setViewportSize({ width: 640, height: 1000 });
-        await until(() => page.getByText('还没启用').isVisible());
-        await until(async () => (await page.locator('#packStatus').textContent()) !== '');
+        await page.getByRole('combobox', { name: '翻译成' }).selectOption('es');
+        await until(async () => (await page.locator('#packStatus').textContent()).endsWith('已安装'));
+        await page.getByRole('button', { name: '测试翻译' }).click();
+        await until(() => page.locator('#testResult').isVisible());
+        await until(() => page.getByText('已在 Mail 里启用').isVisible());
         await page.screenshot({ path: join(shots, `settings-${scheme}.png`), fullPage: true });
         await page.close();
       }
