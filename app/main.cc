@@ -3,8 +3,10 @@
 //   quillory [--port N] [--no-browser]
 // A second start opens the running application's page instead. The program ends on SIGTERM or
 // SIGINT, or once its page has been closed for kIdleLimit.
-#include <pthread.h>
+#include <poll.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -25,8 +27,8 @@
 #include "core/config/log.h"
 #include "core/config/paths.h"
 #include "core/translate/translation_service.h"
-#include "platform/system_translation_service.h"
 #include "platform/termination.h"
+#include "platform/system_translation_service.h"
 
 namespace {
 
@@ -95,13 +97,9 @@ int main(int argc, char** argv) {
   const std::optional<Options> options = parseArguments(argc, argv);
   if (!options) return 2;
 
-  // Signals are taken by one thread with sigwait(); every other thread blocks them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // The first SIGTERM, SIGINT or SIGHUP makes `stopRequest` readable and the server winds
+  // down (a pending save is written); a second ends the engines and the program at once.
+  const int stopRequest = platform::notifyOnTermination();
   signal(SIGPIPE, SIG_IGN);
 
   app::SingleInstance instance(Paths::root());
@@ -143,10 +141,15 @@ int main(int argc, char** argv) {
   std::mutex mutex;
   std::condition_variable done;
   bool finished = false;
+  int wake[2] = {-1, -1};
+  if (pipe2(wake, O_CLOEXEC) != 0) wake[0] = wake[1] = -1;
   std::thread signals([&] {
-    int signalNumber = 0;
-    sigwait(&stopSignals, &signalNumber);
-    if (signalNumber != 0) server.stop();
+    pollfd fds[2] = {{stopRequest, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    for (;;) {
+      if (poll(fds, 2, -1) < 0 && errno == EINTR) continue;
+      if (fds[0].revents != 0) server.stop();
+      return;
+    }
   });
   const std::chrono::milliseconds limit = idleLimit();
   const std::chrono::milliseconds check =
@@ -170,10 +173,8 @@ int main(int argc, char** argv) {
   done.notify_all();
   idle.join();
   // Wake the signal thread if it is still waiting (the server stopped for another reason).
-  pthread_kill(signals.native_handle(), SIGTERM);
+  if (wake[1] >= 0) (void)!write(wake[1], "x", 1);
   signals.join();
   Log::write("settings application stopped");
-  // The test translation's engines end with the application.
-  platform::endChildProcesses();
   return 0;
 }

@@ -75,6 +75,10 @@ json stateJson(const SettingsState& state) {
   };
 }
 
+std::string answerText(const json& answer) {
+  return answer.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 std::optional<std::string> editConfig(Config& cfg, const json& fields) {
   if (!fields.is_object()) return "expected an object of settings";
   for (const auto& [key, value] : fields.items()) {

@@ -17,6 +17,10 @@ namespace qy::app {
 // the pickers' choices, the colour pickers' values, the captions, and which rows are shown.
 nlohmann::json stateJson(const SettingsState& state);
 
+// The text of an answer. Invalid UTF-8 (an engine's translation, say) becomes U+FFFD instead of
+// failing the whole answer, which would leave the page without any state.
+std::string answerText(const nlohmann::json& answer);
+
 // Applies an object of settings fields to the record being edited, as the window's controls
 // write them: colours through the picker's conversion, steppers and the slider held to their
 // ranges. An error text (and no change at all) for an unknown or read-only field or a value of

@@ -41,7 +41,7 @@ const char* contentType(std::string_view path) {
 
 void answerJson(httplib::Response& response, const json& body, int status = 200) {
   response.status = status;
-  response.set_content(body.dump(), "application/json; charset=utf-8");
+  response.set_content(answerText(body), "application/json; charset=utf-8");
 }
 
 std::optional<json> parseBody(const httplib::Request& request) {

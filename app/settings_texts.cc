@@ -15,8 +15,11 @@ constexpr uint32_t kFallbackColor = 0x34A77A;
 constexpr double kUnit = 1000.0;
 
 std::string trimmedNumber(double value, int decimals) {
+  // Halves round up, as people read sizes (4,500 bytes is "5 KB"); printf alone would round
+  // them to even.
+  const double scale = std::pow(10.0, decimals);
   char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  std::snprintf(text, sizeof text, "%.*f", decimals, std::round(value * scale) / scale);
   std::string out = text;
   if (out.find('.') != std::string::npos) {
     while (out.back() == '0') out.pop_back();

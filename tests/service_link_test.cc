@@ -1,11 +1,13 @@
-// The settings application's requests to the running service, against a stand-in service on a
-// real Unix socket that speaks the host protocol's frames; and with no service at all.
+// The settings application's requests to the running service: against a real `quillory-ext
+// serve`, against a stand-in on a real Unix socket (for answers the real one never gives), and
+// with no service at all.
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -13,8 +15,10 @@
 #include <vector>
 
 #include "app/service_link.h"
+#include "app/settings_model.h"
 #include "platform/host_client.h"
 #include "platform/host_frame.h"
+#include "support/serve_process.h"
 #include "support/temp_dir.h"
 
 namespace qy::app {
@@ -98,6 +102,38 @@ TEST(ServiceLink, AReaderThatIsNoLocalPageIsNotOpened) {
     StandInService service(platform::serviceSocketPath(root.path()), reader);
     EXPECT_EQ(serviceReaderURL(root.path()), std::nullopt) << reader.dump();
   }
+}
+
+TEST(ServiceLink, ASavedChangeReachesTheHostsOfTheRealService) {
+  testing::ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  std::mutex mutex;
+  std::condition_variable arrived;
+  std::vector<json> events;
+  auto host = serve.connect([&](const json& event) {
+    std::lock_guard hold(mutex);
+    events.push_back(event);
+    arrived.notify_all();
+  });
+  ASSERT_TRUE(host);
+  ASSERT_EQ(host->request({{"op", "subscribe"}}).value_or(json())["ok"], true);
+
+  // The model as the application builds it, with its save delay on a real timer.
+  SettingsModelOptions options;
+  options.root = serve.home();
+  options.reloadVisibleMessages = [&] { (void)askServiceToReload(serve.home()); };
+  options.systemctl = "/nonexistent";
+  {
+    SettingsModel model(std::move(options));
+    Config cfg = model.snapshot().cfg;
+    cfg.style = "plain";
+    model.setConfig(cfg);
+    std::unique_lock hold(mutex);
+    arrived.wait(hold, [&] { return !events.empty(); });
+  }
+  EXPECT_EQ(events[0], (json{{"event", "reloadVisibleMessages"}}));
+  EXPECT_EQ(json::parse(testing::readFile(serve.home() / "config.json"))["style"], "plain");
+  EXPECT_EQ(serviceReaderURL(serve.home()), std::nullopt) << "serve without --reader";
 }
 
 TEST(ServiceLink, NoServiceMeansNothingHappens) {

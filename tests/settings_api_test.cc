@@ -69,6 +69,13 @@ TEST(SettingsApi, StateOffersEveryTargetButOnlyOtherSources) {
   EXPECT_EQ(out["cfg"]["maxChars"], 60000);
 }
 
+TEST(SettingsApi, AnAnswerWithInvalidUtf8IsStillSent) {
+  SettingsState state;
+  state.testResult = "✓ Hello\n→ caf\xE9";  // Latin-1 from an engine
+  const json back = json::parse(answerText(stateJson(state)));
+  EXPECT_EQ(back["testResult"], "✓ Hello\n→ caf\uFFFD");
+}
+
 TEST(RequestGuard, OnlyThisServerByItsOwnNamesAndTheSecret) {
   EXPECT_TRUE(hostAllowed("127.0.0.1:8123", 8123));
   EXPECT_TRUE(hostAllowed("localhost:8123", 8123));

@@ -22,6 +22,9 @@ async function until(check, what) {
   }
 }
 
+// A cache file's name: the message key (24 + 10 hexadecimal digits) and ".json".
+const cacheName = (i) => `${'a'.repeat(24)}-${String(i).padStart(10, '0')}.json`;
+
 function script(path, body) {
   writeFileSync(path, `#!/bin/sh\n${body}\n`);
   chmodSync(path, 0o700);
@@ -33,11 +36,7 @@ async function startApp({ cacheFiles = 0, idleSeconds } = {}) {
   const dir = mkdtempSync(join(tmpdir(), 'qy-settings-'));
   const home = join(dir, 'home');
   mkdirSync(join(home, 'cache'), { recursive: true, mode: 0o700 });
-  // Cache files are named by their key: 24 and 10 hexadecimal digits, then ".json".
-  for (let i = 0; i < cacheFiles; i++) {
-    const key = `${String(i).padStart(24, '0')}-${String(i).padStart(10, '0')}`;
-    writeFileSync(join(home, 'cache', `${key}.json`), 'x'.repeat(1500));
-  }
+  for (let i = 0; i < cacheFiles; i++) writeFileSync(join(home, 'cache', cacheName(i)), 'x'.repeat(1500));
   const answer = join(dir, 'systemctl-answer');
   writeFileSync(answer, 'disabled\n');
   const env = {
@@ -164,7 +163,7 @@ describe('settings page', () => {
     app.answer('enabled\n');
     // The banner panel saves a setting meanwhile.
     writeFileSync(join(app.home, 'config.json'), JSON.stringify({ ...app.config(), trigger: 'manual' }));
-    writeFileSync(join(app.home, 'cache', 'ffffffffffffffffffffffff-ffffffffff.json'), 'x'.repeat(10));
+    writeFileSync(join(app.home, 'cache', cacheName(9)), 'x'.repeat(10));
     await page.evaluate(() => window.dispatchEvent(new Event('focus')));
     await until(() => page.getByText('已在 Mail 里启用').isVisible());
     assert.match(await page.locator('#extensionIcon').getAttribute('class'), /ok/);
@@ -287,8 +286,9 @@ describe('lifetime', () => {
 });
 
 describe('screenshots', () => {
-  test('light and dark', async () => {
-    const app = await startApp();
+  test('light and dark, translating into Spanish', async () => {
+    const app = await startApp({ cacheFiles: 3 });
+    app.answer('enabled\n');
     const shots = join(build, 'screenshots');
     mkdirSync(shots, { recursive: true });
     try {
@@ -296,8 +296,11 @@ describe('screenshots', () => {
         const page = await openPage(app);
         await page.emulateMedia({ colorScheme: scheme });
         await page.setViewportSize({ width: 640, height: 1000 });
-        await until(() => page.getByText('还没启用').isVisible());
-        await until(async () => (await page.locator('#packStatus').textContent()) !== '');
+        await page.getByRole('combobox', { name: '翻译成' }).selectOption('es');
+        await until(async () => (await page.locator('#packStatus').textContent()).endsWith('已安装'));
+        await page.getByRole('button', { name: '测试翻译' }).click();
+        await until(() => page.locator('#testResult').isVisible());
+        await until(() => page.getByText('已在 Mail 里启用').isVisible());
         await page.screenshot({ path: join(shots, `settings-${scheme}.png`), fullPage: true });
         await page.close();
       }
