@@ -11,7 +11,7 @@
 namespace qy {
 namespace {
 
-constexpr std::array<CommandHelp, 3> kCommands = {{
+constexpr std::array<CommandHelp, 6> kCommands = {{
     {"decode", "quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]",
      "翻译一封邮件：读入文件或标准输入，把要显示的邮件写到标准输出（用于 procmail、maildrop 等过滤器）",
      "选项：\n"
@@ -22,6 +22,19 @@ constexpr std::array<CommandHelp, 3> kCommands = {{
      "  FILE|-            邮件文件；“-”或省略时读标准输入\n"
      "开头的 mbox 信封行（From sender date）原样保留在输出前面。\n"
      "退出状态：翻译的任何结果都是 0；无法读取输入或写出输出是 1；用法错误是 2。\n"},
+    {"serve", "quillory-ext serve",
+     "作为长期运行的服务，在存储目录的套接字 ext.sock 上为邮件客户端（主机）服务",
+     "协议见 docs/host-protocol.md。通常由 systemd 用户服务运行（quillory-ext install-service）；\n"
+     "服务在运行时，decode 通过它翻译，引擎和缓存都已就绪。\n"
+     "收到 SIGTERM 或 SIGINT 时答完手上的请求再退出。\n"
+     "退出状态：正常结束是 0；无法监听套接字是 1；用法错误是 2。\n"},
+    {"install-service", "quillory-ext install-service",
+     "把服务安装成 systemd 用户服务 quillory-ext.service，并启用、启动它",
+     "单元写到 $XDG_CONFIG_HOME/systemd/user（否则 ~/.config/systemd/user）。没有用户 systemd 的地方\n"
+     "（容器、CI）会说明一行，单元照样写好，退出状态 1；用法错误是 2。\n"},
+    {"uninstall-service", "quillory-ext uninstall-service",
+     "停止、停用并删除 systemd 用户服务 quillory-ext.service",
+     "退出状态：0；没有用户 systemd 或无法删除单元文件时是 1；用法错误是 2。\n"},
     {"doctor", "quillory-ext doctor",
      "检查存储目录、config.json、translators.json 和翻译引擎，说明哪里有问题",
      "只读取，不写任何文件。每一项检查一行：✓ 正常，! 提醒，✗ 问题。\n"
@@ -50,7 +63,7 @@ std::string overviewHelp() {
   for (const auto& help : kCommands) text += "  " + std::string(help.usage) + "\n";
   text += "  quillory-ext --help | --version\n\n命令：\n";
   for (const auto& help : kCommands)
-    text += "  " + std::string(help.name) + std::string(8 - std::min<size_t>(help.name.size(), 7), ' ') +
+    text += "  " + std::string(help.name) + std::string(19 - std::min<size_t>(help.name.size(), 18), ' ') +
             std::string(help.summary) + "\n";
   text +=
       "\n每个命令都接受 --help。设置在存储目录的 config.json 里：$QY_HOME，否则 "

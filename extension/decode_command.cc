@@ -203,7 +203,7 @@ std::string resultJSON(const Engine::Result& result, std::string_view envelope) 
 }
 
 int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
-              std::FILE* err) {
+              std::FILE* err, const DecodeElsewhere& elsewhere) {
   std::string usage;
   auto options = parseDecodeArguments(args, &usage);
   if (!options) {
@@ -244,9 +244,17 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
     envelope = {};
     message = input->bytes;
   }
-  const auto* data = reinterpret_cast<const uint8_t*>(message.data());
-  Engine::Result result = engine.process(ByteView(data, message.size()),
-                                         options->wait.value_or(kUntilEnded));
+  std::optional<Engine::Result> decoded;
+  // A message past the limit is passed through as it is; a running service is asked only for
+  // whole messages.
+  if (elsewhere && input->complete) decoded = elsewhere(input->bytes, options->wait);
+  if (decoded) {
+    envelope = {};  // the result's data holds it already
+  } else {
+    const auto* data = reinterpret_cast<const uint8_t*>(message.data());
+    decoded = engine.process(ByteView(data, message.size()), options->wait.value_or(kUntilEnded));
+  }
+  const Engine::Result& result = *decoded;
   bool written;
   bool readError = false;
   if (options->json) {

@@ -41,10 +41,15 @@ std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view inp
 // the Base64 of the envelope line followed by the result's bytes, or null.
 std::string resultJSON(const Engine::Result& result, std::string_view envelope);
 
-// Runs the command on `engine`; writes the output to `out` and closes it, diagnostics to `err`.
-// When jobs had to be abandoned, the process ends inside this call (with the status it returns
-// otherwise).
+// Decodes the whole input (envelope line included) elsewhere, a running service say: the result,
+// whose data then holds the envelope too; nothing to decode with `engine` instead.
+using DecodeElsewhere =
+    std::function<std::optional<Engine::Result>(std::string_view input, std::optional<double> wait)>;
+
+// Runs the command on `engine` (unless `elsewhere` gives the result); writes the output to `out`
+// and closes it, diagnostics to `err`. When jobs had to be abandoned, the process ends inside
+// this call (with the status it returns otherwise).
 int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
-              std::FILE* err);
+              std::FILE* err, const DecodeElsewhere& elsewhere = {});
 
 }  // namespace qy

@@ -1,16 +1,22 @@
-// quillory-ext: the mail extension's command line. One subcommand per job (see command_help.cc
-// for the list and each one's help); `--help` and `--version` on their own or after a command.
+// quillory-ext: the mail extension's command line. One subcommand per job (command_help.cc lists
+// them with each one's help); `--help` and `--version` on their own or after a command.
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "core/config/paths.h"
 #include "core/engine/engine.h"
 #include "extension/command_help.h"
 #include "extension/decode_command.h"
 #include "extension/doctor_command.h"
+#include "extension/install_service_command.h"
 #include "extension/pairs_command.h"
 #include "extension/platform_setup.h"
+#include "extension/serve_command.h"
+#include "extension/service_decode.h"
+#include "platform/host_client.h"
+#include "platform/termination.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
@@ -34,10 +40,20 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "decode") {
+    // One-shot: also adopt and end engines that left their process group.
+    qy::platform::endChildrenOnTermination({.subreaper = true});
     qy::installPlatformServices();
+    // A running service decodes for us, with its warm engine and caches.
+    auto viaService = [](std::string_view input, std::optional<double> wait) {
+      return qy::decodeThroughService(qy::platform::serviceSocketPath(qy::Paths::root()), input,
+                                      wait);
+    };
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
-                         stderr);
+                         stderr, viaService);
   }
+  if (command == "serve") return qy::runServe(args, stderr);
+  if (command == "install-service") return qy::runInstallService(args, stdout, stderr);
+  if (command == "uninstall-service") return qy::runUninstallService(args, stdout, stderr);
   if (command == "doctor") return qy::runDoctor(args, {}, stdout, stderr);
   if (command == "pairs") return qy::runPairs(args, {}, stdout, stderr);
   std::fprintf(stderr, "quillory-ext：没有“%s”这个命令\n\n", command.c_str());

@@ -12,22 +12,23 @@
 // (words separated by spaces, the package name appended).
 //
 // Threads: any thread. Batches on one pair run one at a time; different pairs run in parallel.
-// Destroying the provider kills and reaps every pipeline; sessions that outlive it fail.
+// Destroying the provider ends every pipeline at once, even during a batch (which then fails);
+// sessions that outlive it fail. The restart and time-limit rules are platform/engine_process.h's.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/base/thread_annotations.h"
 #include "core/translate/translation_service.h"
 #include "platform/apertium_format.h"
-#include "platform/command_provider.h"
+#include "platform/engine_process.h"
 
 namespace qy::platform {
 
@@ -68,12 +69,12 @@ class ApertiumProvider final : public TranslationService {
 
  private:
   bool toolsPresent() const;
-  std::shared_ptr<Pipeline> pipeline(const ApertiumFormat::ModeName& mode);
+  std::shared_ptr<Pipeline> pipeline(const ApertiumFormat::ModeName& mode) QY_EXCLUDES(mutex_);
 
   const ApertiumOptions options_;
-  std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<Pipeline>> pipelines_;  // by mode name; guarded by mutex_
-  bool stopped_ = false;                                        // guarded by mutex_
+  Mutex mutex_;
+  std::map<std::string, std::shared_ptr<Pipeline>> pipelines_ QY_GUARDED_BY(mutex_);  // by mode name
+  bool stopped_ QY_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace qy::platform

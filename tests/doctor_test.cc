@@ -8,6 +8,7 @@
 
 #include "core/config/lang_names.h"
 #include "extension/config_check.h"
+#include "support/serve_process.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -191,6 +192,19 @@ TEST_F(Doctor, ChecksTheStorageDirectoryWithoutChangingIt) {
   DoctorRun doctor = run(home.path());
   EXPECT_NE(doctor.out.find("✓ 翻译缓存：1 个文件，2.0 KB"), std::string::npos) << doctor.out;
   EXPECT_FALSE(fs::exists(home / "qy.log")) << "nothing logged";
+}
+
+TEST(DoctorService, SeesARunningServiceAndAStaleSocket) {
+  testing::ServeProcess service;
+  ASSERT_TRUE(service.start()) << service.serviceErrors();
+  const std::map<std::string, std::string> env = {{"QY_HOME", service.home().string()},
+                                                  {"HOME", service.home().string()}};
+  auto running = runProcess({QY_EXT_BINARY, "doctor"}, "", env);
+  EXPECT_NE(running.out.find("✓ 服务 quillory-ext serve 正在运行（" + service.socket().string() + "）"),
+            std::string::npos) << running.out;
+  service.kill();  // the socket file stays behind, with nobody listening
+  auto stale = runProcess({QY_EXT_BINARY, "doctor"}, "", env);
+  EXPECT_NE(stale.out.find("! 服务 quillory-ext serve 没有运行"), std::string::npos) << stale.out;
 }
 
 }  // namespace

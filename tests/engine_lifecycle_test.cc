@@ -213,18 +213,21 @@ TEST(EngineLifecycle, OneShotPruningRunsAtMostDaily) {
         root / "cache" / name,
         std::chrono::file_clock::from_sys(clock->now() - std::chrono::hours(24 * 31)));
   };
-  old("a.json");
+  // Pruning touches only files named like cache files: a key plus ".json".
+  const std::string a = "aaaaaaaaaaaaaaaaaaaaaaaa-aaaaaaaaaa.json";
+  const std::string b = "bbbbbbbbbbbbbbbbbbbbbbbb-bbbbbbbbbb.json";
+  old(a);
   rig.engine->pruneIfDue();
-  EXPECT_FALSE(std::filesystem::exists(root / "cache/a.json"));
+  EXPECT_FALSE(std::filesystem::exists(root / "cache" / a));
   EXPECT_TRUE(std::filesystem::exists(root / "cache/.pruned"));
 
-  old("b.json");
+  old(b);
   clock->advance(std::chrono::hours(23));
   rig.engine->pruneIfDue();
-  EXPECT_TRUE(std::filesystem::exists(root / "cache/b.json"));  // pruned less than a day ago
+  EXPECT_TRUE(std::filesystem::exists(root / "cache" / b));  // pruned less than a day ago
   clock->advance(std::chrono::hours(2));
   rig.engine->pruneIfDue();
-  EXPECT_FALSE(std::filesystem::exists(root / "cache/b.json"));
+  EXPECT_FALSE(std::filesystem::exists(root / "cache" / b));
 }
 
 TEST(KeyRecords, DropTheOldestWrittenKeyPastTheLimit) {
