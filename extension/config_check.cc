@@ -162,7 +162,9 @@ std::vector<Finding> checkConfigText(std::string_view text) {
     problem("config.json 的内容是" + jsonTypeName(root) + "，不是 JSON 对象：所有设置都用默认值");
     return findings;
   }
-  for (const auto& [name, value] : root.items()) {
+  for (const auto& item : root.items()) {
+    const std::string& name = item.key();
+    const json& value = item.value();
     const auto key = std::find_if(kKeys.begin(), kKeys.end(), [&](const Key& k) { return k.name == name; });
     if (key == kKeys.end()) {
       problem(unknownKey(name));
