@@ -25,6 +25,8 @@ TEST(ConfigCheck, NamesEachKeyTheReaderPassesOver) {
       {"all right", R"({"mode": "replace", "targetLanguage": "es", "fontScale": 120, "autoReload": false,
                         "accentColor": " #12ab34 ", "darkBackground": "navy", "firstPaintSeconds": 0})", {}},
       {"not JSON", "{\n\"mode\": \"replace\",\n}", {"config.json 不是有效的 JSON（第 3 行）：所有设置都用默认值"}},
+      {"a number past a double", R"({"maxChars": 1E1111})",
+       {"config.json 不是有效的 JSON（有超出范围的数字）：所有设置都用默认值"}},
       {"not an object", "[1]", {"config.json 的内容是数组，不是 JSON 对象：所有设置都用默认值"}},
       {"typo of a key", R"({"targetLanguge": "es"})",
        {"config.json：不认识的键 “targetLanguge”，读取时忽略，下次保存时删掉；是不是 “targetLanguage”？"}},
