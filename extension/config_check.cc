@@ -157,12 +157,18 @@ std::vector<Finding> checkConfigText(std::string_view text) {
     const size_t line = 1 + static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end), '\n'));
     problem("config.json 不是有效的 JSON（第 " + std::to_string(line) + " 行）：所有设置都用默认值");
     return findings;
+  } catch (const json::exception&) {
+    // A number past what a double holds ("1E1111") is refused by the reader as a whole too.
+    problem("config.json 不是有效的 JSON（有超出范围的数字）：所有设置都用默认值");
+    return findings;
   }
   if (!root.is_object()) {
     problem("config.json 的内容是" + jsonTypeName(root) + "，不是 JSON 对象：所有设置都用默认值");
     return findings;
   }
-  for (const auto& [name, value] : root.items()) {
+  for (const auto& item : root.items()) {
+    const std::string& name = item.key();
+    const json& value = item.value();
     const auto key = std::find_if(kKeys.begin(), kKeys.end(), [&](const Key& k) { return k.name == name; });
     if (key == kKeys.end()) {
       problem(unknownKey(name));

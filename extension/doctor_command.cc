@@ -23,6 +23,7 @@
 #include "core/translate/lang.h"
 #include "platform/apertium_provider.h"
 #include "platform/child_process.h"
+#include "platform/host_client.h"
 #include "platform/system_translation_service.h"
 
 namespace qy {
@@ -325,7 +326,7 @@ void checkTarget(const Config& cfg, const EngineSurvey& survey, const DoctorOpti
 
 // The service's socket, and the user unit in the places systemd looks.
 void checkService(const fs::path& root, Report& report) {
-  const fs::path socketPath = root / "ext.sock";
+  const fs::path socketPath = platform::serviceSocketPath(root);
   bool running = false;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
@@ -340,7 +341,8 @@ void checkService(const fs::path& root, Report& report) {
   if (running)
     report.ok("服务 quillory-ext serve 正在运行（" + socketPath.string() + "）");
   else
-    report.note("服务 quillory-ext serve 没有运行：decode 在自己的进程里翻译，每次都要重新启动引擎");
+    report.note("服务 quillory-ext serve 没有运行：decode 在自己的进程里翻译，每次都要重新启动引擎"
+                "（quillory-ext install-service 让服务常驻）");
 
   std::vector<fs::path> directories;
   const char* config = std::getenv("XDG_CONFIG_HOME");

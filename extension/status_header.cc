@@ -66,7 +66,8 @@ class FieldWriter {
   // Plain words as they are; anything else as encoded words that each fill what is left of the
   // line, holding whole characters.
   void addText(std::string_view text) {
-    if (isPlainToken(text)) return add(text);
+    // A plain word too long for a line of its own is encoded, so that it can be split.
+    if (isPlainToken(text) && text.size() < kLineWidth) return add(text);
     size_t begin = 0;
     while (begin < text.size()) {
       size_t room = kLineWidth - column_ - 1;

@@ -8,6 +8,7 @@
 
 #include "core/config/lang_names.h"
 #include "extension/config_check.h"
+#include "support/serve_process.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -24,6 +25,8 @@ TEST(ConfigCheck, NamesEachKeyTheReaderPassesOver) {
       {"all right", R"({"mode": "replace", "targetLanguage": "es", "fontScale": 120, "autoReload": false,
                         "accentColor": " #12ab34 ", "darkBackground": "navy", "firstPaintSeconds": 0})", {}},
       {"not JSON", "{\n\"mode\": \"replace\",\n}", {"config.json 不是有效的 JSON（第 3 行）：所有设置都用默认值"}},
+      {"a number past a double", R"({"maxChars": 1E1111})",
+       {"config.json 不是有效的 JSON（有超出范围的数字）：所有设置都用默认值"}},
       {"not an object", "[1]", {"config.json 的内容是数组，不是 JSON 对象：所有设置都用默认值"}},
       {"typo of a key", R"({"targetLanguge": "es"})",
        {"config.json：不认识的键 “targetLanguge”，读取时忽略，下次保存时删掉；是不是 “targetLanguage”？"}},
@@ -191,6 +194,19 @@ TEST_F(Doctor, ChecksTheStorageDirectoryWithoutChangingIt) {
   DoctorRun doctor = run(home.path());
   EXPECT_NE(doctor.out.find("✓ 翻译缓存：1 个文件，2.0 KB"), std::string::npos) << doctor.out;
   EXPECT_FALSE(fs::exists(home / "qy.log")) << "nothing logged";
+}
+
+TEST(DoctorService, SeesARunningServiceAndAStaleSocket) {
+  testing::ServeProcess service;
+  ASSERT_TRUE(service.start()) << service.serviceErrors();
+  const std::map<std::string, std::string> env = {{"QY_HOME", service.home().string()},
+                                                  {"HOME", service.home().string()}};
+  auto running = runProcess({QY_EXT_BINARY, "doctor"}, "", env);
+  EXPECT_NE(running.out.find("✓ 服务 quillory-ext serve 正在运行（" + service.socket().string() + "）"),
+            std::string::npos) << running.out;
+  service.kill();  // the socket file stays behind, with nobody listening
+  auto stale = runProcess({QY_EXT_BINARY, "doctor"}, "", env);
+  EXPECT_NE(stale.out.find("! 服务 quillory-ext serve 没有运行"), std::string::npos) << stale.out;
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // Installing: `cmake --install` into a staging directory (DESTDIR) puts the programs, the
-// desktop entry and the manual pages where they belong, each usable as installed; the demo runs
+// desktop entry, the service's user unit and the manual pages where they belong, each usable as installed; the demo runs
 // the installed program on the bundled sample.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 
+#include "extension/install_service_command.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -52,6 +53,11 @@ TEST_F(Install, PutsEachFileWhereItBelongs) {
   } else {
     ADD_FAILURE() << "desktop-file-validate is missing (Debian: desktop-file-utils)";
   }
+
+  // The unit template says what install-service writes, apart from its opening comment.
+  auto afterComment = [](const std::string& text) { return text.substr(text.find('\n') + 1); };
+  EXPECT_EQ(afterComment(readFile(staged(destdir, "share/systemd/user/quillory-ext.service"))),
+            afterComment(serviceUnitText(std::string(QY_INSTALL_PREFIX) + "/bin/quillory-ext", std::nullopt)));
 
   for (const char* page : {"share/man/man1/quillory-ext.1", "share/man/man1/quillory.1"}) {
     SCOPED_TRACE(page);

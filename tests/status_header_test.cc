@@ -98,6 +98,7 @@ TEST(StatusHeader, EncodesTheBannerIntoFoldedWordsThatReadBackWhole) {
       {"four-byte characters", "translated", "已翻译 😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀",
        "translated; 已翻译 😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀"},
       {"note that looks like an encoded word", "=?x?", std::nullopt, "=?x?"},
+      {"a word longer than a line", std::string(100, ':'), std::nullopt, std::string(100, ':')},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
