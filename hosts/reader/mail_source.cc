@@ -44,7 +44,6 @@ std::optional<std::string> readPrefix(const fs::path& path, size_t count) {
   return bytes;
 }
 
-
 bool isMaildir(const fs::path& path) { return isDirectory(path / "cur") || isDirectory(path / "new"); }
 
 std::optional<std::string> readLimited(const fs::path& path, uintmax_t limit) {

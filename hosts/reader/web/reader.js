@@ -124,7 +124,7 @@ async function openMessage(id, again = false) {
   const reader = $('reader');
   const scroll = reader.scrollTop;
   if (!again) {
-    closePanel(false);
+    closePanel();
     state.current = id;
     for (const b of document.querySelectorAll('#messages button'))
       if (b.dataset.id === id) b.setAttribute('aria-current', 'true'); else b.removeAttribute('aria-current');
@@ -229,7 +229,13 @@ async function bannerClicked() {
 
 function listen() {
   const events = new EventSource('/events');
-  events.addEventListener('open', () => { document.body.dataset.events = 'open'; });
+  let opened = false;
+  events.addEventListener('open', () => {
+    document.body.dataset.events = 'open';
+    // Back after a lost connection: a reload may have been missed meanwhile.
+    if (opened && state.current) openMessage(state.current, true);
+    opened = true;
+  });
   events.addEventListener('reload', () => {
     if (state.current) openMessage(state.current, true);
     loadList();
