@@ -48,18 +48,16 @@ constexpr std::array<CommandHelp, 9> kCommands = {{
      "停用并删除 systemd 用户单元 quillory-ext.service",
      "退出状态：成功是 0；失败是 1。\n"},
     {"native-host", "quillory-ext native-host",
-     "在标准输入输出上讲宿主协议，供 Thunderbird 的 Quillory 附加组件使用（由 Thunderbird 启动）",
-     "有 quillory-ext serve 在运行时转给它，否则在本进程里翻译。大于 1 MiB 的回答分成带编号的片段。\n"
-     "Thunderbird 用清单路径和附加组件 ID 两个参数启动本程序，效果相同。\n"
-     "退出状态：Thunderbird 关闭连接时是 0；收到坏的帧是 1。\n"},
+     "Thunderbird 的本机消息宿主：在标准输入和输出上说宿主协议（由 Thunderbird 启动）",
+     "有运行中的服务时转给它，否则在本进程里翻译。大于 1 MiB 的回答分成编号的片段。\n"
+     "退出状态：Thunderbird 关闭标准输入时为 0。\n"},
     {"install-thunderbird", "quillory-ext install-thunderbird",
-     "让 Thunderbird 的 Quillory 附加组件能启动本程序，并说明附加组件文件在哪里、怎样安装",
-     "写入 ~/.mozilla/native-messaging-hosts/quillory.json（记下本程序的绝对路径）。\n"
-     "退出状态：成功是 0；无法写入是 1；用法错误是 2。\n"},
+     "写入 Thunderbird 的本机消息清单，让 Quillory 附加组件能启动本程序，并说明附加组件文件在哪里",
+     "清单写到 ~/.mozilla/native-messaging-hosts/，指向本程序的绝对路径。\n"
+     "退出状态：成功是 0；失败是 1。\n"},
     {"uninstall-thunderbird", "quillory-ext uninstall-thunderbird",
-     "删除 install-thunderbird 写入的本机程序清单",
-     "附加组件本身在 Thunderbird 的“附加组件和主题”里移除。\n"
-     "退出状态：成功是 0；无法删除是 1；用法错误是 2。\n"},
+     "删除 Thunderbird 的本机消息清单",
+     "退出状态：成功是 0；失败是 1。\n"},
 }};
 
 }  // namespace
@@ -78,8 +76,10 @@ std::string overviewHelp() {
   std::string text = "quillory-ext：在本机翻译收到的邮件，不经过网络。\n\n用法：\n";
   for (const auto& help : kCommands) text += "  " + std::string(help.usage) + "\n";
   text += "  quillory-ext --help | --version\n\n命令：\n";
+  size_t width = 0;
+  for (const auto& help : kCommands) width = std::max(width, help.name.size());
   for (const auto& help : kCommands)
-    text += "  " + std::string(help.name) + std::string(8 - std::min<size_t>(help.name.size(), 7), ' ') +
+    text += "  " + std::string(help.name) + std::string(width + 2 - help.name.size(), ' ') +
             std::string(help.summary) + "\n";
   text +=
       "\n每个命令都接受 --help。设置在存储目录的 config.json 里：$QY_HOME，否则 "

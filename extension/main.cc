@@ -12,14 +12,14 @@
 #include "extension/pairs_command.h"
 #include "extension/platform_setup.h"
 #include "extension/install_service_command.h"
-#include "extension/native_host_command.h"
-#include "extension/thunderbird_install.h"
 #include "extension/serve_command.h"
 #include "extension/service_decode.h"
 #include "hosts/reader/reader.h"
 #include "core/config/paths.h"
 #include "platform/host_client.h"
 #include "platform/termination.h"
+#include "extension/native_host_command.h"
+#include "extension/thunderbird_install.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
@@ -28,6 +28,8 @@ int main(int argc, char** argv) {
     std::fputs(qy::overviewHelp().c_str(), stderr);
     return 2;
   }
+  // Thunderbird starts its native host with the manifest's path and the add-on's id.
+  if (qy::isBrowserLaunch(args)) qy::runNativeHostCommand();
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(qy::overviewHelp().c_str(), stdout);
     return 0;
@@ -36,8 +38,6 @@ int main(int argc, char** argv) {
     std::fputs(qy::versionText().c_str(), stdout);
     return 0;
   }
-  // Thunderbird starts the native host with its manifest's path and the add-on's id.
-  if (qy::isBrowserLaunch(args)) qy::runNativeHostCommand();
   const std::string command = args[0];
   args.erase(args.begin());
   if (auto help = qy::commandHelp(command); help && qy::asksForHelp(args)) {
@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
                          stderr, viaService);
   }
+  if (command == "native-host") qy::runNativeHostCommand();
   if (command == "serve") {
     // The web mail reader is a host of the service it runs in: --reader PATH [--port N] [--no-browser].
     std::string error;
@@ -81,13 +82,6 @@ int main(int argc, char** argv) {
   }
   if (command == "install-service") return qy::runInstallService(args, stdout, stderr);
   if (command == "uninstall-service") return qy::runUninstallService(args, stdout, stderr);
-  if (command == "native-host") {
-    if (!args.empty()) {
-      std::fputs(qy::fullHelp(*qy::commandHelp(command)).c_str(), stderr);
-      return 2;
-    }
-    qy::runNativeHostCommand();
-  }
   if (command == "install-thunderbird" || command == "uninstall-thunderbird") {
     const auto home = qy::thunderbirdHome();
     if (!home) {
