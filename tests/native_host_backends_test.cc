@@ -37,6 +37,31 @@ void expectTranslated(const json& answer) {
       << message.value("html", "");
 }
 
+// Decodes until the answer is translated. A translation that outlasts the engine's first wait
+// (a busy machine) is answered pending; the reload event sent when it ends brings the
+// translated answer on the next try. Events seen on the way are consumed.
+json decodeTranslated(testing::AddonPipe& addon, int id) {
+  for (;;) {
+    addon.send(decodeRequest(id));
+    json answer = addon.nextAnswer();
+    if (answer["message"].is_object() &&
+        answer["message"].value("html", "").find("es:") != std::string::npos) {
+      addon.events.clear();
+      return answer;
+    }
+    while (addon.events.empty()) {
+      json message = addon.next();
+      if (message.is_null()) {
+        return answer;  // the host has gone: the caller's checks say why
+      }
+      if (message.contains("event")) {
+        addon.events.push_back(message);
+      }
+    }
+    addon.events.clear();
+  }
+}
+
 std::vector<std::string> launchedByThunderbird(const std::filesystem::path& home) {
   // Thunderbird starts the manifest's binary with the manifest's path and the add-on's id.
   return {QY_EXT_BINARY, (home / ".mozilla/native-messaging-hosts/quillory.json").string(),
@@ -49,8 +74,7 @@ TEST(NativeHostProcess, WithoutAServiceTranslatesInItsOwnProcess) {
   auto& addon = host.pipe();
   addon.send({{"id", "s"}, {"op", "subscribe"}});
   EXPECT_EQ(addon.nextAnswer()["ok"], true);
-  addon.send(decodeRequest(1));
-  expectTranslated(addon.nextAnswer());
+  expectTranslated(decodeTranslated(addon, 1));
 
   addon.send({{"id", 2}, {"op", "reloadVisibleMessages"}});
   EXPECT_EQ(addon.nextAnswer()["delivered"], 1);
@@ -65,8 +89,7 @@ TEST(NativeHostProcess, ForwardsToTheRunningServiceAndRelaysItsEvents) {
   auto& addon = host.pipe();
   addon.send({{"id", "s"}, {"op", "subscribe"}});
   EXPECT_EQ(addon.nextAnswer()["id"], "s");
-  addon.send(decodeRequest(1));
-  expectTranslated(addon.nextAnswer());
+  expectTranslated(decodeTranslated(addon, 1));
 
   // The settings application asks the service to reload: the host's subscription is the
   // service's one subscribed connection, and the event reaches the add-on.
@@ -86,8 +109,7 @@ TEST(NativeHostProcess, CarriesOnWithItsOwnEngineWhenTheServiceGoesAway) {
   EXPECT_EQ(addon.nextAnswer()["ok"], true);
   serve.kill();
 
-  addon.send(decodeRequest(1));
-  expectTranslated(addon.nextAnswer());
+  expectTranslated(decodeTranslated(addon, 1));
   addon.send({{"id", 2}, {"op", "reloadVisibleMessages"}});
   EXPECT_EQ(addon.nextAnswer()["delivered"], 1) << "the subscription moved to the host's own engine";
   EXPECT_EQ(addon.events.size(), 1u);

@@ -190,13 +190,14 @@ return buttons[0].textContent;
 """
 
 
-# Picks "仅译文" (translation only) in the panel under the banner.
-PICK_TRANSLATION_ONLY = """
+# Picks a segment ("仅译文", translation only) in the panel under the banner.
+PICK_SEGMENT = """
+const segment = arguments[0];
 const win = Services.wm.getMostRecentWindow("mail:3pane");
 const about3Pane = win.document.getElementById("tabmail").currentAbout3Pane;
 const doc = about3Pane.messageBrowser.contentDocument.getElementById("messagepane").contentDocument;
 const shadow = doc.getElementById("quillory").openOrClosedShadowRoot;
-const label = [...shadow.querySelectorAll("label")].find((l) => l.textContent === "仅译文");
+const label = [...shadow.querySelectorAll("label")].find((l) => l.textContent === segment);
 label.querySelector("input").click();
 return label.textContent;
 """
@@ -316,7 +317,7 @@ def main():
         print("panel:", panel["banner"])
         # A change in the panel is saved and the extension asks for a reload: the message is
         # shown again, now with the translation in place of the original.
-        print("picked:", client.script(PICK_TRANSLATION_ONLY))
+        print("picked:", client.script(PICK_SEGMENT, "仅译文"))
         replaced = wait_for("the message shown again in the new mode", DISPLAY_SECONDS,
                             lambda: client.script(READ_DISPLAY),
                             lambda seen: "zh-Hans:Hello Bob" in (seen.get("frameText") or "") and
@@ -342,6 +343,21 @@ def main():
             raise SystemExit("FAIL: a script of the mail ran")
         if hits:
             raise SystemExit(f"FAIL: the mail reached the network: {hits}")
+
+        # Translation switched off in the panel: the message is shown again untranslated and
+        # without a banner (recoloured for dark mode or in Thunderbird's own rendering).
+        client.script(CLICK_BANNER_BUTTON)
+        wait_for("the panel of the HTML message", DISPLAY_SECONDS, lambda: client.script(READ_DISPLAY),
+                 lambda seen: "重新翻译这封邮件" in (seen.get("banner") or ""))
+        client.script(PICK_SEGMENT, "关闭")
+        def untranslated(seen):
+            text = (seen.get("frameText") or "") + seen.get("pageText", "")
+            return ("Please find attached" in text and "zh-Hans:" not in text and
+                    "已翻译" not in (seen.get("banner") or ""))
+
+        restored = wait_for("the message untranslated", DISPLAY_SECONDS,
+                            lambda: client.script(READ_DISPLAY), untranslated)
+        print("translation off:", ((restored.get("frameText") or "") + restored["pageText"]).strip()[:200])
         status = 0
     finally:
         os.killpg(tb.pid, signal.SIGTERM)
