@@ -26,6 +26,8 @@ using qy::platform::ApertiumProvider;
 using qy::platform::Clock;
 using qy::platform::ProcessChain;
 
+qy::TranslationDeadline healthy() { return qy::TranslationDeadline::after(qy::kTranslationTimeLimit); }
+
 std::vector<TranslationRequest> requestsFor(const std::vector<std::string>& texts) {
   std::vector<TranslationRequest> out;
   for (size_t i = 0; i < texts.size(); ++i) out.push_back({texts[i], std::to_string(i)});
@@ -100,9 +102,9 @@ void BM_ApertiumPersistentBatch40(benchmark::State& state) {
   ApertiumProvider provider;
   auto session = provider.session("en", "es");
   const auto requests = requestsFor(shortSegments());
-  if (session->translations(requests).error) return state.SkipWithError("warm-up batch failed");
+  if (session->translations(requests, healthy()).error) return state.SkipWithError("warm-up batch failed");
   for (auto _ : state) {
-    auto result = session->translations(requests);
+    auto result = session->translations(requests, healthy());
     if (result.error) return state.SkipWithError(result.error->c_str());
     benchmark::DoNotOptimize(result);
   }
@@ -121,7 +123,7 @@ void BM_ApertiumFirstBatchAfterStart(benchmark::State& state) {
   const auto requests = requestsFor(shortSegments());
   for (auto _ : state) {
     ApertiumProvider provider;  // a fresh pipeline each time
-    auto result = provider.session("en", "es")->translations(requests);
+    auto result = provider.session("en", "es")->translations(requests, healthy());
     if (result.error) return state.SkipWithError(result.error->c_str());
     state.PauseTiming();  // not the shutdown
     benchmark::DoNotOptimize(result);
@@ -135,12 +137,12 @@ void BM_ApertiumLongMailPersistent(benchmark::State& state) {
   ApertiumProvider provider;
   auto session = provider.session("en", "es");
   const auto& mail = longMail();
-  if (session->translations(requestsFor({"warm up"})).error) return state.SkipWithError("warm-up failed");
+  if (session->translations(requestsFor({"warm up"}), healthy()).error) return state.SkipWithError("warm-up failed");
   for (auto _ : state) {
     for (size_t start = 0; start < mail.size(); start += 40) {
       std::vector<std::string> batch(mail.begin() + static_cast<long>(start),
                                      mail.begin() + static_cast<long>(std::min(mail.size(), start + 40)));
-      auto result = session->translations(requestsFor(batch));
+      auto result = session->translations(requestsFor(batch), healthy());
       if (result.error) return state.SkipWithError(result.error->c_str());
     }
   }

@@ -1,38 +1,62 @@
-// quillory-ext: the mail extension's command line.
-//   quillory-ext decode [--wait SECONDS] [--json] [FILE|-]
+// quillory-ext: the mail extension's command line. One subcommand per job (see command_help.cc
+// for the list and each one's help); `--help` and `--version` on their own or after a command.
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/engine/engine.h"
+#include "extension/command_help.h"
 #include "extension/decode_command.h"
+#include "extension/doctor_command.h"
+#include "extension/pairs_command.h"
 #include "extension/platform_setup.h"
-
-namespace {
-
-void printUsage(std::FILE* to) {
-  std::fprintf(to,
-               "usage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n"
-               "  Decodes one message (a file, or standard input) into the message to show.\n");
-}
-
-}  // namespace
+#include "extension/install_service_command.h"
+#include "extension/serve_command.h"
+#include "extension/service_decode.h"
+#include "core/config/paths.h"
+#include "platform/host_client.h"
+#include "platform/termination.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    printUsage(args.empty() ? stderr : stdout);
-    return args.empty() ? 2 : 0;
+  if (args.empty()) {
+    std::fputs(qy::overviewHelp().c_str(), stderr);
+    return 2;
   }
-  if (args[0] == "decode") {
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(qy::overviewHelp().c_str(), stdout);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::fputs(qy::versionText().c_str(), stdout);
+    return 0;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  if (auto help = qy::commandHelp(command); help && qy::asksForHelp(args)) {
+    std::fputs(qy::fullHelp(*help).c_str(), stdout);
+    return 0;
+  }
+  if (command == "decode") {
+    // One-shot: also adopt and end engines that left their process group.
+    qy::platform::endChildrenOnTermination({.subreaper = true});
     qy::installPlatformServices();
-    args.erase(args.begin());
+    // A running service decodes for us, with its warm engine and caches.
+    auto viaService = [](std::string_view input, std::optional<double> wait) {
+      return qy::decodeThroughService(qy::platform::serviceSocketPath(qy::Paths::root()), input,
+                                      wait);
+    };
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
-                         stderr);
+                         stderr, viaService);
   }
-  std::fprintf(stderr, "quillory-ext: unknown command '%s'\n", args[0].c_str());
-  printUsage(stderr);
+  if (command == "serve") return qy::runServe(args, stderr);
+  if (command == "install-service") return qy::runInstallService(args, stdout, stderr);
+  if (command == "uninstall-service") return qy::runUninstallService(args, stdout, stderr);
+  if (command == "doctor") return qy::runDoctor(args, {}, stdout, stderr);
+  if (command == "pairs") return qy::runPairs(args, {}, stdout, stderr);
+  std::fprintf(stderr, "quillory-ext：没有“%s”这个命令\n\n", command.c_str());
+  std::fputs(qy::overviewHelp().c_str(), stderr);
   return 2;
 }

@@ -1,7 +1,9 @@
 // Apertium pairs: discovery, the Debian package table, the per-pair pipelines and pack install.
 #include "platform/apertium_provider.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <tuple>
 
@@ -72,130 +74,91 @@ std::vector<std::string> splitWords(std::string_view text) {
 
 class ApertiumProvider::Pipeline {
  public:
-  Pipeline(std::string mode, std::filesystem::path modeFile, std::string searchPath,
+  Pipeline(const std::string& mode, std::filesystem::path modeFile, std::string searchPath,
            std::chrono::milliseconds limit)
-      : mode_(std::move(mode)),
-        modeFile_(std::move(modeFile)),
-        searchPath_(std::move(searchPath)),
-        limit_(limit) {}
+      : label_("Apertium（" + mode + "）"),
+        engine_(texts(label_), limit, starter(std::move(modeFile), std::move(searchPath))) {}
 
-  BatchResult translate(const std::vector<TranslationRequest>& requests) {
-    BatchResult result;
-    if (requests.empty()) return result;
-    std::lock_guard lock(mutex_);
-    if (stopped_) {
-      result.error = label() + "已停止";
-      return result;
-    }
-    uint64_t firstId = 0;
-    std::vector<std::string> records;
-    ProcessChain::Status status = ProcessChain::Status::closed;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      // A pipeline that died since the last batch, or said more than it was asked, starts afresh.
-      if (chain_ && (chain_->exited() || chain_->hasStrayOutput())) chain_.reset();
-      const bool fresh = !chain_;
-      if (fresh) {
-        std::string error;
-        if (!start(error)) {
-          result.error = "无法启动 " + label() + "：" + error;
-          return result;
-        }
-      }
-      firstId = nextId_;
-      std::string input;
-      for (const auto& request : requests)
-        input += ApertiumFormat::record(nextId_++, request.sourceText);
-      records.clear();
-      status = chain_->exchange(input, '\0', requests.size(), Clock::now() + limit_, records,
-                                kMaxOutputBytes);
-      // A pipeline that was already gone when the batch came gets one fresh start.
-      if (status == ProcessChain::Status::closed && !fresh && !chain_->receivedOutput()) {
-        chain_.reset();
-        continue;
-      }
-      break;
-    }
-    if (status != ProcessChain::Status::ok) {
-      chain_.reset();
-      switch (status) {
-        case ProcessChain::Status::timedOut:
-          result.error = label() + "在 " + secondsText(limit_) + "内没有完成翻译";
-          break;
-        case ProcessChain::Status::tooLong:
-          result.error = label() + "的输出过长";
-          break;
-        default:
-          result.error = label() + "意外退出";
-          break;
-      }
-      return result;
-    }
-    result.responses.reserve(requests.size());
-    for (size_t i = 0; i < requests.size(); ++i) {
-      std::optional<std::string> text = ApertiumFormat::translation(firstId + i, records[i]);
-      if (!text) {
-        chain_.reset();
-        result.responses.clear();
-        result.error = label() + "的输出与请求对不上";
-        return result;
-      }
-      result.responses.push_back({requests[i].clientIdentifier, std::move(*text)});
-    }
-    return result;
+  BatchResult translate(const std::vector<TranslationRequest>& requests,
+                        const TranslationDeadline& deadline) {
+    if (requests.empty()) return {};
+    // Ids are never reused, so a record left over from an earlier batch cannot pass for this one's.
+    const uint64_t firstId = nextId_.fetch_add(requests.size());
+    std::string input;
+    for (size_t i = 0; i < requests.size(); ++i)
+      input += ApertiumFormat::record(firstId + i, requests[i].sourceText);
+    const std::string mismatch = label_ + "的输出与请求对不上";
+    return engine_.run({input, '\0', requests.size(), kMaxOutputBytes}, deadline,
+                       [&](std::vector<std::string>& records) {
+                         EngineProcess::Reading reading;
+                         reading.result.responses.reserve(requests.size());
+                         for (size_t i = 0; i < requests.size(); ++i) {
+                           std::optional<std::string> text =
+                               ApertiumFormat::translation(firstId + i, records[i]);
+                           if (!text) return EngineProcess::Reading{{{}, mismatch}, false};
+                           reading.result.responses.push_back(
+                               {requests[i].clientIdentifier, std::move(*text)});
+                         }
+                         return reading;
+                       });
   }
 
-  void stop() {
-    std::lock_guard lock(mutex_);
-    stopped_ = true;
-    chain_.reset();
-  }
+  void stop() { engine_.stop(); }
 
  private:
-  std::string label() const { return "Apertium（" + mode_ + "）"; }
+  static EngineProcess::Texts texts(const std::string& label) {
+    return {label + "已停止", label + "意外退出", label + "的输出过长", label + "在 ", "内没有完成翻译"};
+  }
 
   // Asks apertium-wblank-mode for the null-flush stages of the mode and starts them.
-  bool start(std::string& error) {
-    const std::optional<std::string> wblank = findProgram("apertium-wblank-mode", searchPath_);
+  EngineProcess::Starter starter(std::filesystem::path modeFile, std::string searchPath) {
+    return [this, modeFile = std::move(modeFile), searchPath = std::move(searchPath)](
+               Clock::time_point until, std::string& error) -> std::unique_ptr<ProcessChain> {
+      std::string why;
+      std::unique_ptr<ProcessChain> chain = startStages(modeFile, searchPath, until, why);
+      if (!chain) error = "无法启动 " + label_ + "：" + why;
+      return chain;
+    };
+  }
+
+  static std::unique_ptr<ProcessChain> startStages(const std::filesystem::path& modeFile,
+                                                   const std::string& searchPath,
+                                                   Clock::time_point until, std::string& error) {
+    const std::optional<std::string> wblank = findProgram("apertium-wblank-mode", searchPath);
     if (!wblank) {
       error = "找不到 apertium-wblank-mode";
-      return false;
+      return nullptr;
     }
     std::unique_ptr<ProcessChain> query =
-        ProcessChain::start({{*wblank, "-z", modeFile_.string()}}, error);
-    if (!query) return false;
+        ProcessChain::start({{*wblank, "-z", modeFile.string()}}, error);
+    if (!query) return nullptr;
     std::string commandLine;
-    const auto deadline = Clock::now() + kModeQueryLimit;
+    const auto deadline = std::min(until, Clock::now() + kModeQueryLimit);
     if (query->communicate({}, deadline, commandLine, 1024 * 1024) != ProcessChain::Status::ok ||
         query->wait(deadline) != 0) {
       error = "无法读取语言对的流程";
-      return false;
+      return nullptr;
     }
     // "-n": no marks on unknown words.
     auto stages = ApertiumFormat::parseStages(commandLine, "-n");
     if (!stages) {
       error = "无法读取语言对的流程";
-      return false;
+      return nullptr;
     }
     for (auto& stage : *stages) {
-      const std::optional<std::string> program = findProgram(stage.front(), searchPath_);
+      const std::optional<std::string> program = findProgram(stage.front(), searchPath);
       if (!program) {
         error = "找不到 " + stage.front();
-        return false;
+        return nullptr;
       }
       stage.front() = *program;
     }
-    chain_ = ProcessChain::start(*stages, error);
-    return chain_ != nullptr;
+    return ProcessChain::start(*stages, error);
   }
 
-  const std::string mode_;
-  const std::filesystem::path modeFile_;
-  const std::string searchPath_;
-  const std::chrono::milliseconds limit_;
-  std::mutex mutex_;
-  std::unique_ptr<ProcessChain> chain_;  // guarded by mutex_
-  uint64_t nextId_ = 0;                  // guarded by mutex_
-  bool stopped_ = false;                 // guarded by mutex_
+  const std::string label_;
+  std::atomic<uint64_t> nextId_{0};
+  EngineProcess engine_;
 };
 
 namespace {
@@ -204,9 +167,10 @@ class ApertiumSession final : public TranslationSession {
  public:
   explicit ApertiumSession(std::shared_ptr<ApertiumProvider::Pipeline> pipeline)
       : pipeline_(std::move(pipeline)) {}
-  BatchResult translations(const std::vector<TranslationRequest>& requests) override {
+  BatchResult translations(const std::vector<TranslationRequest>& requests,
+                           const TranslationDeadline& deadline) override {
     if (!pipeline_) return {{}, "Apertium 没有安装这个语言对"};
-    return pipeline_->translate(requests);
+    return pipeline_->translate(requests, deadline);
   }
 
  private:
@@ -218,10 +182,14 @@ class ApertiumSession final : public TranslationSession {
 ApertiumProvider::ApertiumProvider(ApertiumOptions options) : options_(std::move(options)) {}
 
 ApertiumProvider::~ApertiumProvider() {
-  std::lock_guard lock(mutex_);
-  stopped_ = true;
-  for (auto& [name, pipeline] : pipelines_) pipeline->stop();
-  pipelines_.clear();
+  std::map<std::string, std::shared_ptr<Pipeline>> pipelines;
+  {
+    MutexLock lock(mutex_);
+    stopped_ = true;
+    pipelines.swap(pipelines_);
+  }
+  // Outside the lock: stopping ends each pipeline at once, a batch in flight fails.
+  for (auto& [name, pipeline] : pipelines) pipeline->stop();
 }
 
 bool ApertiumProvider::toolsPresent() const {
@@ -236,6 +204,12 @@ std::optional<std::string_view> ApertiumProvider::packageFor(std::string_view so
   for (const auto& entry : kPackages)
     if (entry.source == from && entry.target == to) return entry.package;
   return std::nullopt;
+}
+
+std::vector<ApertiumProvider::KnownPair> ApertiumProvider::knownPairs() {
+  std::vector<KnownPair> pairs;
+  for (const auto& entry : kPackages) pairs.push_back({entry.source, entry.target, entry.package});
+  return pairs;
 }
 
 std::optional<ApertiumFormat::ModeName> ApertiumProvider::findMode(std::string_view source,
@@ -278,7 +252,7 @@ PairStatus ApertiumProvider::status(std::string_view source, std::string_view ta
 
 std::shared_ptr<ApertiumProvider::Pipeline> ApertiumProvider::pipeline(
     const ApertiumFormat::ModeName& mode) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (stopped_) return nullptr;
   auto& slot = pipelines_[mode.name];
   if (!slot)

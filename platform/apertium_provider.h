@@ -12,22 +12,23 @@
 // (words separated by spaces, the package name appended).
 //
 // Threads: any thread. Batches on one pair run one at a time; different pairs run in parallel.
-// Destroying the provider kills and reaps every pipeline; sessions that outlive it fail.
+// Destroying the provider ends every pipeline at once, even during a batch (which then fails);
+// sessions that outlive it fail. The restart and time-limit rules are platform/engine_process.h's.
 #pragma once
 
 #include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "core/base/thread_annotations.h"
 #include "core/translate/translation_service.h"
 #include "platform/apertium_format.h"
-#include "platform/command_provider.h"
+#include "platform/engine_process.h"
 
 namespace qy::platform {
 
@@ -53,6 +54,12 @@ class ApertiumProvider final : public TranslationService {
   // The Debian package that provides translation from `source` into `target`, if one is known.
   static std::optional<std::string_view> packageFor(std::string_view source,
                                                     std::string_view target);
+  // Every pair of that table with its package, in the table's order (for listings of what could
+  // be installed).
+  struct KnownPair {
+    std::string_view source, target, package;
+  };
+  static std::vector<KnownPair> knownPairs();
   // The installed mode that serves a pair: the target's regional variant when there is one
   // ("en-US" → "spa-eng_US"), else the plain mode.
   std::optional<ApertiumFormat::ModeName> findMode(std::string_view source,
@@ -62,12 +69,12 @@ class ApertiumProvider final : public TranslationService {
 
  private:
   bool toolsPresent() const;
-  std::shared_ptr<Pipeline> pipeline(const ApertiumFormat::ModeName& mode);
+  std::shared_ptr<Pipeline> pipeline(const ApertiumFormat::ModeName& mode) QY_EXCLUDES(mutex_);
 
   const ApertiumOptions options_;
-  std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<Pipeline>> pipelines_;  // by mode name; guarded by mutex_
-  bool stopped_ = false;                                        // guarded by mutex_
+  Mutex mutex_;
+  std::map<std::string, std::shared_ptr<Pipeline>> pipelines_ QY_GUARDED_BY(mutex_);  // by mode name
+  bool stopped_ QY_GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace qy::platform

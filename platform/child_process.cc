@@ -24,6 +24,25 @@ namespace {
 
 constexpr size_t kChunk = 64 * 1024;
 
+// The live process groups, for endAllProcessGroups(). A program runs a few engines (one per
+// language pair and command provider); a chain started when the table is full still works, it is
+// only out of reach of the signal handlers.
+constexpr size_t kMaxLiveGroups = 256;
+std::atomic<bool> tableTaken[kMaxLiveGroups];
+std::atomic<pid_t> tableGroups[kMaxLiveGroups];
+static_assert(std::atomic<pid_t>::is_always_lock_free, "the table is read in signal handlers");
+// Set for good by endAllProcessGroups(): the program is ending and starts no new process. A
+// start that races with it either has its group in the table when it is emptied, or sees this.
+std::atomic<bool> endingAll{false};
+
+int takeTableEntry() {
+  for (size_t i = 0; i < kMaxLiveGroups; ++i) {
+    bool expected = false;
+    if (tableTaken[i].compare_exchange_strong(expected, true)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 // A write to a pipe whose reader died must fail with EPIPE, not kill the extension. Installed
 // once, and only over the default disposition (a host's own handler is left alone).
 void ignoreSigpipe() {
@@ -118,6 +137,10 @@ std::unique_ptr<ProcessChain> ProcessChain::start(
     error = "没有要启动的程序";
     return nullptr;
   }
+  if (endingAll.load()) {
+    error = "程序正在退出";
+    return nullptr;
+  }
   int devNull = aboveStandard(open("/dev/null", O_WRONLY | O_CLOEXEC));
   int first[2];
   if (devNull < 0 || !makePipe(first)) {
@@ -171,10 +194,21 @@ std::unique_ptr<ProcessChain> ProcessChain::start(
       closeFd(devNull);
       return nullptr;
     }
-    if (chain->group_ == 0) chain->group_ = pid;
+    if (chain->group_ == 0) {
+      chain->group_ = pid;
+      chain->tableIndex_ = takeTableEntry();
+      if (chain->tableIndex_ >= 0) chain->groupSlot_ = &tableGroups[chain->tableIndex_];
+      chain->groupSlot_->store(pid);
+    }
     chain->pids_.push_back(pid);
     chain->statuses_.push_back(0);
     chain->reaped_.push_back(false);
+    if (endingAll.load()) {
+      error = "程序正在退出";
+      closeFd(nextInput);
+      closeFd(devNull);
+      return nullptr;  // the destructor kills and reaps what started
+    }
   }
   closeFd(devNull);
   chain->output_ = nextInput;
@@ -183,7 +217,10 @@ std::unique_ptr<ProcessChain> ProcessChain::start(
   return chain;
 }
 
-ProcessChain::~ProcessChain() { kill(); }
+ProcessChain::~ProcessChain() {
+  kill();
+  if (tableIndex_ >= 0) tableTaken[tableIndex_].store(false);
+}
 
 ProcessChain::Status ProcessChain::exchange(std::string_view input, char terminator, size_t count,
                                             Clock::time_point deadline,
@@ -301,11 +338,24 @@ bool ProcessChain::hasStrayOutput() {
 }
 
 bool ProcessChain::reapSome(bool block) {
+  // Everything is reaped below: the group is ended first and never signalled again.
+  if (block) endGroup();
   bool any = false;
   for (size_t i = 0; i < pids_.size(); ++i) {
     if (reaped_[i]) {
       any = true;
       continue;
+    }
+    if (!block) {
+      // Look before reaping: the last stage keeps the group id from being reused, so the group
+      // (and whatever else still runs in it) is ended while that stage is a zombie.
+      siginfo_t info{};
+      int rc;
+      do {
+        rc = waitid(P_PID, static_cast<id_t>(pids_[i]), &info, WEXITED | WNOHANG | WNOWAIT);
+      } while (rc < 0 && errno == EINTR);
+      if (rc == 0 && info.si_pid == 0) continue;  // still running
+      if (std::count(reaped_.begin(), reaped_.end(), false) == 1) endGroup();
     }
     int status = 0;
     pid_t rc;
@@ -357,12 +407,26 @@ void ProcessChain::kill() {
   closeFd(output_);
   const bool anyAlive = std::any_of(reaped_.begin(), reaped_.end(), [](bool r) { return !r; });
   if (!anyAlive) return;
-  // While a member is unreaped the group id cannot be reused, so the group kill is safe; it also
-  // reaches what a stage started itself.
-  if (group_ > 0) ::kill(-group_, SIGKILL);
+  // The group kill also reaches what a stage started itself.
+  endGroup();
   for (size_t i = 0; i < pids_.size(); ++i)
     if (!reaped_[i]) ::kill(pids_[i], SIGKILL);
   reapSome(true);
+}
+
+void ProcessChain::terminate() { endGroup(); }
+
+void ProcessChain::endGroup() {
+  const pid_t group = groupSlot_->exchange(0);
+  if (group > 0) ::kill(-group, SIGKILL);
+}
+
+void endAllProcessGroups() noexcept {
+  endingAll.store(true);
+  for (auto& entry : tableGroups) {
+    const pid_t group = entry.exchange(0);
+    if (group > 0) ::kill(-group, SIGKILL);
+  }
 }
 
 }  // namespace qy::platform

@@ -6,12 +6,16 @@
 // disposition and an empty signal mask.
 //
 // Ownership: the chain owns its children. Destroying it (or kill()) kills the whole group and
-// reaps every stage, so no child outlives it and none is left a zombie.
-// Threads: one caller at a time (callers serialise; the providers hold a lock per chain).
+// reaps every stage, so no child outlives it and none is left a zombie. Every live group is also
+// listed in a fixed, lock-free table, so that a signal handler can end them all
+// (endAllProcessGroups(), see platform/termination.h) when the program is told to stop.
+// Threads: one caller at a time (callers serialise; the providers hold a lock per chain), except
+// terminate(), which any thread may call at any time.
 #pragma once
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -64,20 +68,37 @@ class ProcessChain {
   bool hasStrayOutput();
   // Whether the last exchange() read any output at all.
   bool receivedOutput() const { return received_ > 0; }
+  // Kills the group and reaps every stage.
   void kill();
+  // Kills the group without reaping or touching the pipes; safe from any thread, even while
+  // another one is in exchange() (which then sees the chain close). The owner still reaps.
+  void terminate();
 
  private:
   ProcessChain() = default;
   bool reapSome(bool block);
+  // Takes the group out of the table and kills it, once: whoever takes it signals it.
+  void endGroup();
 
   std::vector<pid_t> pids_;
   std::vector<int> statuses_;
   std::vector<bool> reaped_;
   pid_t group_ = 0;
+  // The table entry holding the group while it may be signalled (ownGroup_ when the table is
+  // full). Exchanged for 0 by whoever ends the group, always before the last stage is reaped, so
+  // a group id is never signalled after it could have been reused. Set once in start().
+  std::atomic<pid_t>* groupSlot_ = &ownGroup_;
+  std::atomic<pid_t> ownGroup_{0};
+  int tableIndex_ = -1;
   int input_ = -1;
   int output_ = -1;
   std::string pending_;
   size_t received_ = 0;
 };
+
+// Kills every live process group of every ProcessChain in this process (SIGKILL), and takes them
+// out of the table; from then on no chain starts (start() fails). Async-signal-safe: for signal
+// handlers and the last moments of a program.
+void endAllProcessGroups() noexcept;
 
 }  // namespace qy::platform

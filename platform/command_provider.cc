@@ -1,7 +1,7 @@
 // Pair matching and the one-line-per-batch conversation with a command provider.
 #include "platform/command_provider.h"
 
-#include <cstdio>
+#include <atomic>
 
 #include "core/translate/lang.h"
 #include "platform/command_protocol.h"
@@ -34,106 +34,64 @@ std::string programName(const CommandSpec& spec) {
 
 }  // namespace
 
-std::string secondsText(std::chrono::milliseconds limit) {
-  const auto ms = limit.count();
-  char buffer[32];
-  if (ms % 1000 == 0)
-    std::snprintf(buffer, sizeof buffer, "%lld 秒", static_cast<long long>(ms / 1000));
-  else
-    std::snprintf(buffer, sizeof buffer, "%.3g 秒", static_cast<double>(ms) / 1000.0);
-  return buffer;
-}
-
 class CommandProvider::Program {
  public:
-  Program(CommandSpec spec, std::chrono::milliseconds limit)
-      : spec_(std::move(spec)), name_(programName(spec_)), limit_(limit) {}
+  Program(const CommandSpec& spec, std::chrono::milliseconds limit)
+      : name_(programName(spec)), engine_(texts(name_), limit, starter(spec)) {}
 
   BatchResult translate(std::string_view from, std::string_view to,
-                        const std::vector<TranslationRequest>& requests) {
-    BatchResult result;
-    if (requests.empty()) return result;
+                        const std::vector<TranslationRequest>& requests,
+                        const TranslationDeadline& deadline) {
+    if (requests.empty()) return {};
     std::vector<std::string> texts;
     texts.reserve(requests.size());
     for (const auto& r : requests) texts.push_back(r.sourceText);
-    std::lock_guard lock(mutex_);
     const uint64_t id = nextId_++;
     const std::string line = CommandProtocol::request(from, to, texts, id);
-    if (stopped_) {
-      result.error = "翻译程序 " + name_ + " 已停止";
-      return result;
-    }
-    std::vector<std::string> lines;
-    ProcessChain::Status status = ProcessChain::Status::closed;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      // A program that died since the last batch, or said more than it was asked, starts afresh.
-      if (chain_ && (chain_->exited() || chain_->hasStrayOutput())) chain_.reset();
-      const bool fresh = !chain_;
-      if (fresh) {
-        std::vector<std::string> argv = spec_.command;
-        const std::optional<std::string> path = findProgram(argv.front());
-        if (!path) {
-          result.error = "找不到翻译程序 " + argv.front();
-          return result;
-        }
-        argv.front() = *path;
-        std::string error;
-        chain_ = ProcessChain::start({argv}, error);
-        if (!chain_) {
-          result.error = "无法启动翻译程序 " + name_ + "：" + error;
-          return result;
-        }
+    return engine_.run({line, '\n', 1, kMaxAnswerBytes}, deadline, [&](std::vector<std::string>& lines) {
+      EngineProcess::Reading reading;
+      CommandProtocol::Answer answer = CommandProtocol::parseAnswer(lines.front(), texts.size(), name_, id);
+      if (answer.error) {
+        reading.inStep = answer.reportedByProgram;
+        reading.result.error = std::move(answer.error);
+        return reading;
       }
-      status = chain_->exchange(line, '\n', 1, Clock::now() + limit_, lines, kMaxAnswerBytes);
-      // A program that was already gone when the batch came (it died while idle) gets one fresh
-      // start; one that dies on the batch itself does not.
-      if (status == ProcessChain::Status::closed && !fresh && !chain_->receivedOutput()) {
-        chain_.reset();
-        continue;
-      }
-      break;
-    }
-    if (status != ProcessChain::Status::ok) {
-      chain_.reset();  // kill and reap: its late answer must never meet another batch
-      switch (status) {
-        case ProcessChain::Status::timedOut:
-          result.error = "翻译程序 " + name_ + " 在 " + secondsText(limit_) + "内没有回答";
-          break;
-        case ProcessChain::Status::tooLong:
-          result.error = "翻译程序 " + name_ + " 的回答过长";
-          break;
-        default:
-          result.error = "翻译程序 " + name_ + " 意外退出";
-          break;
-      }
-      return result;
-    }
-    CommandProtocol::Answer answer = CommandProtocol::parseAnswer(lines.front(), texts.size(), name_, id);
-    if (answer.error) {
-      if (!answer.reportedByProgram) chain_.reset();
-      result.error = std::move(answer.error);
-      return result;
-    }
-    result.responses.reserve(requests.size());
-    for (size_t i = 0; i < requests.size(); ++i)
-      result.responses.push_back({requests[i].clientIdentifier, std::move(answer.translations[i])});
-    return result;
+      reading.result.responses.reserve(requests.size());
+      for (size_t i = 0; i < requests.size(); ++i)
+        reading.result.responses.push_back({requests[i].clientIdentifier, std::move(answer.translations[i])});
+      return reading;
+    });
   }
 
-  void stop() {
-    std::lock_guard lock(mutex_);
-    stopped_ = true;
-    chain_.reset();
-  }
+  void stop() { engine_.stop(); }
 
  private:
-  const CommandSpec spec_;
+  static EngineProcess::Texts texts(const std::string& name) {
+    const std::string program = "翻译程序 " + name;
+    return {program + " 已停止", program + " 意外退出", program + " 的回答过长", program + " 在 ",
+            "内没有回答"};
+  }
+
+  static EngineProcess::Starter starter(const CommandSpec& spec) {
+    return [argv = spec.command, name = programName(spec)](Clock::time_point, std::string& error)
+               -> std::unique_ptr<ProcessChain> {
+      std::vector<std::string> command = argv;
+      const std::optional<std::string> path = findProgram(command.front());
+      if (!path) {
+        error = "找不到翻译程序 " + command.front();
+        return nullptr;
+      }
+      command.front() = *path;
+      std::string why;
+      std::unique_ptr<ProcessChain> chain = ProcessChain::start({command}, why);
+      if (!chain) error = "无法启动翻译程序 " + name + "：" + why;
+      return chain;
+    };
+  }
+
   const std::string name_;
-  const std::chrono::milliseconds limit_;
-  std::mutex mutex_;
-  std::unique_ptr<ProcessChain> chain_;  // guarded by mutex_
-  uint64_t nextId_ = 0;                  // guarded by mutex_
-  bool stopped_ = false;                 // guarded by mutex_
+  std::atomic<uint64_t> nextId_{0};
+  EngineProcess engine_;
 };
 
 namespace {
@@ -143,8 +101,9 @@ class CommandSession final : public TranslationSession {
   CommandSession(std::shared_ptr<CommandProvider::Program> program, std::string from,
                  std::string to)
       : program_(std::move(program)), from_(std::move(from)), to_(std::move(to)) {}
-  BatchResult translations(const std::vector<TranslationRequest>& requests) override {
-    return program_->translate(from_, to_, requests);
+  BatchResult translations(const std::vector<TranslationRequest>& requests,
+                           const TranslationDeadline& deadline) override {
+    return program_->translate(from_, to_, requests, deadline);
   }
 
  private:

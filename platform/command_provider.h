@@ -2,31 +2,26 @@
 // and spoken to through the JSON-lines protocol (platform/command_protocol.h). Its listed pairs
 // are installed, everything else unsupported; there is nothing to download.
 //
-// The program is started at the first batch and kept running. Whenever a conversation goes out
-// of step — the program died, answered something unreadable or the wrong number of texts, or did
-// not answer within the answer limit — it is killed and reaped, and started afresh at the next
-// batch, so a late answer can never be taken for another batch's. A program that reports an
-// error itself ({"error": …}) stays running.
+// The program is started at the first batch and kept running (platform/engine_process.h has the
+// restart and time-limit rules). Whenever a conversation goes out of step — the program died,
+// answered something unreadable or the wrong number of texts, or did not answer in time — it is
+// killed and reaped, and started afresh at the next batch, so a late answer can never be taken
+// for another batch's. A program that reports an error itself ({"error": …}) stays running.
 //
 // Threads: any thread; batches to one program run one at a time. Destroying the provider kills
-// the program; sessions that outlive it fail their batches.
+// the program at once, even during a batch (which then fails); sessions that outlive it fail
+// their batches.
 #pragma once
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "core/translate/translation_service.h"
-#include "platform/child_process.h"
+#include "platform/engine_process.h"
 #include "platform/translators_config.h"
 
 namespace qy::platform {
-
-inline constexpr std::chrono::milliseconds kAnswerLimit{120'000};
-
-// Readable "120 秒" or "0.2 秒" for a time limit.
-std::string secondsText(std::chrono::milliseconds limit);
 
 class CommandProvider final : public TranslationService {
  public:

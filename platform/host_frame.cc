@@ -88,7 +88,10 @@ std::string encodeFrame(const json& object, const std::vector<RawField>& raw) {
   }
   if (!clean) {
     json full = object;
-    for (const RawField& field : raw) setAt(full, field.path, std::string(field.text));
+    for (const RawField& field : raw) {
+      setAt(full, field.path,
+            field.isJSON ? json::parse(field.text, nullptr, false) : json(std::string(field.text)));
+    }
     std::string body = dumpText(full);
     return frameHeader(body.size()) + body;
   }
@@ -98,15 +101,17 @@ std::string encodeFrame(const json& object, const std::vector<RawField>& raw) {
   std::sort(order.begin(), order.end(),
             [&](size_t a, size_t b) { return spans[a].first < spans[b].first; });
   size_t size = text.size();
-  for (size_t i = 0; i < raw.size(); ++i) size = size - spans[i].second + raw[i].text.size() + 2;
+  for (size_t i = 0; i < raw.size(); ++i) {
+    size = size - spans[i].second + raw[i].text.size() + (raw[i].isJSON ? 0 : 2);
+  }
   std::string frame = frameHeader(size);
   frame.reserve(kFrameHeaderSize + size);
   size_t from = 0;
   for (size_t i : order) {
     frame.append(text, from, spans[i].first - from);
-    frame += '"';
+    if (!raw[i].isJSON) frame += '"';
     frame.append(raw[i].text);
-    frame += '"';
+    if (!raw[i].isJSON) frame += '"';
     from = spans[i].first + spans[i].second;
   }
   frame.append(text, from, std::string::npos);

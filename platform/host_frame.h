@@ -32,12 +32,14 @@ inline constexpr size_t kMaxFrameDepth = 128;
 // Bytes of the length prefix.
 inline constexpr size_t kFrameHeaderSize = 4;
 
-// A string field whose text is written as it is, between quotes, at `path` inside the object
-// (each element an object key; the last names the field). The text must need no JSON escaping:
-// Base64 qualifies.
+// A field whose text is written as it is at `path` inside the object (each element an object
+// key; the last names the field): between quotes as a string, whose text must need no JSON
+// escaping (Base64 qualifies), or, with `isJSON`, as the JSON text of a value (which must be
+// valid JSON, as a JSON writer wrote it).
 struct RawField {
   std::vector<std::string> path;
   std::string_view text;
+  bool isJSON = false;
 };
 
 // The frame of `object` (invalid UTF-8 in its strings replaced by U+FFFD), with `raw` fields set

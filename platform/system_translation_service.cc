@@ -1,6 +1,8 @@
 // Consulting the providers in order, and keeping them in step with translators.json.
 #include "platform/system_translation_service.h"
 
+#include <utility>
+
 #include "core/base/file_io.h"
 #include "core/config/log.h"
 #include "core/config/paths.h"
@@ -10,7 +12,8 @@ namespace {
 
 class FailingSession final : public TranslationSession {
  public:
-  BatchResult translations(const std::vector<TranslationRequest>&) override {
+  BatchResult translations(const std::vector<TranslationRequest>&,
+                           const TranslationDeadline&) override {
     return {{}, "没有可以翻译这个语言对的程序"};
   }
 };
@@ -28,37 +31,45 @@ std::vector<std::shared_ptr<TranslationService>> SystemTranslationService::provi
                                          : options_.configFile;
   // Permissions count as a change too: a file made private becomes usable at once.
   const std::optional<FileStamp> stamp = fileStamp(file);
-  std::lock_guard lock(mutex_);
-  if (!checked_ || stamp_ != stamp) {
-    checked_ = true;
-    stamp_ = stamp;
-    const TranslatorsFile read = stamp ? TranslatorsConfig::read(file) : TranslatorsFile{};
-    if (read.refusal) {
-      const std::string line = "translators.json ignored: " + *read.refusal;
-      if (options_.log) options_.log(line);
-      else Log::write(line);
-    }
-    const TranslatorsConfig& config = read.config;
-    if (!config.apertium)
-      apertium_.reset();
-    else if (!apertium_)
-      apertium_ = std::make_shared<ApertiumProvider>(options_.apertium);
-    std::vector<std::shared_ptr<CommandProvider>> commands;
-    for (const auto& spec : config.commands) {
-      std::shared_ptr<CommandProvider> provider;
-      for (auto& running : commands_)
-        if (running && running->spec() == spec) {
-          provider = std::move(running);  // unchanged: keeps its program running
-          break;
-        }
-      commands.push_back(provider ? provider
-                                  : std::make_shared<CommandProvider>(spec, options_.answerLimit));
-    }
-    commands_ = std::move(commands);
-  }
+  // Replaced providers are destroyed after the lock is released (stopping one ends its engine),
+  // so a reload never makes other callers wait.
+  std::shared_ptr<ApertiumProvider> oldApertium;
+  std::vector<std::shared_ptr<CommandProvider>> oldCommands;
+  std::optional<std::string> refusal;
   std::vector<std::shared_ptr<TranslationService>> all;
-  if (apertium_) all.push_back(apertium_);
-  all.insert(all.end(), commands_.begin(), commands_.end());
+  {
+    MutexLock lock(mutex_);
+    if (!checked_ || stamp_ != stamp) {
+      checked_ = true;
+      stamp_ = stamp;
+      TranslatorsFile read = stamp ? TranslatorsConfig::read(file) : TranslatorsFile{};
+      refusal = std::move(read.refusal);
+      const TranslatorsConfig& config = read.config;
+      if (!config.apertium)
+        oldApertium = std::move(apertium_);
+      else if (!apertium_)
+        apertium_ = std::make_shared<ApertiumProvider>(options_.apertium);
+      std::vector<std::shared_ptr<CommandProvider>> commands;
+      for (const auto& spec : config.commands) {
+        std::shared_ptr<CommandProvider> provider;
+        for (auto& running : commands_)
+          if (running && running->spec() == spec) {
+            provider = std::move(running);  // unchanged: keeps its program running
+            break;
+          }
+        commands.push_back(provider ? provider
+                                    : std::make_shared<CommandProvider>(spec, options_.answerLimit));
+      }
+      oldCommands = std::exchange(commands_, std::move(commands));
+    }
+    if (apertium_) all.push_back(apertium_);
+    all.insert(all.end(), commands_.begin(), commands_.end());
+  }
+  if (refusal) {
+    const std::string line = "translators.json ignored: " + *refusal;
+    if (options_.log) options_.log(line);
+    else Log::write(line);
+  }
   return all;
 }
 

@@ -8,8 +8,9 @@
 // providers whose entry is unchanged keep running. A file that is not used (see TranslatorsConfig)
 // is named in one log line with the reason, once per change.
 //
-// Threads: any thread. Destroying the service stops every provider (their processes are killed
-// and reaped); the process-wide one lives until exit.
+// Threads: any thread. A reload never waits for a batch: replaced providers are stopped (their
+// engines ended at once) outside the lock. Destroying the service stops every provider (their
+// processes are killed and reaped); the process-wide one lives until exit.
 #pragma once
 
 #include <sys/types.h>
@@ -18,12 +19,12 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "core/base/file_io.h"
+#include "core/base/thread_annotations.h"
 #include "core/translate/translation_service.h"
 #include "platform/apertium_provider.h"
 #include "platform/command_provider.h"
@@ -49,14 +50,15 @@ class SystemTranslationService final : public TranslationService {
   PackResult preparePack(std::string_view source, std::string_view target) override;
 
  private:
-  std::vector<std::shared_ptr<TranslationService>> providers();
+  // The providers in order, after reloading translators.json when it changed.
+  std::vector<std::shared_ptr<TranslationService>> providers() QY_EXCLUDES(mutex_);
 
   const SystemServiceOptions options_;
-  std::mutex mutex_;
-  bool checked_ = false;                                  // guarded by mutex_
-  std::optional<FileStamp> stamp_;                        // guarded by mutex_: absent, no file
-  std::shared_ptr<ApertiumProvider> apertium_;            // guarded by mutex_
-  std::vector<std::shared_ptr<CommandProvider>> commands_;  // guarded by mutex_
+  Mutex mutex_;
+  bool checked_ QY_GUARDED_BY(mutex_) = false;
+  std::optional<FileStamp> stamp_ QY_GUARDED_BY(mutex_);  // absent: no file
+  std::shared_ptr<ApertiumProvider> apertium_ QY_GUARDED_BY(mutex_);
+  std::vector<std::shared_ptr<CommandProvider>> commands_ QY_GUARDED_BY(mutex_);
 };
 
 // The process-wide service, built on first use.

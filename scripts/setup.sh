@@ -11,8 +11,12 @@ packages=(
   libicu-dev libssl-dev nlohmann-json3-dev libpcre2-dev libcld2-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgmime-3.0-dev libgumbo-dev
   apertium apertium-eng-spa apertium-fr-es
-  python3 ca-certificates
+  python3 ca-certificates desktop-file-utils groff-base
+  chromium fonts-wqy-microhei nodejs
 )
+# npm comes with some builds of nodejs (which then conflict with Debian's npm package): ask for
+# Debian's only when there is no npm at all.
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,6 +28,13 @@ if ((${#missing[@]})); then
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
   "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+
+# The browser tests' node packages (playwright-core drives Debian's chromium; it downloads no
+# browser of its own), exactly as package-lock.json pins them.
+case " ${QY_CMAKE_ARGS:-} " in
+  *" -DQY_TESTS=OFF "*) ;;
+  *) (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error) ;;
+esac
 
 build=${QY_BUILD_DIR:-build}
 # shellcheck disable=SC2086

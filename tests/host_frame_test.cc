@@ -90,12 +90,14 @@ TEST(HostFrame, AFrameAtTheLimitIsRead) {
 
 TEST(HostFrame, RawFieldsReadBackAsTheJSONWriterWouldWriteThem) {
   json object = {{"id", {{"nested", "\x01qy-raw-0\x01"}}}, {"ok", true}, {"message", {{"k", 1}}}};
-  std::vector<RawField> raw = {{{"message", "data"}, "QUJD"}, {{"top"}, "PQ=="}};
+  std::vector<RawField> raw = {
+      {{"message", "data"}, "QUJD"}, {{"top"}, "PQ=="}, {{"result"}, R"({"a":[1,"b"]})", true}};
   // The id's string looks like a marker once escaped; the writer must not splice into it.
   for (const json& start : {object, json{{"ok", true}, {"message", {{"k", 1}}}}}) {
     json expect = start;
     expect["message"]["data"] = "QUJD";
     expect["top"] = "PQ==";
+    expect["result"] = {{"a", {1, "b"}}};
     FrameReader reader;
     reader.feed(encodeFrame(start, raw));
     auto got = reader.next();

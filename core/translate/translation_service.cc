@@ -1,8 +1,9 @@
 // The process-wide translation service slot, and the service that stands in until one is set.
 #include "core/translate/translation_service.h"
 
-#include <mutex>
 #include <utility>
+
+#include "core/base/thread_annotations.h"
 
 namespace qy {
 namespace {
@@ -14,7 +15,8 @@ class NoTranslationService final : public TranslationService {
   std::unique_ptr<TranslationSession> session(std::string_view, std::string_view) override {
     class Failing final : public TranslationSession {
      public:
-      BatchResult translations(const std::vector<TranslationRequest>&) override {
+      BatchResult translations(const std::vector<TranslationRequest>&,
+                               const TranslationDeadline&) override {
         return {{}, "没有可用的翻译服务"};
       }
     };
@@ -25,20 +27,23 @@ class NoTranslationService final : public TranslationService {
   }
 };
 
-std::mutex sharedMutex;
-std::shared_ptr<TranslationService> sharedService;  // guarded by sharedMutex
+Mutex sharedMutex;
+std::shared_ptr<TranslationService> sharedService QY_GUARDED_BY(sharedMutex);
 
 }  // namespace
 
 std::shared_ptr<TranslationService> TranslationService::shared() {
-  std::lock_guard lock(sharedMutex);
+  MutexLock lock(sharedMutex);
   if (!sharedService) sharedService = std::make_shared<NoTranslationService>();
   return sharedService;
 }
 
 void TranslationService::setShared(std::shared_ptr<TranslationService> service) {
-  std::lock_guard lock(sharedMutex);
-  sharedService = std::move(service);
+  {
+    MutexLock lock(sharedMutex);
+    sharedService.swap(service);
+  }
+  // The service replaced (now in `service`) is released outside the lock: its end may stop engines.
 }
 
 }  // namespace qy

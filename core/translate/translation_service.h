@@ -7,10 +7,16 @@
 // user's command providers) and the programs install it as the process-wide default with
 // setShared(); tests pass their own. Language codes are BCP 47 style ("en", "zh-Hans").
 //
+// Time: every batch carries the deadline of the run it belongs to. One translation run (one job)
+// gets one deadline for all of its batches, so an engine that never answers holds a job for at
+// most kTranslationTimeLimit in all, however many batches and languages the message has; a
+// batch asked for after its deadline fails at once, without starting anything.
+//
 // Threads: implementations are safe to call from any thread; a session is used by one caller at
 // a time (the translator runs one batch at a time) but may outlive or race with other sessions.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +29,22 @@ enum class PairStatus {
   installed,    // a model for the pair is on the machine
   supported,    // a model exists and can be installed
   unsupported,  // anything else
+};
+
+// The longest a translation run may wait for the service, all of its batches together.
+inline constexpr std::chrono::seconds kTranslationTimeLimit{120};
+
+// When a run's batches must be answered by, and the limit it was set from (for the messages that
+// name the time, "在 120 秒内没有回答").
+struct TranslationDeadline {
+  std::chrono::steady_clock::time_point at;
+  std::chrono::milliseconds limit{0};
+
+  // The deadline `limit` from now.
+  static TranslationDeadline after(std::chrono::milliseconds limit) {
+    return {std::chrono::steady_clock::now() + limit, limit};
+  }
+  bool passed() const { return std::chrono::steady_clock::now() >= at; }
 };
 
 struct TranslationRequest {
@@ -52,8 +74,10 @@ struct [[nodiscard]] PackResult {
 class TranslationSession {
  public:
   virtual ~TranslationSession() = default;
-  // Translates one batch; never throws. A failure is reported in BatchResult::error.
-  virtual BatchResult translations(const std::vector<TranslationRequest>& requests) = 0;
+  // Translates one batch, answered by `deadline` or failed with a readable timeout; never throws.
+  // A failure is reported in BatchResult::error.
+  virtual BatchResult translations(const std::vector<TranslationRequest>& requests,
+                                   const TranslationDeadline& deadline) = 0;
 };
 
 class TranslationService {

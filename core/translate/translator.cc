@@ -68,6 +68,8 @@ class Run {
   std::vector<std::string> translate(const std::vector<std::string>& texts,
                                      const std::function<void(Dictionary)>& deliver,
                                      const std::stop_token& stop) {
+    // One deadline for every batch of the run: a hung engine costs a job the limit once.
+    const TranslationDeadline deadline = TranslationDeadline::after(kTranslationTimeLimit);
     fallback_ = fallbackLanguage(texts);
 
     Groups groups;
@@ -102,7 +104,7 @@ class Run {
         requests.reserve(end - start);
         for (size_t i = start; i < end; ++i)
           requests.push_back({members[i], std::to_string(i - start)});
-        BatchResult result = session ? session->translations(requests)
+        BatchResult result = session ? session->translations(requests, deadline)
                                      : BatchResult{{}, std::string()};
         if (result.error) {
           errors_.push_back("系统翻译出错：" + *result.error);

@@ -8,8 +8,9 @@ class ScriptedSession final : public TranslationSession {
  public:
   ScriptedSession(ScriptedTranslationService& service, std::string source, std::string target)
       : service_(service), source_(std::move(source)), target_(std::move(target)) {}
-  BatchResult translations(const std::vector<TranslationRequest>& requests) override {
-    return service_.translate(source_, target_, requests);
+  BatchResult translations(const std::vector<TranslationRequest>& requests,
+                           const TranslationDeadline& deadline) override {
+    return service_.translate(source_, target_, requests, deadline);
   }
 
  private:
@@ -73,11 +74,12 @@ PackResult ScriptedTranslationService::preparePack(std::string_view, std::string
 
 BatchResult ScriptedTranslationService::translate(const std::string& source,
                                                   const std::string& target,
-                                                  const std::vector<TranslationRequest>& requests) {
+                                                  const std::vector<TranslationRequest>& requests,
+                                                  const TranslationDeadline& deadline) {
   std::function<void(const Batch&)> hook;
   std::function<void(std::vector<TranslationResponse>&)> rewrite;
   std::optional<std::string> failure;
-  Batch batch{source, target, requests};
+  Batch batch{source, target, requests, deadline};
   {
     std::lock_guard lock(mutex_);
     const size_t number = batches_.size();

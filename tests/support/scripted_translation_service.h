@@ -23,6 +23,7 @@ class ScriptedTranslationService final : public TranslationService {
   struct Batch {
     std::string source, target;
     std::vector<TranslationRequest> requests;
+    TranslationDeadline deadline;
   };
 
   void setStatus(const std::string& source, PairStatus status);
@@ -43,7 +44,8 @@ class ScriptedTranslationService final : public TranslationService {
   PackResult preparePack(std::string_view source, std::string_view target) override;
 
   BatchResult translate(const std::string& source, const std::string& target,
-                        const std::vector<TranslationRequest>& requests);
+                        const std::vector<TranslationRequest>& requests,
+                        const TranslationDeadline& deadline);
 
  private:
   mutable std::mutex mutex_;

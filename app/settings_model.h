@@ -1,0 +1,152 @@
+// SettingsModel: the state and behaviour behind the settings window. It holds the settings
+// record being edited and saves it 0.4 s after the last change, then asks the running extension
+// service to have the mail hosts reload their visible messages. It also finds out whether the
+// extension's user service is enabled, whether the language pack of a pair is installed (and
+// installs it), how large the translation cache is (and clears it), and runs one test
+// translation with the shared translator, inside this process, with the settings as edited.
+//
+// The record is read from config.json at construction and again when the window comes back to
+// the front (reloadSettings()), so a change made meanwhile in the banner panel is shown and not
+// overwritten by the next save.
+//
+// Threads: every operation may be called from any thread (the HTTP server's). The published
+// state sits behind one lock; snapshot() copies it, and waitForChange() blocks until its
+// version moves past a given one, so a page can follow every change. Slow work (systemctl, the
+// availability question, a pack install, the test translation) runs on threads the model starts
+// and joins when destroyed; the delayed save runs on the timer's thread. Destroying the model
+// writes a save still pending, so a change made just before the program ends is kept.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/timer.h"
+#include "core/base/thread_annotations.h"
+#include "core/config/config.h"
+#include "core/config/config_store.h"
+#include "core/translate/translation_service.h"
+
+namespace qy::app {
+
+struct SettingsModelOptions {
+  std::filesystem::path root;                    // storage root; empty: Paths::root()
+  std::shared_ptr<TranslationService> service;   // nothing: TranslationService::shared()
+  std::unique_ptr<Timer> timer;                  // nothing: a ThreadTimer
+  // Asks the running service to reload the hosts' visible messages; does nothing when no
+  // service runs. Nothing: no service is ever reached.
+  std::function<void()> reloadVisibleMessages;
+  // The URL of the web reader the running service serves, when it serves one.
+  std::function<std::optional<std::string>()> readerURL;
+  // Opens a URL or file with the desktop's default application.
+  std::function<void(const std::string&)> open;
+  // The systemctl to ask; empty: $QY_SYSTEMCTL, else "systemctl".
+  std::string systemctl;
+  // Where diagnostics go; nothing: the log.
+  std::function<void(const std::string&)> log;
+};
+
+// The state the window shows, as one copy.
+struct SettingsState {
+  uint64_t version = 0;  // rises with every change of what follows
+  Config cfg;
+  std::string extensionState = "检查中…";
+  bool extensionEnabled = false;
+  std::string packSource = "en";  // the language-pack row's source language (window state)
+  std::string packStatus;
+  bool packReady = false;
+  bool downloading = false;
+  std::string testResult;
+  bool testing = false;
+  std::string cacheInfo;
+};
+
+class SettingsModel {
+ public:
+  // The delay between the last change and its save.
+  static constexpr std::chrono::milliseconds kSaveDelay{400};
+
+  // Loads the settings, makes sure the storage directory exists, writes config.json holding
+  // the defaults when there is none yet (and only then), starts the registration check and
+  // fills the cache line.
+  explicit SettingsModel(SettingsModelOptions options = {});
+  ~SettingsModel();
+  SettingsModel(const SettingsModel&) = delete;
+  SettingsModel& operator=(const SettingsModel&) = delete;
+
+  SettingsState snapshot() const QY_EXCLUDES(mutex_);
+  // Waits until the version is past `after` or `until` comes; the state then.
+  SettingsState waitForChange(uint64_t after, std::chrono::steady_clock::time_point until) const
+      QY_EXCLUDES(mutex_);
+
+  // Makes every waitForChange() return at once, now and from now on (the server is stopping).
+  void interruptWaits() QY_EXCLUDES(mutex_);
+
+  // Replaces the record being edited. A record equal to the current one does nothing; any
+  // other schedules the delayed save (replacing one pending). A new target language moves the
+  // pack row's source off it and refreshes the pack status.
+  void setConfig(const Config& cfg) QY_EXCLUDES(mutex_);
+  // The same for a change made to the record as it is at this moment (under the model's lock,
+  // so concurrent edits of different fields all survive). `change` must not call the model.
+  void edit(const std::function<void(Config&)>& change) QY_EXCLUDES(mutex_);
+  // Changes the pack row's source language and refreshes the pack status.
+  void setPackSource(const std::string& source) QY_EXCLUDES(mutex_);
+
+  void refreshExtensionState() QY_EXCLUDES(mutex_);  // asynchronous
+  void refreshCacheInfo() QY_EXCLUDES(mutex_);       // synchronous
+  // Takes in config.json as another program (the banner panel) left it, unless a change made
+  // here is still waiting to be saved; nothing is saved or reloaded for it.
+  void reloadSettings() QY_EXCLUDES(mutex_);
+  void refreshPackStatus() QY_EXCLUDES(mutex_);      // asynchronous, for the current pack source
+  void runTest() QY_EXCLUDES(mutex_);                // asynchronous; ignored while one runs
+  // Installs the pack of the current pair, then refreshes its status; ignored while one runs.
+  // A refused or failed install is logged, not shown.
+  void startDownload() QY_EXCLUDES(mutex_);
+  // Clears the cache, raises cacheEpoch by one (saved after the delay) and refreshes the line.
+  void clearCache() QY_EXCLUDES(mutex_);
+  void openMail();
+  void openLog();
+
+  // Waits until the background work started so far has ended (tests, orderly shutdown).
+  void waitIdle() QY_EXCLUDES(mutex_);
+
+ private:
+  void publish() QY_REQUIRES(mutex_);
+  void scheduleSave() QY_REQUIRES(mutex_);
+  void save(uint64_t generation) QY_EXCLUDES(mutex_);
+  void startTask(std::function<void()> work) QY_EXCLUDES(mutex_);
+  void log(const std::string& line) const;
+
+  SettingsModelOptions options_;
+  std::filesystem::path root_;
+  std::shared_ptr<TranslationService> service_;
+  SettingsStore store_;
+
+  mutable Mutex mutex_;
+  mutable std::condition_variable changed_;
+  SettingsState state_ QY_GUARDED_BY(mutex_);
+  uint64_t saveGeneration_ QY_GUARDED_BY(mutex_) = 0;  // the one pending save's number
+  bool savePending_ QY_GUARDED_BY(mutex_) = false;
+  uint64_t packQuestion_ QY_GUARDED_BY(mutex_) = 0;    // only the latest answer is shown
+  uint64_t extensionQuestion_ QY_GUARDED_BY(mutex_) = 0;
+  struct Task {
+    std::jthread thread;
+    std::shared_ptr<std::atomic<bool>> done;  // set as the thread's last step
+  };
+  size_t running_ QY_GUARDED_BY(mutex_) = 0;
+  bool stopping_ QY_GUARDED_BY(mutex_) = false;
+  bool interrupted_ QY_GUARDED_BY(mutex_) = false;
+  mutable std::condition_variable idle_;
+  std::vector<Task> tasks_ QY_GUARDED_BY(mutex_);
+  Mutex saveMutex_;  // one save at a time, in order
+};
+
+}  // namespace qy::app

@@ -1,0 +1,132 @@
+// The settings page: draws the model's state and sends every change and action to it. The
+// model (in the application) owns all settings logic, captions included; this file only binds
+// controls to the state's fields and follows the state with a long poll.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+let version = 0;
+
+async function call(path, body) {
+  const init = body === undefined
+    ? { credentials: 'same-origin' }
+    : { method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
+        body: JSON.stringify(body) };
+  const response = await fetch(path, init);
+  if (!response.ok) throw new Error(`${path}: ${response.status}`);
+  return response.json();
+}
+
+function fillChoices(select, choices) {
+  const key = JSON.stringify(choices);
+  if (select.dataset.choices === key) return;
+  select.dataset.choices = key;
+  select.replaceChildren(...choices.map(({ name, value }) => new Option(name, value)));
+}
+
+// A value outside the choices selects nothing.
+function choose(select, value) {
+  const index = [...select.options].findIndex((option) => option.value === value);
+  select.selectedIndex = index;
+}
+
+function render(state) {
+  if (state.version < version) return;
+  version = state.version;
+  const cfg = state.cfg;
+
+  $('extensionIcon').className = 'symbol ' + (state.extensionEnabled ? 'ok' : 'warn');
+  $('extensionState').textContent = state.extensionState;
+
+  for (const name of ['mode', 'trigger', 'targetLanguage', 'darkMode', 'style']) {
+    fillChoices($(name), state.choices[name]);
+    choose($(name), cfg[name]);
+  }
+  fillChoices($('packSource'), state.choices.packSource);
+  choose($('packSource'), state.packSource);
+
+  $('packIcon').className = 'symbol ' + (state.packReady ? 'ok' : 'pending');
+  $('packStatus').textContent = state.packStatus;
+  $('download').hidden = state.packReady;
+  $('download').disabled = state.downloading;
+  $('download').textContent = state.downloading ? '下载中…' : '下载语言包';
+  $('test').disabled = state.testing;
+  $('test').textContent = state.testing ? '测试中…' : '测试翻译';
+  $('testResult').hidden = state.testResult === '';
+  $('testResult').textContent = state.testResult;
+
+  $('darkBackgroundRow').hidden = !state.showDarkBackground;
+  $('darkCaption').hidden = !state.showDarkBackground;
+  $('darkBackground').value = state.darkBackgroundPicker;
+  $('accentColor').value = state.accentPicker;
+
+  // A number being typed is not overwritten under the user's fingers.
+  for (const name of ['fontScale', 'opacity']) {
+    if (document.activeElement !== $(name) || $(name).value === '') $(name).value = cfg[name];
+  }
+  $('fontScaleText').textContent = state.fontScaleText;
+  $('opacityText').textContent = state.opacityText;
+  $('autoReload').checked = cfg.autoReload;
+  $('firstPaintSeconds').value = cfg.firstPaintSeconds;
+  $('firstPaintText').textContent = state.firstPaintText;
+  $('cacheInfo').textContent = state.cacheInfo;
+  $('form').setAttribute('aria-busy', 'false');
+}
+
+function valueOf(control) {
+  if (control.type === 'checkbox') return control.checked;
+  if (control.type === 'number' || control.type === 'range') return control.valueAsNumber;
+  return control.value;
+}
+
+function send(path, body) {
+  call(path, body).then(render).catch((error) => console.error(error));
+}
+
+function bind() {
+  for (const control of document.querySelectorAll('[data-field]')) {
+    const field = control.dataset.field;
+    // The slider and the colour pickers report while they move; the model saves once they rest.
+    const event = control.type === 'range' || control.type === 'color' ? 'input' : 'change';
+    control.addEventListener(event, () => {
+      const value = valueOf(control);
+      if (typeof value === 'number' && Number.isNaN(value)) return;
+      send('/api/settings', { [field]: value });
+    });
+  }
+  $('packSource').addEventListener('change', () => send('/api/packSource', { id: $('packSource').value }));
+  const actions = { recheck: 'recheck', openMail: 'openMail', download: 'download', test: 'test',
+                    clearCache: 'clearCache', openLog: 'openLog' };
+  for (const [id, action] of Object.entries(actions)) {
+    $(id).addEventListener('click', () => send('/api/action/' + action, {}));
+  }
+  // Coming back to the page refreshes what may have changed elsewhere.
+  const activate = () => send('/api/action/activate', {});
+  document.addEventListener('visibilitychange', () => {
+    if (document.visibilityState === 'visible') activate();
+  });
+  window.addEventListener('focus', activate);
+}
+
+async function follow() {
+  for (;;) {
+    try {
+      const seen = version;
+      render(await call('/api/state?after=' + version));
+      // An answer without news (the poll timed out, or the server has too many open) waits a
+      // moment, so a busy server is not asked in a tight loop.
+      if (version === seen) await new Promise((resolve) => setTimeout(resolve, 1000));
+    } catch (error) {
+      // The application has ended or is restarting: try again a little later.
+      await new Promise((resolve) => setTimeout(resolve, 2000));
+    }
+  }
+}
+
+async function start() {
+  bind();
+  render(await call('/api/state'));
+  send('/api/action/shown', {});
+  follow();
+}
+
+start();

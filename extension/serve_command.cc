@@ -1,0 +1,92 @@
+// The serve command of quillory-ext.
+#include "extension/serve_command.h"
+
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "core/config/log.h"
+#include "core/config/paths.h"
+#include "extension/platform_setup.h"
+#include "extension/security_handler.h"
+#include "platform/mail_kit.h"
+
+namespace qy {
+namespace {
+
+// How long requests still running at a stop may take to answer before the process exits.
+constexpr std::chrono::milliseconds kStopGrace{3000};
+
+constexpr const char* kUsage = "usage: quillory-ext serve\n";
+
+}  // namespace
+
+std::optional<ServeOptions> parseServeArguments(const std::vector<std::string>& args,
+                                                std::string* error) {
+  if (!args.empty()) {
+    *error = "unexpected argument '" + args[0] + "'";
+    return std::nullopt;
+  }
+  return ServeOptions{};
+}
+
+int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions options) {
+  std::string usage;
+  auto parsed = parseServeArguments(args, &usage);
+  if (!parsed) {
+    std::fprintf(err, "quillory-ext serve: %s\n%s", usage.c_str(), kUsage);
+    return 2;
+  }
+  if (!options.readerURL) options.readerURL = parsed->readerURL;
+
+  // The stop signals arrive through a descriptor the event loop polls; blocked before any
+  // thread exists, so no thread takes them the default way.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  int signals = ::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (signals < 0) {
+    std::fprintf(err, "quillory-ext serve: cannot take signals through a descriptor\n");
+    return 1;
+  }
+
+  installPlatformServices();
+  Paths::ensure();
+  SecurityHandler& handler = MailExtension::handlerForMessageSecurity();
+  SocketServer::StartStatus status;
+  std::string error;
+  auto server = SocketServer::start({Paths::root(), &handler, nullptr}, status, error);
+  if (!server) {
+    std::fprintf(err, "quillory-ext serve: %s\n", error.c_str());
+    Log::write("service not started: " + error);
+    Log::flush();
+    return 1;
+  }
+  server->setReaderURL(options.readerURL);
+  SocketServer* serving = server.get();
+  platform::ExtensionManager::setReloader([serving](platform::ExtensionManager::Completion done) {
+    serving->broadcast({{"event", "reloadVisibleMessages"}});
+    if (done) done(std::nullopt);  // no host subscribed is no error: nothing shown is stale
+  });
+  if (options.onStarted) options.onStarted(*server);
+  Log::write("service listening on " + server->socketPath().string());
+
+  server->run(signals);
+
+  platform::ExtensionManager::setReloader(nullptr);
+  bool drained = server->drain(kStopGrace);
+  Log::write(drained ? "service stopped" : "service stopped with requests still running");
+  Log::flush();
+  server.reset();  // releases the lock file
+  // Engine jobs may still run on their own threads; end without running static destructors
+  // under them. Engines see their input close and end too.
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
+}  // namespace qy

@@ -1,0 +1,33 @@
+// `quillory-ext serve`: the extension as a long-lived process for every mail host. It listens on
+// `ext.sock` in the storage root and speaks the host protocol (docs/host-protocol.md) until
+// SIGTERM or SIGINT, then stops accepting, removes the socket, lets running requests finish for
+// a short grace and exits 0. A second `serve` on the same root exits 1 with a message.
+//
+// ServeOptions lets a program built on serve add to it: a hook that runs once the socket
+// listens (the web reader starts there and registers its URL, which `hello` then reports).
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "extension/socket_server.h"
+
+namespace qy {
+
+struct ServeOptions {
+  std::optional<std::string> readerURL;              // `hello`'s reader, from the start
+  std::function<void(SocketServer&)> onStarted;      // runs once the socket listens
+};
+
+// Parses the arguments after "serve"; nothing (and a message on `error`) for a usage error.
+std::optional<ServeOptions> parseServeArguments(const std::vector<std::string>& args,
+                                                std::string* error);
+
+// Runs the service; the exit status. Call before the program starts any thread: it blocks the
+// stop signals in every thread and takes them through a descriptor.
+int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions options = {});
+
+}  // namespace qy

@@ -1,0 +1,308 @@
+// The settings application in a real Chromium: the page served by `quillory` over a storage
+// root of its own, a scripted systemctl, an opener that records what it was asked to open, and
+// real Apertium for the test translation. Screenshots of the page in light and dark go to the
+// build folder.
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { launch, startServer } from './chromium.mjs';
+
+const build = process.env.QY_BUILD_DIR;
+const quillory = join(build, 'app', 'quillory');
+const sample = 'Hello! Your order has shipped and should arrive within three days.';
+
+// Waits until `check()` gives something truthy; only the test's own timeout bounds it.
+async function until(check, what) {
+  for (;;) {
+    const value = await check();
+    if (value) return value;
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+function script(path, body) {
+  writeFileSync(path, `#!/bin/sh\n${body}\n`);
+  chmodSync(path, 0o700);
+  return path;
+}
+
+// A storage root with stand-ins, and `quillory --no-browser` serving it.
+async function startApp({ cacheFiles = 0, idleSeconds } = {}) {
+  const dir = mkdtempSync(join(tmpdir(), 'qy-settings-'));
+  const home = join(dir, 'home');
+  mkdirSync(join(home, 'cache'), { recursive: true, mode: 0o700 });
+  // Cache files are named by their key: 24 and 10 hexadecimal digits, then ".json".
+  for (let i = 0; i < cacheFiles; i++) {
+    const key = `${String(i).padStart(24, '0')}-${String(i).padStart(10, '0')}`;
+    writeFileSync(join(home, 'cache', `${key}.json`), 'x'.repeat(1500));
+  }
+  const answer = join(dir, 'systemctl-answer');
+  writeFileSync(answer, 'disabled\n');
+  const env = {
+    QY_HOME: home,
+    QY_SYSTEMCTL: script(join(dir, 'systemctl'), `cat '${answer}'`),
+    QY_OPENER: script(join(dir, 'opener'), `printf '%s\\n' "$1" >> '${join(dir, 'opened')}'`),
+    QY_PACK_INSTALL: script(join(dir, 'install'),
+      `echo "$@" > '${join(dir, 'install-args')}'; while [ ! -e '${join(dir, 'release')}' ]; do sleep 0.05; done; exit 1`),
+  };
+  if (idleSeconds) env.QY_SETTINGS_IDLE_SECONDS = String(idleSeconds);
+  const server = await startServer(quillory, ['--no-browser'], { env });
+  return {
+    ...server, dir, home, env,
+    config: () => JSON.parse(readFileSync(join(home, 'config.json'), 'utf8')),
+    answer: (text) => writeFileSync(answer, text),
+    async close() {
+      await server.stop();
+      rmSync(dir, { recursive: true, force: true });
+    },
+  };
+}
+
+let context;
+before(async () => { context = await launch(); });
+after(async () => { await context?.close(); });
+
+async function openPage(app) {
+  const page = await context.newPage();
+  await page.goto(app.url);
+  await page.locator('main[aria-busy="false"]').waitFor();
+  return page;
+}
+
+describe('settings page', () => {
+  let app, page;
+  before(async () => { app = await startApp({ cacheFiles: 2 }); page = await openPage(app); });
+  after(async () => { await page?.close(); await app?.close(); });
+
+  test('shows the six sections in order with every control by its name', async () => {
+    assert.deepEqual(await page.getByRole('heading').allTextContents(),
+      ['Mail 扩展', '翻译', '语言包', '深色模式', '译文外观', '其他']);
+    for (const name of ['显示方式', '什么时候翻译', '翻译成', '来信语言', '邮件正文', '样式']) {
+      assert.equal(await page.getByRole('combobox', { name, exact: true }).count(), 1, name);
+    }
+    assert.equal(await page.getByRole('checkbox', { name: '翻译完成后自动刷新 Mail' }).isChecked(), true);
+    assert.equal(await page.getByRole('slider', { name: '最多等' }).inputValue(), '2.5');
+    assert.equal(await page.getByRole('spinbutton', { name: '字号 100%' }).inputValue(), '100');
+    assert.equal(await page.getByRole('spinbutton', { name: '不透明度 100%' }).inputValue(), '100');
+    assert.equal(await page.getByLabel('颜色', { exact: true }).inputValue(), '#34a77a');
+    assert.equal(await page.getByLabel('底色').inputValue(), '#1e1e1e');
+    for (const name of ['重新检查', '打开 Mail', '测试翻译', '清空缓存', '查看日志']) {
+      assert.equal(await page.getByRole('button', { name, exact: true }).count(), 1, name);
+    }
+    assert.equal(await page.getByRole('combobox', { name: '翻译成' }).locator('option').count(), 12);
+    // The source picker never offers the target.
+    const sources = await page.getByRole('combobox', { name: '来信语言' }).locator('option').evaluateAll(
+      (options) => options.map((o) => o.value));
+    assert.equal(sources.length, 11);
+    assert.ok(!sources.includes('zh-Hans'));
+    await until(() => page.getByText('还没启用：运行“systemctl --user enable --now quillory-ext.service”').isVisible());
+    await until(async () => (await page.locator('#cacheInfo').textContent()) === '2 封邮件，3 KB');
+  });
+
+  test('saves a change after the delay', async () => {
+    await page.getByRole('combobox', { name: '显示方式' }).selectOption({ label: '仅译文' });
+    await until(() => app.config().mode === 'replace');
+    await page.getByLabel('颜色', { exact: true }).fill('#ffffff');
+    await until(() => app.config().accentColor === '#FFFFFF');
+    await page.getByRole('checkbox', { name: '翻译完成后自动刷新 Mail' }).uncheck();
+    await until(() => app.config().autoReload === false);
+  });
+
+  test('dark mode off hides the background colour and its explanation', async () => {
+    const darkMode = page.getByRole('combobox', { name: '邮件正文' });
+    const caption = page.getByText('把邮件里写死的白底黑字换成深色配色');
+    await darkMode.selectOption({ label: '关闭' });
+    await until(async () => !(await page.getByLabel('底色').isVisible()));
+    assert.equal(await caption.isVisible(), false);
+    await darkMode.selectOption({ label: '始终深色' });
+    await until(() => page.getByLabel('底色').isVisible());
+    assert.equal(await caption.isVisible(), true);
+    await darkMode.selectOption({ label: '跟随系统外观' });
+    await until(() => app.config().darkMode === 'auto');
+  });
+
+  test('steppers keep to their ranges and steps', async () => {
+    const fontScale = page.locator('#fontScale');
+    assert.deepEqual(await fontScale.evaluate((e) => [e.min, e.max, e.step]), ['70', '150', '5']);
+    assert.deepEqual(await page.locator('#opacity').evaluate((e) => [e.min, e.max, e.step]), ['40', '100', '10']);
+    await fontScale.focus();
+    await fontScale.press('ArrowUp');
+    await until(() => page.getByText('字号 105%').isVisible());
+    await until(() => app.config().fontScale === 105);
+    // Typed past the end, the value is held at the end.
+    await fontScale.fill('200');
+    await fontScale.press('Tab');
+    await until(() => page.getByText('字号 150%').isVisible());
+    assert.equal(await fontScale.inputValue(), '150');
+    await fontScale.focus();
+    await fontScale.press('ArrowUp');
+    await fontScale.press('Tab');
+    assert.equal(await fontScale.inputValue(), '150');
+    await fontScale.fill('10');
+    await fontScale.press('Tab');
+    await until(() => page.getByText('字号 70%').isVisible());
+  });
+
+  test('the slider reads out its value with one decimal', async () => {
+    const slider = page.getByRole('slider', { name: '最多等' });
+    await slider.fill('0');
+    await until(async () => (await page.locator('#firstPaintText').textContent()) === '0.0 秒就先显示');
+    await slider.fill('8');
+    await until(async () => (await page.locator('#firstPaintText').textContent()) === '8.0 秒就先显示');
+    await until(() => app.config().firstPaintSeconds === 8);
+  });
+
+  test('clearing the cache empties it and raises the epoch once', async () => {
+    await page.getByRole('button', { name: '清空缓存' }).click();
+    await until(async () => (await page.locator('#cacheInfo').textContent()) === '没有缓存');
+    await until(() => app.config().cacheEpoch === 1);
+  });
+
+  test('coming back to the page shows what changed elsewhere', async () => {
+    app.answer('enabled\n');
+    // The banner panel saves a setting meanwhile.
+    writeFileSync(join(app.home, 'config.json'), JSON.stringify({ ...app.config(), trigger: 'manual' }));
+    writeFileSync(join(app.home, 'cache', 'ffffffffffffffffffffffff-ffffffffff.json'), 'x'.repeat(10));
+    await page.evaluate(() => window.dispatchEvent(new Event('focus')));
+    await until(() => page.getByText('已在 Mail 里启用').isVisible());
+    assert.match(await page.locator('#extensionIcon').getAttribute('class'), /ok/);
+    const trigger = page.getByRole('combobox', { name: '什么时候翻译' });
+    await until(async () => (await trigger.inputValue()) === 'manual');
+    await until(async () => (await page.locator('#cacheInfo').textContent()) === '1 封邮件，10 字节');
+  });
+
+  test('opening Mail and the log go through the desktop opener', async () => {
+    await page.getByRole('button', { name: '打开 Mail' }).click();
+    await until(() => existsSync(join(app.dir, 'opened')));
+    await until(() => readFileSync(join(app.dir, 'opened'), 'utf8').includes('mailto:'));
+    await page.getByRole('button', { name: '查看日志' }).click();
+    await until(() => readFileSync(join(app.dir, 'opened'), 'utf8').includes(join(app.home, 'qy.log')));
+  });
+
+  test('a change just before SIGTERM is saved', async () => {
+    const separate = await startApp();
+    const origin = new URL(separate.url).origin;
+    const key = await fetch(separate.url, { redirect: 'manual' });
+    const cookie = key.headers.get('set-cookie').split(';')[0];
+    const response = await fetch(origin + '/api/settings', {
+      method: 'POST', headers: { Cookie: cookie, 'Content-Type': 'application/json' },
+      body: JSON.stringify({ style: 'plain' }) });
+    assert.equal(response.status, 200);
+    assert.equal(await separate.stop(), 0);
+    assert.equal(separate.config().style, 'plain');
+    rmSync(separate.dir, { recursive: true, force: true });
+  });
+
+  test('a second start answers with the running page', async () => {
+    const second = await startServer(quillory, ['--no-browser'], { env: app.env });
+    assert.equal(second.url, app.url);
+    assert.equal(await second.stop() ?? 0, 0);
+  });
+});
+
+describe('language pack and test translation', () => {
+  let app, page;
+  before(async () => { app = await startApp(); page = await openPage(app); });
+  after(async () => { await page?.close(); await app?.close(); });
+
+  test('an installed pack shows the check mark and no download button', async () => {
+    await page.getByRole('combobox', { name: '翻译成' }).selectOption('es');
+    await until(async () => (await page.locator('#packStatus').textContent()) === '「英语 → 西班牙语」语言包已安装');
+    assert.equal(await page.getByRole('button', { name: '下载语言包' }).isVisible(), false);
+    assert.match(await page.locator('#packIcon').getAttribute('class'), /ok/);
+  });
+
+  test('a real test translation into Spanish', async () => {
+    await page.getByRole('button', { name: '测试翻译' }).click();
+    const result = page.locator('#testResult');
+    await until(() => result.isVisible());
+    const text = await result.textContent();
+    assert.ok(text.startsWith(`✓ ${sample}\n→ `), text);
+    assert.match(text.split('\n→ ')[1], /Hola.*tres días/);
+    assert.equal(await page.getByRole('button', { name: '测试翻译' }).isEnabled(), true);
+  });
+
+  test('a download shows its progress and a refusal is only logged', async () => {
+    await page.getByRole('combobox', { name: '来信语言' }).selectOption('pt');
+    await until(async () => (await page.locator('#packStatus').textContent()) === '「葡萄牙语 → 西班牙语」语言包还没下载');
+    await page.getByRole('button', { name: '下载语言包' }).click();
+    const busy = page.getByRole('button', { name: '下载中…' });
+    await until(() => busy.isVisible());
+    assert.equal(await busy.isDisabled(), true);
+    await until(() => existsSync(join(app.dir, 'install-args')));
+    assert.equal(readFileSync(join(app.dir, 'install-args'), 'utf8').trim(), 'apertium-es-pt');
+    writeFileSync(join(app.dir, 'release'), '');
+    await until(() => page.getByRole('button', { name: '下载语言包' }).isEnabled());
+    assert.equal(await page.locator('#packStatus').textContent(), '「葡萄牙语 → 西班牙语」语言包还没下载');
+    await until(() => readFileSync(join(app.home, 'qy.log'), 'utf8').includes('language pack pt → es not installed'));
+  });
+});
+
+describe('who may ask', () => {
+  let app;
+  before(async () => { app = await startApp(); });
+  after(async () => { await app?.close(); });
+
+  test('requests without the secret, or from a foreign host or origin, are refused', async () => {
+    const origin = new URL(app.url).origin;
+    const secret = new URL(app.url).searchParams.get('k');
+    const cookie = `qy_settings_${new URL(app.url).port}=${secret}`;
+    const status = async (path, init = {}) => (await fetch(origin + path, { redirect: 'manual', ...init })).status;
+    assert.equal(await status('/'), 403);
+    assert.equal(await status('/api/state'), 403);
+    assert.equal(await status('/?k=' + '0'.repeat(64)), 403);
+    assert.equal(await status('/api/action/clearCache', { method: 'POST', headers: { 'Content-Type': 'application/json', Cookie: `qy_settings_${new URL(app.url).port}=wrong` }, body: '{}' }), 403);
+    assert.equal(await status('/?k=' + secret), 303);
+    assert.equal(await status('/api/state', { headers: { Cookie: cookie } }), 200);
+    assert.equal(await status('/api/state', { headers: { Cookie: cookie, Origin: 'http://evil.example' } }), 403);
+    assert.equal(await status('/api/action/test', { method: 'POST', headers: { Cookie: cookie, 'Content-Type': 'text/plain' }, body: '{}' }), 415);
+    assert.equal(await status('/api/settings', { method: 'POST', headers: { Cookie: cookie, 'Content-Type': 'application/json' }, body: '{"maxChars": 5}' }), 400);
+    // A name that resolves here but is not ours (DNS rebinding) is refused by its Host.
+    const http = await import('node:http');
+    const foreign = await new Promise((resolve) => {
+      http.get({ host: '127.0.0.1', port: new URL(app.url).port, path: '/api/state', headers: { Host: 'rebind.example', Cookie: cookie } },
+        (response) => { response.resume(); resolve(response.statusCode); });
+    });
+    assert.equal(foreign, 403);
+    const page = await (await fetch(origin + '/', { headers: { Cookie: cookie } }));
+    assert.match(page.headers.get('content-security-policy'), /script-src 'self'/);
+    assert.equal(page.headers.get('access-control-allow-origin'), null);
+  });
+});
+
+describe('lifetime', () => {
+  test('the application ends on its own once its page is closed', async () => {
+    const app = await startApp({ idleSeconds: 1 });
+    try {
+      const page = await openPage(app);
+      await page.close();
+      assert.equal(await app.exited, 0);
+      assert.match(readFileSync(join(app.home, 'qy.log'), 'utf8'), /settings application stopped/);
+    } finally {
+      await app.close();
+    }
+  });
+});
+
+describe('screenshots', () => {
+  test('light and dark', async () => {
+    const app = await startApp();
+    const shots = join(build, 'screenshots');
+    mkdirSync(shots, { recursive: true });
+    try {
+      for (const scheme of ['light', 'dark']) {
+        const page = await openPage(app);
+        await page.emulateMedia({ colorScheme: scheme });
+        await page.setViewportSize({ width: 640, height: 1000 });
+        await until(() => page.getByText('还没启用').isVisible());
+        await until(async () => (await page.locator('#packStatus').textContent()) !== '');
+        await page.screenshot({ path: join(shots, `settings-${scheme}.png`), fullPage: true });
+        await page.close();
+      }
+    } finally {
+      await app.close();
+    }
+  });
+});

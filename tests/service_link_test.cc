@@ -1,0 +1,110 @@
+// The settings application's requests to the running service, against a stand-in service on a
+// real Unix socket that speaks the host protocol's frames; and with no service at all.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/service_link.h"
+#include "platform/host_client.h"
+#include "platform/host_frame.h"
+#include "support/temp_dir.h"
+
+namespace qy::app {
+namespace {
+
+using nlohmann::json;
+
+// Answers `hello` (with `reader`) and `reloadVisibleMessages` on each connection, one at a time,
+// and records the ops it was sent.
+class StandInService {
+ public:
+  StandInService(const std::filesystem::path& socket, json reader) : reader_(std::move(reader)) {
+    listener_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, socket.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    EXPECT_EQ(::listen(listener_, 4), 0);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~StandInService() {
+    ::shutdown(listener_, SHUT_RDWR);
+    thread_.join();
+    ::close(listener_);
+  }
+  std::vector<std::string> ops() {
+    std::lock_guard hold(mutex_);
+    return ops_;
+  }
+
+ private:
+  void serve() {
+    for (;;) {
+      const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      platform::FrameReader reader;
+      char buffer[4096];
+      for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+        reader.feed(std::string_view(buffer, static_cast<size_t>(n)));
+        while (std::optional<platform::FrameReader::Frame> frame = reader.next()) {
+          const std::string op = frame->object.value("op", "");
+          {
+            std::lock_guard hold(mutex_);
+            ops_.push_back(op);
+          }
+          json answer = {{"id", frame->object["id"]}, {"ok", true}};
+          if (op == "hello") {
+            answer["version"] = 1;
+            answer["server"] = "quillory-ext";
+            answer["reader"] = reader_;
+          } else if (op == "reloadVisibleMessages") {
+            answer["delivered"] = 2;
+          }
+          const std::string bytes = platform::encodeFrame(answer);
+          if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) break;
+        }
+      }
+      ::close(fd);
+    }
+  }
+
+  json reader_;
+  int listener_ = -1;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> ops_;
+};
+
+TEST(ServiceLink, ReloadAndReaderGoToTheRunningService) {
+  testing::TempDir root;
+  StandInService service(platform::serviceSocketPath(root.path()), "http://127.0.0.1:8765/");
+  EXPECT_EQ(askServiceToReload(root.path()), 2);
+  EXPECT_EQ(serviceReaderURL(root.path()), "http://127.0.0.1:8765/");
+  const std::vector<std::string> want = {"hello", "reloadVisibleMessages", "hello"};
+  EXPECT_EQ(service.ops(), want);
+}
+
+TEST(ServiceLink, AReaderThatIsNoLocalPageIsNotOpened) {
+  for (const json& reader : {json(nullptr), json("https://mail.example/"), json(5)}) {
+    testing::TempDir root;
+    StandInService service(platform::serviceSocketPath(root.path()), reader);
+    EXPECT_EQ(serviceReaderURL(root.path()), std::nullopt) << reader.dump();
+  }
+}
+
+TEST(ServiceLink, NoServiceMeansNothingHappens) {
+  testing::TempDir root;
+  EXPECT_EQ(askServiceToReload(root.path()), std::nullopt);
+  EXPECT_EQ(serviceReaderURL(root.path()), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qy::app
