@@ -132,7 +132,18 @@ TEST(StorageRoot, OpeningRemovesTemporariesOfKilledSaves) {
     std::filesystem::last_write_time(dir / name,
                                      std::chrono::file_clock::from_sys(now - std::chrono::hours(2)));
   }
+  const std::string key = std::string(24, 'a') + "-" + std::string(10, '0') + ".json";
+  const std::string stale = "." + key + ".Ab12Cd";
+  for (const std::string& name : {stale, "." + key + ".Ef34Gh", std::string(".notes.Ab12Cd")})
+    writeFile(dir / "cache" / name, "{}");
+  for (const std::string& name : {stale, std::string(".notes.Ab12Cd")}) {
+    std::filesystem::last_write_time(dir / "cache" / name,
+                                     std::chrono::file_clock::from_sys(now - std::chrono::hours(2)));
+  }
   EXPECT_TRUE(StorageRoot::open(dir.path(), now).usable);
+  EXPECT_FALSE(std::filesystem::exists(dir / "cache" / stale));
+  EXPECT_TRUE(std::filesystem::exists(dir / "cache" / ("." + key + ".Ef34Gh")));
+  EXPECT_TRUE(std::filesystem::exists(dir / "cache/.notes.Ab12Cd"));
   EXPECT_FALSE(std::filesystem::exists(dir / ".config.json.Ab12Cd"));
   EXPECT_TRUE(std::filesystem::exists(dir / ".config.json.Ef34Gh"));     // a save in flight
   EXPECT_TRUE(std::filesystem::exists(dir / ".translators.json.Ab12Cd"));  // not written by us

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -73,6 +74,22 @@ void ensureDirectory(const std::filesystem::path& directory) {
   const auto parent = OwnDirectory::open(directory.parent_path(), {.followOwnLink = true});
   if (parent.ok())
     OwnDirectory::openAt(parent.fd.get(), directory.filename().string(), directory, {.create = true});
+}
+
+bool isCacheFileName(std::string_view name) {
+  constexpr size_t kFingerprintDigits = 24;
+  constexpr size_t kSignatureDigits = 10;
+  constexpr std::string_view kExtension = ".json";
+  constexpr size_t kLength = kFingerprintDigits + 1 + kSignatureDigits + kExtension.size();
+  auto isLowerHex = [](std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char ch) {
+      return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f');
+    });
+  };
+  return name.size() == kLength && isLowerHex(name.substr(0, kFingerprintDigits)) &&
+         name[kFingerprintDigits] == '-' &&
+         isLowerHex(name.substr(kFingerprintDigits + 1, kSignatureDigits)) &&
+         name.substr(kLength - kExtension.size()) == kExtension;
 }
 
 void ensure() { ensureDirectory(cache()); }

@@ -19,6 +19,10 @@ std::filesystem::path config();  // root/config.json
 std::filesystem::path log();     // root/qy.log
 std::filesystem::path cache();   // root/cache
 
+// Whether a name in the cache directory is a cache file's: a key (24 and 10 lower-case
+// hexadecimal digits joined by "-") plus ".json". Nothing else there is ever treated as ours.
+bool isCacheFileName(std::string_view name);
+
 // Creates the cache directory and its missing parents with mode 0700; never reports failure.
 void ensure();
 // The same for a cache directory below another root (tests and tools that work on a copy).

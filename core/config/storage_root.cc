@@ -23,6 +23,7 @@ Check open(const std::filesystem::path& root, std::chrono::system_clock::time_po
                                     {.create = true, .tighten = true});
   if (!cache.ok()) return {false, "存储目录不可用：" + cache.refusal};
   FileIO::removeStaleTemporaries(opened.fd.get(), isOwnRootFile, now - kStaleTemporaryAge);
+  FileIO::removeStaleTemporaries(cache.fd.get(), Paths::isCacheFileName, now - kStaleTemporaryAge);
   return {true, {}};
 }
 

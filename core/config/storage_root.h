@@ -6,8 +6,8 @@
 // else can write. Opening creates them 0700 when missing, sets one of the user's with looser
 // permissions to 0700, and refuses one that belongs to someone else (or a link to elsewhere that
 // is not the user's). A refused root is not used at all: settings load as the defaults, nothing
-// is cached and nothing is logged; the message is still shown. Opening also removes temporary
-// files of config.json left behind by a process killed while saving.
+// is cached and nothing is logged; the message is still shown. Opening also removes the temporary
+// files of config.json and of cache files left behind by a process killed while saving.
 //
 // process() is what the programs' settings store and log consult; open() checks any root (the
 // settings application, tests, a diagnosis command). Any thread.

@@ -14,21 +14,12 @@
 namespace qy::CacheFiles {
 namespace {
 
-constexpr size_t kFingerprintDigits = 24;
-constexpr size_t kSignatureDigits = 10;
 constexpr std::string_view kExtension = ".json";
 
 // A key names a file directly in the directory: keys come back from the host with a click, so
 // one that could reach elsewhere ("../config" names "../config.json") names no file at all.
 bool isFileName(const std::string& key) {
   return !key.empty() && key.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
-}
-
-bool isLowerHex(std::string_view text) {
-  for (char ch : text) {
-    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f'))) return false;
-  }
-  return true;
 }
 
 // The cache directory, accepted only when it and the root it sits in are the user's own.
@@ -44,13 +35,7 @@ OwnDirectory::Opened openCache(const std::filesystem::path& directory) {
 
 std::filesystem::path directory(const std::filesystem::path& root) { return root / "cache"; }
 
-bool isCacheFileName(std::string_view name) {
-  constexpr size_t kLength = kFingerprintDigits + 1 + kSignatureDigits + kExtension.size();
-  return name.size() == kLength && isLowerHex(name.substr(0, kFingerprintDigits)) &&
-         name[kFingerprintDigits] == '-' &&
-         isLowerHex(name.substr(kFingerprintDigits + 1, kSignatureDigits)) &&
-         name.substr(kLength - kExtension.size()) == kExtension;
-}
+bool isCacheFileName(std::string_view name) { return Paths::isCacheFileName(name); }
 
 std::filesystem::path fileFor(const std::filesystem::path& directory, const std::string& key) {
   return directory / (key + std::string(kExtension));
