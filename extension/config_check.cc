@@ -163,7 +163,7 @@ std::vector<Finding> checkConfigText(std::string_view text) {
     return findings;
   }
   for (const auto& [name, value] : root.items()) {
-    const auto key = std::find_if(kKeys.begin(), kKeys.end(), [&](const Key& k) { return k.name == name; });
+    const auto key = std::find_if(kKeys.begin(), kKeys.end(), [&wanted = name](const Key& k) { return k.name == wanted; });
     if (key == kKeys.end()) {
       problem(unknownKey(name));
       continue;
