@@ -11,7 +11,7 @@
 namespace qy {
 namespace {
 
-constexpr std::array<CommandHelp, 6> kCommands = {{
+constexpr std::array<CommandHelp, 9> kCommands = {{
     {"decode", "quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]",
      "翻译一封邮件：读入文件或标准输入，把要显示的邮件写到标准输出（用于 procmail、maildrop 等过滤器）",
      "选项：\n"
@@ -31,8 +31,13 @@ constexpr std::array<CommandHelp, 6> kCommands = {{
      "每行：源语言 → 目标语言、状态（已安装／可安装）和提供它的引擎或 Debian 软件包，例如\n"
      "  en → es  已安装  apertium-eng-spa\n"
      "退出状态：0。\n"},
-    {"serve", "quillory-ext serve",
+    {"serve", "quillory-ext serve [--reader PATH [--port N] [--no-browser]]",
      "作为常驻服务运行：在存储目录的套接字 ext.sock 上为邮件客户端（宿主）提供服务",
+     "选项：\n"
+     "  --reader PATH     同时在 127.0.0.1 上提供网页版邮件阅读器，读取 PATH（Maildir、mbox 文件或\n"
+     "                    .eml 文件夹）；第一行输出它的网址\n"
+     "  --port N          阅读器的端口（默认随机）\n"
+     "  --no-browser      不用 xdg-open 打开阅读器\n"
      "宿主协议见 docs/host-protocol.md。只接受本用户的连接；SIGTERM 或 SIGINT 时干净地退出。\n"
      "退出状态：正常结束是 0；已有服务在运行或无法监听是 1；用法错误是 2。\n"},
     {"install-service", "quillory-ext install-service",
@@ -41,6 +46,17 @@ constexpr std::array<CommandHelp, 6> kCommands = {{
      "退出状态：成功是 0；没有 systemd 用户实例时单元文件照样写好，退出状态是 1。\n"},
     {"uninstall-service", "quillory-ext uninstall-service",
      "停用并删除 systemd 用户单元 quillory-ext.service",
+     "退出状态：成功是 0；失败是 1。\n"},
+    {"native-host", "quillory-ext native-host",
+     "Thunderbird 的本机消息宿主：在标准输入和输出上说宿主协议（由 Thunderbird 启动）",
+     "有运行中的服务时转给它，否则在本进程里翻译。大于 1 MiB 的回答分成编号的片段。\n"
+     "退出状态：Thunderbird 关闭标准输入时为 0。\n"},
+    {"install-thunderbird", "quillory-ext install-thunderbird",
+     "写入 Thunderbird 的本机消息清单，让 Quillory 附加组件能启动本程序，并说明附加组件文件在哪里",
+     "清单写到 ~/.mozilla/native-messaging-hosts/，指向本程序的绝对路径。\n"
+     "退出状态：成功是 0；失败是 1。\n"},
+    {"uninstall-thunderbird", "quillory-ext uninstall-thunderbird",
+     "删除 Thunderbird 的本机消息清单",
      "退出状态：成功是 0；失败是 1。\n"},
 }};
 
@@ -60,8 +76,10 @@ std::string overviewHelp() {
   std::string text = "quillory-ext：在本机翻译收到的邮件，不经过网络。\n\n用法：\n";
   for (const auto& help : kCommands) text += "  " + std::string(help.usage) + "\n";
   text += "  quillory-ext --help | --version\n\n命令：\n";
+  size_t width = 0;
+  for (const auto& help : kCommands) width = std::max(width, help.name.size());
   for (const auto& help : kCommands)
-    text += "  " + std::string(help.name) + std::string(8 - std::min<size_t>(help.name.size(), 7), ' ') +
+    text += "  " + std::string(help.name) + std::string(width + 2 - help.name.size(), ' ') +
             std::string(help.summary) + "\n";
   text +=
       "\n每个命令都接受 --help。设置在存储目录的 config.json 里：$QY_HOME，否则 "

@@ -14,9 +14,12 @@
 #include "extension/install_service_command.h"
 #include "extension/serve_command.h"
 #include "extension/service_decode.h"
+#include "hosts/reader/reader.h"
 #include "core/config/paths.h"
 #include "platform/host_client.h"
 #include "platform/termination.h"
+#include "extension/native_host_command.h"
+#include "extension/thunderbird_install.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
@@ -25,6 +28,8 @@ int main(int argc, char** argv) {
     std::fputs(qy::overviewHelp().c_str(), stderr);
     return 2;
   }
+  // Thunderbird starts its native host with the manifest's path and the add-on's id.
+  if (qy::isBrowserLaunch(args)) qy::runNativeHostCommand();
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::fputs(qy::overviewHelp().c_str(), stdout);
     return 0;
@@ -51,9 +56,42 @@ int main(int argc, char** argv) {
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
                          stderr, viaService);
   }
-  if (command == "serve") return qy::runServe(args, stderr);
+  if (command == "native-host") qy::runNativeHostCommand();
+  if (command == "serve") {
+    // The web mail reader is a host of the service it runs in: --reader PATH [--port N] [--no-browser].
+    std::string error;
+    const auto reader = qy::reader::takeReaderArguments(args, error);
+    if (!reader) {
+      std::fprintf(stderr, "quillory-ext serve: %s\n", error.c_str());
+      return 2;
+    }
+    qy::ServeOptions options;
+    if (reader->mail) {
+      if (!qy::reader::MailSource::open(*reader->mail)) {
+        std::fprintf(stderr, "quillory-ext serve: 无法读取邮件：%s\n", reader->mail->c_str());
+        return 1;
+      }
+      options.onStarted = [reader = *reader](qy::SocketServer& server) {
+        static std::unique_ptr<qy::reader::Reader> running;  // until the process ends
+        running = qy::reader::startForService(reader, server.socketPath(), stdout, stderr);
+        if (!running) std::_Exit(1);
+        server.setReaderURL(running->url());
+      };
+    }
+    return qy::runServe(args, stderr, std::move(options));
+  }
   if (command == "install-service") return qy::runInstallService(args, stdout, stderr);
   if (command == "uninstall-service") return qy::runUninstallService(args, stdout, stderr);
+  if (command == "install-thunderbird" || command == "uninstall-thunderbird") {
+    const auto home = qy::thunderbirdHome();
+    if (!home) {
+      std::fprintf(stderr, "quillory-ext：找不到主目录（HOME）\n");
+      return 1;
+    }
+    return command == "install-thunderbird"
+               ? qy::runInstallThunderbird(args, *home, qy::currentBinary(), stdout, stderr)
+               : qy::runUninstallThunderbird(args, *home, stdout, stderr);
+  }
   if (command == "doctor") return qy::runDoctor(args, {}, stdout, stderr);
   if (command == "pairs") return qy::runPairs(args, {}, stdout, stderr);
   std::fprintf(stderr, "quillory-ext：没有“%s”这个命令\n\n", command.c_str());

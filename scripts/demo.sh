@@ -4,7 +4,8 @@
 # message's header, its new HTML body, and the log. Installs first when the programs are not
 # installed yet (scripts/install.sh: only the packages and the build they need); QY_DEMO_NO_INSTALL
 # skips that, QY_EXT names another quillory-ext.
-#   scripts/demo.sh [MESSAGE.eml]
+#   scripts/demo.sh [MESSAGE.eml]   decode one message (default samples/plain-en.eml)
+#   scripts/demo.sh --reader        the web mail reader on the bundled samples; prints its URL
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${QY_BUILD_DIR:-build}
@@ -25,6 +26,14 @@ home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export QY_HOME="$home"
 printf '{"targetLanguage": "es"}\n' > "$home/config.json"
+
+if [ "${1:-}" = "--reader" ]; then
+  # The service with the web mail reader on samples/ (a folder of .eml files). It prints the
+  # reader's URL and opens it in the browser (not with QY_NO_BROWSER=1). Ctrl-C ends it.
+  echo "== quillory-ext serve --reader samples (target: Spanish; Ctrl-C to stop) =="
+  "$ext" serve --reader samples ${QY_NO_BROWSER:+--no-browser}
+  exit 0
+fi
 
 sample=${1:-samples/plain-en.eml}
 echo "== $ext decode --status-header $sample (target: Spanish), the status field =="
