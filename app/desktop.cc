@@ -2,6 +2,7 @@
 #include "app/desktop.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,7 +37,16 @@ bool openDetached(const std::string& opener, const std::string& target) {
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
   // A session of its own: our SIGTERM or a closed terminal does not reach the browser it starts.
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+  // Nor do our signal settings: the stop signals we block and the SIGPIPE we ignore would
+  // otherwise be inherited through exec.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   std::vector<std::string> argv = {*program, target};
   std::vector<char*> pointers;
   for (std::string& arg : argv) pointers.push_back(arg.data());

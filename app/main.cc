@@ -27,8 +27,8 @@
 #include "core/config/log.h"
 #include "core/config/paths.h"
 #include "core/translate/translation_service.h"
-#include "platform/termination.h"
 #include "platform/system_translation_service.h"
+#include "platform/termination.h"
 
 namespace {
 
@@ -176,5 +176,7 @@ int main(int argc, char** argv) {
   if (wake[1] >= 0) (void)!write(wake[1], "x", 1);
   signals.join();
   Log::write("settings application stopped");
+  // The test translation's engines end with the application.
+  platform::endChildProcesses();
   return 0;
 }

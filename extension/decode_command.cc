@@ -1,6 +1,8 @@
 // The decode command of quillory-ext.
 #include "extension/decode_command.h"
 
+#include "extension/status_header.h"
+
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
@@ -34,6 +36,19 @@ constexpr size_t kMaxEnvelopeBytes = 4096;
 constexpr size_t kMaxBufferedBytes = Engine::kMaxMessageBytes + kMaxEnvelopeBytes + 1;
 // Reads and writes of a stream go in pieces of this size.
 constexpr size_t kChunkBytes = 1 << 16;
+
+// Why a file could not be read, in the user's words with the system's name kept.
+std::string readFailure(int error) {
+  std::string reason;
+  switch (error) {
+    case EISDIR: reason = "这是一个目录，不是邮件文件"; break;
+    case ENOENT: reason = "没有这个文件"; break;
+    case EACCES:
+    case EPERM: reason = "没有读取权限"; break;
+    default: return std::strerror(error);
+  }
+  return reason + "（" + std::strerror(error) + "）";
+}
 
 struct Input {
   std::string bytes;      // the whole input, or its first kMaxBufferedBytes when not complete
@@ -113,6 +128,8 @@ std::optional<DecodeOptions> parseDecodeArguments(const std::vector<std::string>
     const std::string& arg = args[i];
     if (arg == "--json") {
       options.json = true;
+    } else if (arg == "--status-header") {
+      options.statusHeader = true;
     } else if (arg == "--wait" || arg.rfind("--wait=", 0) == 0) {
       std::string value;
       if (arg == "--wait") {
@@ -190,18 +207,19 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   std::string usage;
   auto options = parseDecodeArguments(args, &usage);
   if (!options) {
-    std::fprintf(err, "quillory-ext decode: %s\nusage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n",
+    std::fprintf(err, "quillory-ext decode: %s\nusage: quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]\n",
                  usage.c_str());
     return 2;
   }
+  const std::string inputName = options->input == "-" ? "标准输入" : options->input;
   int fd = -1;
   if (options->input == "-") {
     fd = ::fileno(in);
   } else {
     fd = ::open(options->input.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
-      std::fprintf(err, "quillory-ext decode: cannot read %s: %s\n", options->input.c_str(),
-                   std::strerror(errno));
+      std::fprintf(err, "quillory-ext decode：无法读取 %s：%s\n", inputName.c_str(),
+                   readFailure(errno).c_str());
       return 1;
     }
   }
@@ -214,8 +232,8 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   } closer{fd, options->input != "-"};
   std::optional<Input> input = readInput(fd);
   if (!input) {
-    std::fprintf(err, "quillory-ext decode: cannot read %s: %s\n", options->input.c_str(),
-                 std::strerror(errno));
+    std::fprintf(err, "quillory-ext decode：无法读取 %s：%s\n", inputName.c_str(),
+                 readFailure(errno).c_str());
     return 1;
   }
 
@@ -241,6 +259,13 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   bool readError = false;
   if (options->json) {
     written = writeAll(out, resultJSON(result, envelope));
+  } else if (options->statusHeader) {
+    const std::string_view shown =
+        result.data ? std::string_view(reinterpret_cast<const char*>(result.data->data()),
+                                       result.data->size())
+                    : message;
+    written = writeAll(out, envelope) && writeAll(out, withStatusHeader(shown, result));
+    if (written && !result.data && !input->complete) written = passThrough(fd, out, &readError);
   } else if (result.data) {
     written = writeAll(out, envelope) &&
               writeAll(out, std::string_view(reinterpret_cast<const char*>(result.data->data()),
@@ -255,8 +280,8 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   const bool settled = engine.waitForJobs(kJobsBound);
   int status = 0;
   if (readError) {
-    std::fprintf(err, "quillory-ext decode: cannot read %s: %s\n", options->input.c_str(),
-                 std::strerror(errno));
+    std::fprintf(err, "quillory-ext decode：无法读取 %s：%s\n", inputName.c_str(),
+                 readFailure(errno).c_str());
     status = 1;
   } else if (!written) {
     std::fprintf(err, "quillory-ext decode: cannot write the output\n");

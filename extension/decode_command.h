@@ -1,4 +1,4 @@
-// `quillory-ext decode [--wait SECONDS] [--json] [FILE|-]`: one message in, the message to show
+// `quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]`: one message in, the message to show
 // out, for mail filters (procmail, maildrop, fdm, notmuch hooks, aerc).
 //
 // Without --wait it waits until the translation has ended (a one-shot process gets no later
@@ -8,7 +8,8 @@
 // envelope line ("From sender date") is set aside and put back unchanged in front of the output.
 // An input larger than the engine takes is not buffered: it passes through unchanged, as a
 // stream. Exit status: 0 for every outcome of the pipeline, 1 when the input cannot be read, 2
-// for a usage error.
+// for a usage error. --status-header puts the outcome and the banner into a header field of the
+// output message (extension/status_header.h); without it the output is exactly the pipeline's.
 #pragma once
 
 #include <cstdio>
@@ -25,6 +26,7 @@ namespace qy {
 struct DecodeOptions {
   std::optional<double> wait;  // seconds; nothing: until the translation has ended
   bool json = false;
+  bool statusHeader = false;   // X-Quillory-Status at the top of the output message
   std::string input = "-";     // a file, or "-" for standard input
 };
 

@@ -1,48 +1,53 @@
-// quillory-ext: the mail extension's command line.
-//   quillory-ext decode [--wait SECONDS] [--json] [FILE|-]
-//   quillory-ext serve
-//   quillory-ext install-service | uninstall-service
+// quillory-ext: the mail extension's command line. One subcommand per job (see command_help.cc
+// for the list and each one's help); `--help` and `--version` on their own or after a command.
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "core/engine/engine.h"
+#include "extension/command_help.h"
 #include "extension/decode_command.h"
+#include "extension/doctor_command.h"
+#include "extension/pairs_command.h"
 #include "extension/platform_setup.h"
 #include "extension/install_service_command.h"
 #include "extension/serve_command.h"
 #include "extension/service_decode.h"
+#include "hosts/reader/reader.h"
 #include "core/config/paths.h"
 #include "platform/host_client.h"
 #include "platform/termination.h"
-
-namespace {
-
-void printUsage(std::FILE* to) {
-  std::fprintf(to,
-               "usage: quillory-ext decode [--wait SECONDS] [--json] [FILE|-]\n"
-               "  Decodes one message (a file, or standard input) into the message to show.\n"
-               "       quillory-ext serve\n"
-               "  Serves mail hosts on the socket ext.sock in the storage root.\n"
-               "       quillory-ext install-service | uninstall-service\n"
-               "  Runs the service as the systemd user unit quillory-ext.service, or stops that.\n");
-}
-
-}  // namespace
+#include "extension/native_host_command.h"
+#include "extension/thunderbird_install.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
-    printUsage(args.empty() ? stderr : stdout);
-    return args.empty() ? 2 : 0;
+  if (args.empty()) {
+    std::fputs(qy::overviewHelp().c_str(), stderr);
+    return 2;
   }
-  if (args[0] == "decode") {
+  // Thunderbird starts its native host with the manifest's path and the add-on's id.
+  if (qy::isBrowserLaunch(args)) qy::runNativeHostCommand();
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(qy::overviewHelp().c_str(), stdout);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::fputs(qy::versionText().c_str(), stdout);
+    return 0;
+  }
+  const std::string command = args[0];
+  args.erase(args.begin());
+  if (auto help = qy::commandHelp(command); help && qy::asksForHelp(args)) {
+    std::fputs(qy::fullHelp(*help).c_str(), stdout);
+    return 0;
+  }
+  if (command == "decode") {
     // One-shot: also adopt and end engines that left their process group.
     qy::platform::endChildrenOnTermination({.subreaper = true});
     qy::installPlatformServices();
-    args.erase(args.begin());
     // A running service decodes for us, with its warm engine and caches.
     auto viaService = [](std::string_view input, std::optional<double> wait) {
       return qy::decodeThroughService(qy::platform::serviceSocketPath(qy::Paths::root()), input,
@@ -51,17 +56,45 @@ int main(int argc, char** argv) {
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
                          stderr, viaService);
   }
-  if (args[0] == "serve") {
-    args.erase(args.begin());
-    return qy::runServe(args, stderr);
+  if (command == "native-host") qy::runNativeHostCommand();
+  if (command == "serve") {
+    // The web mail reader is a host of the service it runs in: --reader PATH [--port N] [--no-browser].
+    std::string error;
+    const auto reader = qy::reader::takeReaderArguments(args, error);
+    if (!reader) {
+      std::fprintf(stderr, "quillory-ext serve: %s\n", error.c_str());
+      return 2;
+    }
+    qy::ServeOptions options;
+    if (reader->mail) {
+      if (!qy::reader::MailSource::open(*reader->mail)) {
+        std::fprintf(stderr, "quillory-ext serve: 无法读取邮件：%s\n", reader->mail->c_str());
+        return 1;
+      }
+      options.onStarted = [reader = *reader](qy::SocketServer& server) {
+        static std::unique_ptr<qy::reader::Reader> running;  // until the process ends
+        running = qy::reader::startForService(reader, server.socketPath(), stdout, stderr);
+        if (!running) std::_Exit(1);
+        server.setReaderURL(running->url());
+      };
+    }
+    return qy::runServe(args, stderr, std::move(options));
   }
-  if (args[0] == "install-service" || args[0] == "uninstall-service") {
-    bool install = args[0] == "install-service";
-    args.erase(args.begin());
-    return install ? qy::runInstallService(args, stdout, stderr)
-                   : qy::runUninstallService(args, stdout, stderr);
+  if (command == "install-service") return qy::runInstallService(args, stdout, stderr);
+  if (command == "uninstall-service") return qy::runUninstallService(args, stdout, stderr);
+  if (command == "install-thunderbird" || command == "uninstall-thunderbird") {
+    const auto home = qy::thunderbirdHome();
+    if (!home) {
+      std::fprintf(stderr, "quillory-ext：找不到主目录（HOME）\n");
+      return 1;
+    }
+    return command == "install-thunderbird"
+               ? qy::runInstallThunderbird(args, *home, qy::currentBinary(), stdout, stderr)
+               : qy::runUninstallThunderbird(args, *home, stdout, stderr);
   }
-  std::fprintf(stderr, "quillory-ext: unknown command '%s'\n", args[0].c_str());
-  printUsage(stderr);
+  if (command == "doctor") return qy::runDoctor(args, {}, stdout, stderr);
+  if (command == "pairs") return qy::runPairs(args, {}, stdout, stderr);
+  std::fprintf(stderr, "quillory-ext：没有“%s”这个命令\n\n", command.c_str());
+  std::fputs(qy::overviewHelp().c_str(), stderr);
   return 2;
 }

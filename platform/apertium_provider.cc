@@ -206,6 +206,12 @@ std::optional<std::string_view> ApertiumProvider::packageFor(std::string_view so
   return std::nullopt;
 }
 
+std::vector<ApertiumProvider::KnownPair> ApertiumProvider::knownPairs() {
+  std::vector<KnownPair> pairs;
+  for (const auto& entry : kPackages) pairs.push_back({entry.source, entry.target, entry.package});
+  return pairs;
+}
+
 std::optional<ApertiumFormat::ModeName> ApertiumProvider::findMode(std::string_view source,
                                                                    std::string_view target) const {
   const std::string from = pairCode(source);

@@ -54,6 +54,12 @@ class ApertiumProvider final : public TranslationService {
   // The Debian package that provides translation from `source` into `target`, if one is known.
   static std::optional<std::string_view> packageFor(std::string_view source,
                                                     std::string_view target);
+  // Every pair of that table with its package, in the table's order (for listings of what could
+  // be installed).
+  struct KnownPair {
+    std::string_view source, target, package;
+  };
+  static std::vector<KnownPair> knownPairs();
   // The installed mode that serves a pair: the target's regional variant when there is one
   // ("en-US" → "spa-eng_US"), else the plain mode.
   std::optional<ApertiumFormat::ModeName> findMode(std::string_view source,

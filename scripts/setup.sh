@@ -11,7 +11,7 @@ packages=(
   libicu-dev libssl-dev nlohmann-json3-dev libpcre2-dev libcld2-dev libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev libgmime-3.0-dev libgumbo-dev
   apertium apertium-eng-spa apertium-fr-es
-  python3 ca-certificates
+  python3 ca-certificates desktop-file-utils groff-base
   chromium fonts-wqy-microhei nodejs
 )
 # npm comes with some builds of nodejs (which then conflict with Debian's npm package): ask for

@@ -27,12 +27,21 @@ for line in sys.stdin:
     if request_log:
         with open(request_log, "a") as log:
             log.write(json.dumps(texts) + "\n")
-    if "ESCAPE" in texts and os.fork() == 0:
-        # A grandchild that leaves the engine's process group and session, and lingers.
-        os.setsid()
-        log_pid("escaped")
-        time.sleep(3600)
-        os._exit(0)
+    if "ESCAPE" in texts:
+        # A grandchild that leaves the engine's process group and session, and lingers. The
+        # engine answers only once the grandchild has logged itself, so no test misses it.
+        ready_read, ready_write = os.pipe()
+        if os.fork() == 0:
+            os.close(ready_read)
+            os.setsid()
+            log_pid("escaped")
+            os.write(ready_write, b"x")
+            os.close(ready_write)
+            time.sleep(3600)
+            os._exit(0)
+        os.close(ready_write)
+        os.read(ready_read, 1)
+        os.close(ready_read)
     if "CRASH" in texts:
         os._exit(3)
     if "HANG" in texts:

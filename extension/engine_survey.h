@@ -1,0 +1,42 @@
+// EngineSurvey: what this machine can translate with, found without translating anything — the
+// Apertium tools and their installed modes, the pairs a Debian package would add, and the pairs
+// of the command providers in translators.json. `quillory-ext pairs` prints it; the doctor
+// checks the target language against it. Reads the file system only (no program is started);
+// any thread.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/translators_config.h"
+
+namespace qy {
+
+struct SurveyOptions {
+  std::filesystem::path modesDirectory = "/usr/share/apertium/modes";
+  std::string searchPath;                 // where the Apertium tools are found; empty: $PATH
+  std::filesystem::path translatorsFile;  // empty: translators.json in the storage root
+};
+
+struct PairEntry {
+  std::string source;  // a language code, or "*" (any source) for a command provider
+  std::string target;  // with the mode's region for a regional Apertium mode ("en-US")
+  bool installed = false;
+  std::string via;     // the Debian package, or the program and "（translators.json）"
+  bool operator==(const PairEntry&) const = default;
+};
+
+struct EngineSurvey {
+  bool apertiumEnabled = true;  // translators.json may turn Apertium off
+  bool apertiumTools = false;   // `apertium` and `apertium-wblank-mode` found
+  platform::TranslatorsConfig translators;
+  std::vector<PairEntry> pairs;  // installed first, then by source and target
+};
+
+EngineSurvey surveyEngines(const SurveyOptions& options = {});
+
+// "en → es  已安装  apertium-eng-spa".
+std::string pairLine(const PairEntry& entry);
+
+}  // namespace qy

@@ -1,0 +1,21 @@
+// The pairs command of quillory-ext.
+#include "extension/pairs_command.h"
+
+namespace qy {
+
+int runPairs(const std::vector<std::string>& args, const SurveyOptions& options, std::FILE* out,
+             std::FILE* err) {
+  if (!args.empty()) {
+    std::fprintf(err, "quillory-ext pairs：不接受参数“%s”\n用法：quillory-ext pairs\n", args[0].c_str());
+    return 2;
+  }
+  const EngineSurvey survey = surveyEngines(options);
+  if (!survey.apertiumEnabled)
+    std::fputs("quillory-ext pairs：translators.json 关闭了 Apertium（\"apertium\": false）\n", err);
+  else if (!survey.apertiumTools)
+    std::fputs("quillory-ext pairs：没有安装 Apertium（Debian 软件包 apertium）\n", err);
+  for (const PairEntry& entry : survey.pairs) std::fprintf(out, "%s\n", pairLine(entry).c_str());
+  return std::fflush(out) == 0 ? 0 : 1;
+}
+
+}  // namespace qy

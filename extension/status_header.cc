@@ -1,0 +1,150 @@
+// The X-Quillory-Status header field: RFC 2047 encoded words, folding, and its place in a message.
+#include "extension/status_header.h"
+
+#include <openssl/evp.h>
+
+namespace qy {
+namespace {
+
+// RFC 5322's recommended line length; RFC 2047 allows at most 75 characters per encoded word.
+constexpr size_t kLineWidth = 76;
+constexpr size_t kMaxWordLength = 75;
+constexpr std::string_view kWordStart = "=?UTF-8?B?";
+constexpr std::string_view kWordEnd = "?=";
+
+std::string base64(std::string_view bytes) {
+  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                          reinterpret_cast<const unsigned char*>(bytes.data()),
+                          static_cast<int>(bytes.size()));
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+size_t wordLength(size_t textBytes) {
+  return kWordStart.size() + 4 * ((textBytes + 2) / 3) + kWordEnd.size();
+}
+
+// The length of the UTF-8 sequence that starts at `i`; a stray byte counts as one, so a broken
+// text still ends up in the words whole (the reader decides what to show for it).
+size_t sequenceLength(std::string_view text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  size_t length = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+  if (i + length > text.size()) return 1;
+  for (size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 1;
+  return length;
+}
+
+// Text that can stand in the field as it is: printable ASCII that no reader could take for an
+// encoded word.
+bool isPlainToken(std::string_view text) {
+  if (text.empty() || text.find("=?") != std::string_view::npos) return false;
+  for (char c : text)
+    if (c < 0x21 || c > 0x7E) return false;
+  return true;
+}
+
+class FieldWriter {
+ public:
+  explicit FieldWriter(std::string_view newline) : newline_(newline) {
+    out_ = std::string(kStatusFieldName) + ":";
+    column_ = out_.size();
+  }
+
+  // A word, after a space or, when it would pass the line width, after a fold.
+  void add(std::string_view word) {
+    if (column_ + 1 + word.size() > kLineWidth) {
+      out_ += newline_;
+      column_ = 0;
+    }
+    out_ += ' ';
+    out_ += word;
+    column_ += 1 + word.size();
+  }
+
+  // Plain words as they are; anything else as encoded words that each fill what is left of the
+  // line, holding whole characters.
+  void addText(std::string_view text) {
+    if (isPlainToken(text)) return add(text);
+    size_t begin = 0;
+    while (begin < text.size()) {
+      size_t room = kLineWidth - column_ - 1;
+      if (room < wordLength(4) || room > kMaxWordLength) room = kMaxWordLength;
+      size_t end = begin;
+      while (end < text.size()) {
+        const size_t next = end + sequenceLength(text, end);
+        if (end > begin && wordLength(next - begin) > room) break;
+        end = next;
+      }
+      add(std::string(kWordStart) + base64(text.substr(begin, end - begin)) +
+          std::string(kWordEnd));
+      begin = end;
+    }
+  }
+
+  std::string finish() { return out_ + std::string(newline_); }
+
+ private:
+  std::string_view newline_;
+  std::string out_;
+  size_t column_ = 0;
+};
+
+// A field of our name; blanks before the colon are the obsolete syntax that readers still accept.
+bool isStatusField(std::string_view line) {
+  if (line.size() <= kStatusFieldName.size()) return false;
+  for (size_t i = 0; i < kStatusFieldName.size(); ++i) {
+    char c = line[i], want = kStatusFieldName[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (want >= 'A' && want <= 'Z') want = static_cast<char>(want - 'A' + 'a');
+    if (c != want) return false;
+  }
+  const size_t colon = line.find_first_not_of(" \t", kStatusFieldName.size());
+  return colon != std::string_view::npos && line[colon] == ':';
+}
+
+}  // namespace
+
+std::string statusHeaderField(const Engine::Result& result, std::string_view newline) {
+  FieldWriter writer(newline);
+  std::string note = result.note.empty() ? "none" : result.note;
+  if (result.banner) note += ";";
+  // The note's words one by one: plain ones stay readable, anything else is encoded.
+  size_t begin = 0;
+  while (begin < note.size()) {
+    size_t end = note.find(' ', begin);
+    if (end == std::string::npos) end = note.size();
+    if (end > begin) writer.addText(std::string_view(note).substr(begin, end - begin));
+    begin = end + 1;
+  }
+  if (result.banner) writer.addText(*result.banner);
+  return writer.finish();
+}
+
+std::string withStatusHeader(std::string_view message, const Engine::Result& result) {
+  const size_t firstBreak = message.find('\n');
+  const std::string_view newline =
+      firstBreak != std::string_view::npos && firstBreak > 0 && message[firstBreak - 1] == '\r'
+          ? "\r\n"
+          : "\n";
+  std::string out = statusHeaderField(result, newline);
+  out.reserve(out.size() + message.size());
+  // Copy the header line by line, leaving out status fields and their continuation lines.
+  size_t at = 0;
+  bool dropping = false;
+  while (at < message.size()) {
+    size_t end = message.find('\n', at);
+    end = end == std::string_view::npos ? message.size() : end + 1;
+    const std::string_view line = message.substr(at, end - at);
+    if (line == "\n" || line == "\r\n") break;  // the blank line that ends the header
+    const bool continuation = line[0] == ' ' || line[0] == '\t';
+    if (!continuation) dropping = isStatusField(line);
+    if (!dropping) out += line;
+    at = end;
+  }
+  out += message.substr(at);
+  return out;
+}
+
+}  // namespace qy

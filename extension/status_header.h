@@ -1,0 +1,26 @@
+// The status header field that `decode --status-header` puts at the top of the output message:
+//   X-Quillory-Status: translated; =?UTF-8?B?5bey57+76K+R5Li66KW/54+t54mZ6K+t?=
+// It holds the outcome note and, when there is one, the banner text, so that a mail client that
+// shows header fields (or a filter rule) can tell what happened to a message. The Chinese text
+// goes into RFC 2047 encoded words (B encoding of UTF-8, whole characters per word) and the field
+// is folded so that no line is longer than 76 columns. Pure functions; any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "core/engine/engine.h"
+
+namespace qy {
+
+inline constexpr std::string_view kStatusFieldName = "X-Quillory-Status";
+
+// The field, ending with `newline` ("\n" or "\r\n"), which also separates its folded lines.
+std::string statusHeaderField(const Engine::Result& result, std::string_view newline);
+
+// `message` with the field in front, in the message's own line ending. Fields of that name which
+// the message already carries are dropped from its top-level header: a sender could otherwise
+// write a status of their choosing. Everything else stays byte for byte.
+std::string withStatusHeader(std::string_view message, const Engine::Result& result);
+
+}  // namespace qy

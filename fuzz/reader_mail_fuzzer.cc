@@ -1,0 +1,63 @@
+// Fuzzes what the web mail reader reads from the user's mail files: mbox splitting, the list's
+// summary of a message (encoded words, display names, dates) and the message view (body, inline
+// images, attachments, the frame document and its colour-scheme variant).
+// Invariants: split messages lie inside the file, in order, and are never longer than it; every
+// text the reader shows is valid UTF-8.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "core/base/unicode.h"
+#include "hosts/reader/frame_html.h"
+#include "hosts/reader/header_text.h"
+#include "hosts/reader/mail_source.h"
+#include "hosts/reader/mbox.h"
+#include "hosts/reader/message_view.h"
+
+namespace {
+
+void require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+void requireText(const std::string& text, const char* what) { require(qy::Unicode::isValidUtf8(text), what); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace qy::reader;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+
+  size_t previous = 0;
+  bool first = true;
+  for (const auto& m : splitMbox(input)) {
+    require(m.offset < size && (first || m.offset > previous), "mbox offsets in order");
+    require(m.bytes.size() <= size - m.offset, "mbox message inside the file");
+    require(m.envelope.rfind("From ", 0) == 0, "envelope line");
+    previous = m.offset;
+    first = false;
+  }
+
+  const MessageSummary summary = summarize(input, 0);
+  requireText(summary.from, "summary from");
+  requireText(summary.subject, "summary subject");
+  requireText(summary.date, "summary date");
+  requireText(decodeHeaderWords(input), "header words");
+  requireText(displayName(decodeHeaderWords(input)), "display name");
+  (void)parseMailDate(input);
+
+  const MessageView view = buildMessageView(input);
+  for (const std::string* text : {&view.from, &view.to, &view.cc, &view.date, &view.subject, &view.frameHtml})
+    requireText(*text, "view text");
+  for (const auto& a : view.attachments) {
+    requireText(a.name, "attachment name");
+    require(a.size <= size, "attachment size");
+  }
+  requireText(withColorScheme(view.frameHtml, true), "dark frame");
+  return 0;
+}

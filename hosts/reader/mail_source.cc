@@ -1,0 +1,257 @@
+// Scanning Maildirs, mbox files and .eml folders.
+#include "hosts/reader/mail_source.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <system_error>
+
+#include "core/base/unicode.h"
+#include "core/mime/mime_parser.h"
+#include "hosts/reader/header_text.h"
+
+namespace qy::reader {
+namespace fs = std::filesystem;
+namespace {
+
+// Only the header block is parsed for the list; a header longer than this is cut.
+constexpr size_t kMaxHeaderBytes = 256 * 1024;
+
+struct FileStat {
+  uintmax_t size = 0;
+  int64_t mtime = 0;
+};
+
+std::optional<FileStat> statRegular(const fs::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStat{static_cast<uintmax_t>(st.st_size), static_cast<int64_t>(st.st_mtime)};
+}
+
+bool isDirectory(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_directory(path, ec);
+}
+
+// At most `count` bytes from the start of a file.
+std::optional<std::string> readPrefix(const fs::path& path, size_t count) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes(count, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+
+bool isMaildir(const fs::path& path) { return isDirectory(path / "cur") || isDirectory(path / "new"); }
+
+std::optional<std::string> readLimited(const fs::path& path, uintmax_t limit) {
+  const auto st = statRegular(path);
+  if (!st || st->size > limit) return std::nullopt;
+  return readPrefix(path, static_cast<size_t>(st->size));
+}
+
+// "Archive/2024" for a Maildir++ folder ".Archive.2024"; nested maildirs keep their path.
+std::string folderName(const fs::path& relative, bool maildir) {
+  std::string out;
+  for (const auto& component : relative) {
+    std::string name = component.string();
+    if (maildir && !name.empty() && name[0] == '.') {
+      name.erase(0, 1);
+      std::replace(name.begin(), name.end(), '.', '/');
+    }
+    if (name.empty()) continue;
+    if (!out.empty()) out += '/';
+    out += name;
+  }
+  return Unicode::repairUtf8(out);
+}
+
+bool hasEmlSuffix(const fs::path& path) {
+  return Unicode::lowercased(path.extension().string()) == ".eml";
+}
+
+// The unique part of a Maildir file name: the flags after ":2," change as the message is read.
+std::string maildirUnique(const std::string& name) { return name.substr(0, name.find(':')); }
+
+bool maildirSeen(const std::string& name) {
+  const size_t info = name.find(":2,");
+  return info != std::string::npos && name.find('S', info + 3) != std::string::npos;
+}
+
+std::string_view headerBlock(std::string_view bytes) {
+  bytes = bytes.substr(0, kMaxHeaderBytes);
+  size_t end = bytes.find("\n\n");
+  if (const size_t crlf = bytes.find("\r\n\r\n"); crlf < end) end = crlf;
+  return end == std::string_view::npos ? bytes : bytes.substr(0, end + 1);
+}
+
+}  // namespace
+
+MessageSummary summarize(std::string_view bytes, int64_t fallbackTime) {
+  const std::string_view header = headerBlock(bytes);
+  const ByteView view(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+  const auto root = MIME::parse(view);
+  MessageSummary s;
+  s.size = bytes.size();
+  s.from = displayName(decodeHeaderWords(root->field("from").value_or("")));
+  s.subject = decodeHeaderWords(root->field("subject").value_or(""));
+  s.date = decodeHeaderWords(root->field("date").value_or(""));
+  s.time = parseMailDate(s.date).value_or(fallbackTime);
+  return s;
+}
+
+std::unique_ptr<MailSource> MailSource::open(const fs::path& path) {
+  std::error_code ec;
+  const auto status = fs::status(path, ec);
+  if (ec) return nullptr;
+  if (fs::is_directory(status))
+    return std::make_unique<MailSource>(isMaildir(path) ? Kind::maildir : Kind::emlFolder, path);
+  if (fs::is_regular_file(status)) return std::make_unique<MailSource>(Kind::mbox, path);
+  return nullptr;
+}
+
+MailSource::MailSource(Kind kind, fs::path root) : kind_(kind), root_(std::move(root)) {}
+
+std::vector<MailSource::FileEntry> MailSource::scanFiles() const {
+  std::vector<FileEntry> out;
+  // Directories to look at, with their depth; an explicit stack, not recursion.
+  std::vector<std::pair<fs::path, int>> stack{{root_, 0}};
+  while (!stack.empty()) {
+    auto [dir, depth] = stack.back();
+    stack.pop_back();
+    const std::string folder = folderName(fs::relative(dir, root_).lexically_normal() == "."
+                                              ? fs::path()
+                                              : fs::relative(dir, root_),
+                                          kind_ == Kind::maildir);
+    if (kind_ == Kind::maildir && isMaildir(dir)) {
+      for (const char* sub : {"new", "cur"}) {
+        std::error_code ec;
+        for (fs::directory_iterator it(dir / sub, ec), end; !ec && it != end; it.increment(ec)) {
+          const std::string name = it->path().filename().string();
+          if (name.empty() || name[0] == '.') continue;
+          out.push_back({it->path(), folder, std::string_view(sub) == "new" || !maildirSeen(name)});
+        }
+      }
+    }
+    if (depth >= kMaxFolderDepth) continue;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const fs::path& p = it->path();
+      const std::string name = p.filename().string();
+      std::error_code typeError;
+      if (it->is_symlink(typeError)) {
+        // Links to single messages are fine; links to directories could loop.
+        if (kind_ == Kind::emlFolder && hasEmlSuffix(p) && statRegular(p)) out.push_back({p, folder, true});
+        continue;
+      }
+      if (it->is_directory(typeError)) {
+        if (kind_ == Kind::maildir && (name == "new" || name == "cur" || name == "tmp")) continue;
+        if (kind_ == Kind::emlFolder && !name.empty() && name[0] == '.') continue;
+        stack.emplace_back(p, depth + 1);
+      } else if (kind_ == Kind::emlFolder && hasEmlSuffix(p) && it->is_regular_file(typeError)) {
+        out.push_back({p, folder, true});
+      }
+    }
+  }
+  return out;
+}
+
+std::vector<MessageSummary> MailSource::list() {
+  std::vector<MessageSummary> out = kind_ == Kind::mbox ? listMbox() : listFiles();
+  std::sort(out.begin(), out.end(), [](const MessageSummary& a, const MessageSummary& b) {
+    return a.time != b.time ? a.time > b.time : a.id < b.id;
+  });
+  return out;
+}
+
+std::vector<MessageSummary> MailSource::listFiles() {
+  const std::vector<FileEntry> entries = scanFiles();
+  std::vector<MessageSummary> out;
+  std::map<std::string, Cached> files;
+  std::map<std::string, fs::path> paths;
+  std::map<std::string, Cached> previous;
+  {
+    MutexLock lock(mutex_);
+    previous = files_;
+  }
+  for (const auto& entry : entries) {
+    const auto st = statRegular(entry.path);
+    if (!st || st->size > kMaxMessageBytes) continue;
+    const std::string name = entry.path.filename().string();
+    const std::string unique = kind_ == Kind::maildir ? maildirUnique(name) : name;
+    const std::string id = Unicode::repairUtf8(entry.folder.empty() ? unique : entry.folder + "/" + unique);
+    if (paths.count(id)) continue;  // the same message in new/ and cur/ during a move
+    Cached cached;
+    if (auto it = previous.find(id); it != previous.end() && it->second.size == st->size &&
+                                      it->second.mtime == st->mtime) {
+      cached = it->second;
+    } else {
+      // The list needs only the header: a large message is not read whole for it.
+      const auto head = readPrefix(entry.path, kMaxHeaderBytes);
+      if (!head) continue;
+      cached = {st->size, st->mtime, summarize(*head, st->mtime)};
+      cached.summary.size = st->size;
+    }
+    cached.summary.id = id;
+    cached.summary.folder = entry.folder;
+    cached.summary.unread = kind_ == Kind::maildir ? entry.unread : false;
+    out.push_back(cached.summary);
+    paths[id] = entry.path;
+    files[id] = std::move(cached);
+  }
+  MutexLock lock(mutex_);
+  files_ = std::move(files);
+  paths_ = std::move(paths);
+  return out;
+}
+
+std::vector<MessageSummary> MailSource::listMbox() {
+  const auto st = statRegular(root_);
+  MutexLock lock(mutex_);
+  if (!st || st->size > kMaxMboxBytes) {
+    mbox_.clear();
+    return {};
+  }
+  if (st->size != mboxSize_ || st->mtime != mboxTime_) {
+    const auto bytes = readLimited(root_, kMaxMboxBytes);
+    mbox_ = bytes ? splitMbox(*bytes) : std::vector<MboxMessage>{};
+    mboxSize_ = st->size;
+    mboxTime_ = st->mtime;
+    files_.clear();
+    for (const auto& m : mbox_) {
+      Cached cached{m.bytes.size(), st->mtime, summarize(m.bytes, st->mtime)};
+      // An id by place in the file: messages are appended, so earlier ones keep theirs.
+      cached.summary.id = "m" + std::to_string(m.offset);
+      files_[cached.summary.id] = std::move(cached);
+    }
+  }
+  std::vector<MessageSummary> out;
+  for (const auto& [id, cached] : files_) out.push_back(cached.summary);
+  return out;
+}
+
+std::optional<std::string> MailSource::read(const std::string& id) {
+  if (kind_ == Kind::mbox) {
+    MutexLock lock(mutex_);
+    for (const auto& m : mbox_)
+      if ("m" + std::to_string(m.offset) == id) return m.bytes;
+    return std::nullopt;
+  }
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    std::optional<fs::path> path;
+    {
+      MutexLock lock(mutex_);
+      if (auto it = paths_.find(id); it != paths_.end()) path = it->second;
+    }
+    if (path)
+      if (auto bytes = readLimited(*path, kMaxMessageBytes)) return bytes;
+    // The file may have moved (new/ to cur/, a flag added) since the last list.
+    if (attempt == 0) list();
+  }
+  return std::nullopt;
+}
+
+}  // namespace qy::reader

@@ -1,0 +1,44 @@
+// MessageView: one message as the reader shows it: the header block (From, To, Cc, Date,
+// Subject, decoded), the body chosen and decoded by the MIME code (HTML before plain text) as
+// the document for the sandboxed frame, with inline images from the same message as data: URLs,
+// and the attachments by name and size.
+// A plain value built by a pure function; any thread. Never fails: a message without a text body
+// gets an empty document and `hasBody` false.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace qy::reader {
+
+// Inline images larger than this stay "cid:" references (the frame shows them as missing)
+// rather than growing the frame document without bound.
+inline constexpr size_t kMaxInlineImageBytes = 16u << 20;
+
+struct Attachment {
+  std::string name;  // decoded file name, or a made-up one ("附件 2") when the part names none
+  std::string type;  // media type
+  uintmax_t size = 0;  // decoded bytes
+  bool operator==(const Attachment&) const = default;
+};
+
+struct MessageView {
+  std::string from, to, cc, date, subject;
+  std::string frameHtml;     // the document for the frame
+  bool hasBody = false;
+  bool plain = false;        // the body was plain text
+  size_t remoteImages = 0;   // blocked remote images
+  std::vector<Attachment> attachments;
+  bool operator==(const MessageView&) const = default;
+};
+
+MessageView buildMessageView(std::string_view bytes);
+
+// The view without its document: the fields the page draws itself.
+nlohmann::json toJson(const MessageView& view);
+
+}  // namespace qy::reader

@@ -1,0 +1,95 @@
+// ReaderServer: the web mail reader's HTTP server on 127.0.0.1. It serves the page (compiled in),
+// the message list of a MailSource, each message as the extension decodes it (through the host
+// protocol, like any mail client), the message body for the sandboxed frame, the banner's
+// button and the panel, and a stream of Server-Sent Events that tells the page to show the
+// visible message again when the extension asks for a reload.
+//
+// Who may ask: only requests whose Host is this server's own address, without a foreign Origin,
+// and that carry the per-launch secret: in the URL of the first visit (which sets a SameSite
+// cookie and redirects to a clean address) or in that cookie. No CORS headers are ever sent.
+// Every response forbids framing by others and sends no referrer; the page's policy allows only
+// its own script and style; the message frame's forbids every script and every remote load.
+//
+// Threads: the HTTP server runs its own pool; notifyReload() may be called from any thread (the
+// protocol client's reader thread). stop() (also run by the destructor) ends the event streams and
+// the server, then joins its thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "core/base/thread_annotations.h"
+#include "hosts/reader/mail_source.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace qy::reader {
+
+// One request of the host protocol ({"op", …}) and its whole answer, or nothing when the
+// extension cannot be reached.
+using HostCall = std::function<std::optional<nlohmann::json>(nlohmann::json request)>;
+
+// Frame documents kept for the page to load: the last few messages shown.
+inline constexpr size_t kMaxFrames = 64;
+// An event stream sends a comment this often, so a closed page is noticed and its thread freed.
+inline constexpr int kHeartbeatSeconds = 15;
+// Request bodies the page sends are small JSON objects.
+inline constexpr size_t kMaxRequestBytes = 64 * 1024;
+
+class ReaderServer {
+ public:
+  ReaderServer(std::unique_ptr<MailSource> source, HostCall host);
+  ~ReaderServer();
+  ReaderServer(const ReaderServer&) = delete;
+  ReaderServer& operator=(const ReaderServer&) = delete;
+
+  // Binds 127.0.0.1:`port` (0: a free port) and starts serving. False when the port is taken.
+  bool start(int port);
+  void stop();
+
+  int port() const { return port_; }
+  // The address to open, with the secret: http://127.0.0.1:PORT/?k=SECRET
+  std::string url() const;
+
+  // Tells every open page to show its message again.
+  void notifyReload() QY_EXCLUDES(mutex_);
+
+ private:
+  bool allowed(const httplib::Request& req, bool& viaSecret) const;
+  void routes();
+  void handleMessage(const httplib::Request& req, httplib::Response& res);
+  void handleFrame(const httplib::Request& req, httplib::Response& res) QY_EXCLUDES(mutex_);
+  void handleEvents(httplib::Response& res);
+  void handleProtocol(const httplib::Request& req, httplib::Response& res);
+  std::string keepFrame(std::string html) QY_EXCLUDES(mutex_);
+
+  std::unique_ptr<MailSource> source_;
+  HostCall host_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  const std::string secret_;
+
+  Mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t reloads_ QY_GUARDED_BY(mutex_) = 0;
+  bool stopping_ QY_GUARDED_BY(mutex_) = false;
+  std::deque<std::pair<std::string, std::string>> frames_ QY_GUARDED_BY(mutex_);  // token, html
+};
+
+// 32 random bytes as hexadecimal, for secrets and frame tokens.
+std::string randomToken();
+
+}  // namespace qy::reader

@@ -1,0 +1,258 @@
+// The reader's page: the message list, one message under its banner, the banner's panel, and
+// showing the message again when the extension asks. All the mail logic is on the server; this
+// only draws what it answers. The message body is a sandboxed frame that runs no script.
+'use strict';
+
+const $ = (id) => document.getElementById(id);
+const state = { messages: [], current: null, shown: null, dismissed: new Set(), panel: null };
+
+async function api(path, body) {
+  const options = body === undefined ? {} : {
+    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
+  };
+  const response = await fetch(path, options);
+  let answer = null;
+  try { answer = await response.json(); } catch { answer = null; }
+  if (!response.ok) throw new Error((answer && answer.error) || `HTTP ${response.status}`);
+  return answer;
+}
+
+// Light, dark, or the browser's choice; the frame gets the same.
+function scheme() { return localStorage.getItem('qy-scheme') || 'auto'; }
+function applyScheme() {
+  const root = document.documentElement;
+  root.dataset.scheme = scheme();
+  root.classList.toggle('system-dark', matchMedia('(prefers-color-scheme: dark)').matches);
+  $('scheme').value = scheme();
+}
+function frameUrl(path) { return scheme() === 'auto' ? path : `${path}?scheme=${scheme()}`; }
+
+function formatDate(seconds) {
+  if (!seconds) return '';
+  const date = new Date(seconds * 1000);
+  const today = new Date();
+  if (date.toDateString() === today.toDateString())
+    return date.toLocaleTimeString('zh-CN', { hour: '2-digit', minute: '2-digit' });
+  return date.toLocaleDateString('zh-CN', { year: 'numeric', month: 'numeric', day: 'numeric' });
+}
+
+function formatSize(bytes) {
+  if (bytes < 1000) return `${bytes} 字节`;
+  if (bytes < 1000 * 1000) return `${(bytes / 1000).toFixed(1)} KB`;
+  return `${(bytes / 1000 / 1000).toFixed(1)} MB`;
+}
+
+function element(tag, className, text) {
+  const e = document.createElement(tag);
+  if (className) e.className = className;
+  if (text !== undefined) e.textContent = text;
+  return e;
+}
+
+async function loadList() {
+  try {
+    const answer = await api('/api/messages');
+    state.messages = answer.messages;
+  } catch {
+    $('list-status').textContent = '无法读取邮件列表';
+    $('list-status').hidden = false;
+    return;
+  }
+  const list = $('messages');
+  list.replaceChildren();
+  $('list-status').hidden = state.messages.length > 0;
+  $('list-status').textContent = '没有邮件';
+  for (const m of state.messages) {
+    const item = element('li', m.unread ? 'unread' : '');
+    const button = element('button');
+    button.type = 'button';
+    button.dataset.id = m.id;
+    if (m.id === state.current) button.setAttribute('aria-current', 'true');
+    const from = element('span', 'from', m.from || '（无发件人）');
+    from.append(element('span', 'date', formatDate(m.time)));
+    button.append(from, element('span', 'subject', m.subject || '（无主题）'));
+    if (m.folder) button.append(element('span', 'folder', m.folder));
+    button.addEventListener('click', () => openMessage(m.id));
+    item.append(button);
+    list.append(item);
+  }
+}
+
+function showHeaders(view) {
+  const headers = $('headers');
+  headers.replaceChildren();
+  for (const [label, value] of [['发件人', view.from], ['收件人', view.to], ['抄送', view.cc],
+    ['日期', view.date], ['主题', view.subject]]) {
+    if (!value) continue;
+    headers.append(element('dt', '', label), element('dd', '', value));
+  }
+  const remote = $('remote-note');
+  remote.hidden = !view.remoteImages;
+  remote.textContent = `已阻止远程图片（${view.remoteImages} 张），以免泄露你的阅读情况。`;
+  const attachments = $('attachments');
+  attachments.replaceChildren();
+  attachments.hidden = view.attachments.length === 0;
+  for (const a of view.attachments) attachments.append(element('li', '', `📎 ${a.name}（${formatSize(a.size)}）`));
+}
+
+function showBanner(message) {
+  const banner = $('banner');
+  const b = message.banner;
+  banner.hidden = !b || state.dismissed.has(message.id);
+  if (!b) return;
+  $('banner-title').textContent = b.title;
+  $('banner-action').textContent = b.primaryActionTitle;
+  $('banner-dismiss').hidden = b.dismissable === false;
+}
+
+// Shows a message; `again` is a reload of the message already shown: the place in the page stays,
+// and the frame is left alone when its document did not change.
+async function openMessage(id, again = false) {
+  let message;
+  try {
+    message = await api(`/api/message?id=${encodeURIComponent(id)}`);
+  } catch (error) {
+    if (again) return;
+    state.current = id;
+    $('reader').hidden = false;
+    $('empty-reader').hidden = true;
+    $('notice').hidden = false;
+    $('notice').textContent = error.message === 'HTTP 404' ? '无法读取这封邮件' : error.message;
+    return;
+  }
+  if (again && id !== state.current) return;
+  const reader = $('reader');
+  const scroll = reader.scrollTop;
+  if (!again) {
+    closePanel(false);
+    state.current = id;
+    for (const b of document.querySelectorAll('#messages button'))
+      if (b.dataset.id === id) b.setAttribute('aria-current', 'true'); else b.removeAttribute('aria-current');
+    const entry = state.messages.find((m) => m.id === id);
+    if (entry) entry.unread = false;
+    document.querySelector(`#messages button[data-id="${CSS.escape(id)}"]`)?.parentElement.classList.remove('unread');
+  }
+  state.shown = message;
+  reader.hidden = false;
+  $('empty-reader').hidden = true;
+  $('notice').hidden = !message.notice;
+  $('notice').textContent = message.notice || '';
+  showHeaders(message.view);
+  showBanner(message);
+  const frame = $('body');
+  if (!again || frame.dataset.version !== message.version) {
+    frame.dataset.version = message.version;
+    frame.src = frameUrl(message.frame);
+  }
+  reader.scrollTop = scroll;
+  document.body.dataset.shown = String(Number(document.body.dataset.shown || 0) + 1);
+}
+
+function drawPanel(panel) {
+  state.panel = panel;
+  const box = $('panel');
+  box.style.width = `${panel.preferredContentSize[0]}px`;
+  box.style.height = `${panel.preferredContentSize[1]}px`;
+  const rows = $('panel-rows');
+  rows.replaceChildren();
+  for (const row of panel.rows) {
+    const set = element('fieldset');
+    set.append(element('legend', '', row.label));
+    const segments = element('span', 'segments');
+    row.segments.forEach((title, index) => {
+      const label = element('label');
+      const input = document.createElement('input');
+      input.type = 'radio';
+      input.name = `panel-${row.control}`;
+      input.value = String(index);
+      input.checked = index === row.selected;
+      input.addEventListener('change', panelChanged);
+      label.append(input, document.createTextNode(title));
+      segments.append(label);
+    });
+    set.append(segments);
+    rows.append(set);
+  }
+  const buttons = $('panel-buttons');
+  buttons.replaceChildren();
+  for (const b of panel.buttons) {
+    const button = element('button', '', b.title);
+    button.type = 'button';
+    button.addEventListener('click', () => panelCall(b.action === 'retranslate' ? 'panelRetranslate' : 'panelOpenApp'));
+    buttons.append(button);
+  }
+  $('panel-note').textContent = panel.note;
+  box.hidden = false;
+}
+
+function selectedIndex(control) {
+  const checked = document.querySelector(`input[name="panel-${control}"]:checked`);
+  return checked ? Number(checked.value) : 0;
+}
+
+async function panelChanged() {
+  await panelCall('panelChanged', { mode: selectedIndex('mode'), style: selectedIndex('style'), dark: selectedIndex('dark') });
+}
+
+async function panelCall(op, selected) {
+  if (!state.panel) return;
+  const body = { op, panel: state.panel.id };
+  if (selected) body.selected = selected;
+  try {
+    const answer = await api('/api/panel', body);
+    if (answer.panel) drawPanel(answer.panel);
+  } catch (error) {
+    showNotice(error.message);
+  }
+}
+
+function closePanel(tell = true) {
+  if (state.panel && tell) api('/api/panel', { op: 'panelClosed', panel: state.panel.id }).catch(() => {});
+  state.panel = null;
+  $('panel').hidden = true;
+}
+
+function showNotice(text) {
+  $('notice').hidden = false;
+  $('notice').textContent = text;
+}
+
+async function bannerClicked() {
+  if (!state.shown) return;
+  try {
+    const answer = await api('/api/action', { context: state.shown.context });
+    if (answer.panel) drawPanel(answer.panel);
+  } catch (error) {
+    showNotice(error.message);
+  }
+}
+
+function listen() {
+  const events = new EventSource('/events');
+  events.addEventListener('open', () => { document.body.dataset.events = 'open'; });
+  events.addEventListener('reload', () => {
+    if (state.current) openMessage(state.current, true);
+    loadList();
+  });
+}
+
+document.addEventListener('DOMContentLoaded', () => {
+  applyScheme();
+  matchMedia('(prefers-color-scheme: dark)').addEventListener('change', applyScheme);
+  $('scheme').addEventListener('change', () => {
+    localStorage.setItem('qy-scheme', $('scheme').value);
+    applyScheme();
+    if (state.shown) $('body').src = frameUrl(state.shown.frame);
+  });
+  $('refresh').addEventListener('click', loadList);
+  $('banner-action').addEventListener('click', bannerClicked);
+  $('banner-dismiss').addEventListener('click', () => {
+    if (state.shown) state.dismissed.add(state.shown.id);
+    $('banner').hidden = true;
+  });
+  $('panel-close').addEventListener('click', () => closePanel(true));
+  loadList();
+  listen();
+  // Mail delivered while the page is open shows up without a reload.
+  setInterval(loadList, 10000);
+});

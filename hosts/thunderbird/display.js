@@ -1,0 +1,232 @@
+// The display script: runs in the document of each message Thunderbird displays and draws what
+// the background page sends for it.
+//
+// "show" puts the banner (its title, its button and a close control) above the message body; with
+// an "html" body it also sets Thunderbird's rendering of the body aside and shows that instead, in a frame
+// that runs no scripts and loads nothing from the network. "clear" and "error" give Thunderbird's
+// rendering back ("error" under a banner that says why). "panel" draws the extension's panel
+// under the banner. Everything of ours lives in a shadow root, so the message's styles cannot
+// reach it.
+"use strict";
+
+(() => {
+  const api = globalThis.messenger ?? globalThis.browser;
+  // The shown body may load only what it carries itself; scripts never run in the frame anyway
+  // (its sandbox has no allow-scripts).
+  const kFrameCsp = "default-src 'none'; img-src data:; style-src 'unsafe-inline' data:; " +
+                    "font-src data:; media-src data:";
+  const kStyles = {
+    root: "all: initial; display: block; font: 13px/1.5 sans-serif;",
+    banner: "display: flex; align-items: center; gap: 8px; padding: 6px 10px; margin: 0 0 8px;" +
+            "background: #eef3fb; color: #1d2a3a; border-bottom: 1px solid #c6d3e6;",
+    title: "flex: 1;",
+    button: "font: inherit; padding: 2px 10px;",
+    panel: "display: block; padding: 8px 12px; margin: 0 0 8px; border: 1px solid #c6d3e6;" +
+           "border-radius: 6px; background: #fbfcfe; color: #1d2a3a; max-width: 330px;",
+    "qy-row": "border: 0; margin: 0 0 6px; padding: 0; display: flex; gap: 8px;",
+    "qy-label": "float: left; width: 34px; color: #5a6472; font-size: 12px; padding: 0;",
+    "qy-segment": "white-space: nowrap;",
+    "qy-buttons": "display: flex; gap: 8px; margin: 6px 0;",
+    "qy-note": "font-size: 11px; color: #5a6472; margin: 4px 0 0;",
+    frame: "display: block; border: 0; width: 100%; min-height: 40px;",
+  };
+
+  let port = null;
+  let heardSinceConnect = false;
+  let original = null;  // Thunderbird's rendering while ours is shown in its place
+  let host = null;      // our element at the top of the body
+  let shadow = null;
+  let bannerBox = null;
+  let panelBox = null;
+  let frame = null;
+
+  function styled(element, key) {
+    element.style.cssText = kStyles[key];
+    return element;
+  }
+
+  function ensureHost() {
+    if (host && host.isConnected) {
+      return;
+    }
+    host = document.createElement("div");
+    host.id = "quillory";
+    shadow = host.attachShadow({ mode: "closed" });
+    const root = styled(document.createElement("div"), "root");
+    bannerBox = document.createElement("div");
+    panelBox = styled(document.createElement("div"), "panel");
+    panelBox.style.display = "none";
+    panelBox.setAttribute("role", "dialog");
+    root.append(bannerBox, panelBox);
+    shadow.append(root);
+    // Thunderbird may render the message's headers into the document itself: they stay on top,
+    // and the banner goes under them, above the body.
+    const headers = document.body.querySelectorAll(":scope > .moz-main-header");
+    if (headers.length) {
+      headers[headers.length - 1].after(host);
+    } else {
+      document.body.prepend(host);
+    }
+  }
+
+  function restoreOriginal() {
+    if (frame) {
+      frame.remove();
+      frame = null;
+    }
+    if (original) {
+      document.body.append(original);
+      original = null;
+    }
+  }
+
+  function drawBanner(title, buttonTitle, onClick) {
+    const banner = styled(document.createElement("div"), "banner");
+    banner.setAttribute("role", "status");
+    const text = styled(document.createElement("span"), "title");
+    text.textContent = title;
+    banner.append(text);
+    if (buttonTitle) {
+      const button = styled(document.createElement("button"), "button");
+      button.type = "button";
+      button.textContent = buttonTitle;
+      button.addEventListener("click", onClick);
+      banner.append(button);
+    }
+    const close = styled(document.createElement("button"), "button");
+    close.type = "button";
+    close.textContent = "×";
+    close.title = close.ariaLabel = "隐藏提示";
+    close.addEventListener("click", () => {
+      bannerBox.replaceChildren();
+      closePanel();
+    });
+    banner.append(close);
+    bannerBox.replaceChildren(banner);
+  }
+
+  function fitFrame() {
+    try {
+      const doc = frame.contentDocument;
+      frame.style.height = `${doc.documentElement.scrollHeight}px`;
+    } catch (e) {
+      // The frame is not readable (yet): it keeps its height.
+    }
+  }
+
+  function showBody(html) {
+    if (!original) {
+      original = document.createDocumentFragment();
+      while (host.nextSibling) {
+        original.append(host.nextSibling);
+      }
+    }
+    if (frame) {
+      frame.remove();
+    }
+    frame = styled(document.createElement("iframe"), "frame");
+    // Same origin without scripts: nothing in the body runs, and this script can still put the
+    // body into the frame, size the frame to it and hand clicked links to the user's browser.
+    // Thunderbird loads no srcdoc frame in a message, and a content script may not open() the
+    // frame's document: the body is parsed here (DOMParser never runs scripts) and moved in.
+    frame.setAttribute("sandbox", "allow-same-origin");
+    frame.setAttribute("title", "邮件正文");
+    document.body.append(frame);
+    const parsed = new DOMParser().parseFromString(
+        `<meta http-equiv="Content-Security-Policy" content="${kFrameCsp}">` + html, "text/html");
+    // Nothing in the mail may navigate the frame or reach out by itself: refreshes and other
+    // header directives go (all but our policy, which comes first), and so do links to fetch
+    // ahead of time.
+    for (const meta of [...parsed.querySelectorAll("meta[http-equiv]")].slice(1)) {
+      meta.remove();
+    }
+    for (const link of parsed.querySelectorAll("link[rel]")) {
+      if (!/^\s*stylesheet\s*$/i.test(link.rel)) {
+        link.remove();
+      }
+    }
+    const doc = frame.contentDocument;
+    doc.replaceChild(doc.importNode(parsed.documentElement, true), doc.documentElement);
+    fitFrame();
+    new ResizeObserver(fitFrame).observe(doc.documentElement);
+    doc.addEventListener("click", (event) => {
+      const link = event.target.closest?.("a[href]");
+      if (link) {
+        event.preventDefault();
+        send({ type: "openLink", url: link.href });
+      }
+    });
+  }
+
+  function closePanel() {
+    if (panelBox.style.display !== "none") {
+      panelBox.style.display = "none";
+      panelBox.replaceChildren();
+      send({ type: "panelClosed" });
+    }
+  }
+
+  function showPanel(panel) {
+    drawPanel(document, panelBox, panel, (op, fields) => send({ type: op, ...fields }));
+    for (const element of panelBox.querySelectorAll("[class]")) {
+      if (kStyles[element.className]) {
+        element.style.cssText = kStyles[element.className];
+      }
+    }
+    const close = styled(document.createElement("button"), "button");
+    close.type = "button";
+    close.textContent = "关闭";
+    close.addEventListener("click", closePanel);
+    panelBox.querySelector(".qy-buttons")?.append(close);
+    panelBox.style.display = "block";
+  }
+
+  function received(message) {
+    heardSinceConnect = true;
+    ensureHost();
+    if (message.type === "show") {
+      if (message.html !== null) {
+        showBody(message.html);
+      } else {
+        restoreOriginal();
+      }
+      if (message.banner) {
+        drawBanner(message.banner.title, message.banner.primaryActionTitle,
+                   () => send({ type: "action" }));
+      } else {
+        bannerBox.replaceChildren();
+      }
+    } else if (message.type === "clear") {
+      restoreOriginal();
+      bannerBox.replaceChildren();
+    } else if (message.type === "error") {
+      restoreOriginal();
+      drawBanner(message.text, null, null);
+    } else if (message.type === "panel") {
+      showPanel(message.panel);
+    }
+  }
+
+  function connect() {
+    port = api.runtime.connect({ name: "display" });
+    heardSinceConnect = false;
+    port.onMessage.addListener(received);
+    port.onDisconnect.addListener(() => {
+      port = null;
+      // The background page was suspended or restarted: connect again, so this message is
+      // refreshed with the others. A port that closes before saying anything is not retried.
+      if (heardSinceConnect) {
+        connect();
+      }
+    });
+  }
+
+  function send(message) {
+    if (!port) {
+      connect();
+    }
+    port.postMessage(message);
+  }
+
+  connect();
+})();

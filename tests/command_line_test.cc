@@ -1,0 +1,71 @@
+// quillory-ext's command line: help for the program and each command, the version, and the
+// reason named when a message cannot be read.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "extension/command_help.h"
+#include "support/subprocess.h"
+#include "support/temp_dir.h"
+
+namespace qy {
+namespace {
+
+using testing::runProcess;
+using testing::TempDir;
+
+TEST(CommandLine, HelpAndVersion) {
+  struct Case { const char* name; std::vector<std::string> args; int status; std::string inOut, inErr; };
+  const Case kCases[] = {
+      {"overview", {"--help"}, 0, "每个命令都接受 --help", ""},
+      {"no command is a usage error", {}, 2, "", "用法："},
+      {"version", {"--version"}, 0, "quillory-ext 0.1.0\n", ""},
+      {"unknown command", {"frobnicate"}, 2, "", "没有“frobnicate”这个命令"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {QY_EXT_BINARY};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    auto run = runProcess(argv, "");
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.out.find(c.inOut), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find(c.inErr), std::string::npos) << run.err;
+  }
+  // Every command has its own help, and the overview lists it.
+  const std::string overview = runProcess({QY_EXT_BINARY, "--help"}, "").out;
+  for (const auto& help : commandHelps()) {
+    SCOPED_TRACE(std::string(help.name));
+    EXPECT_NE(overview.find(std::string(help.usage)), std::string::npos);
+    for (const char* flag : {"--help", "-h"}) {
+      auto run = runProcess({QY_EXT_BINARY, std::string(help.name), flag}, "");
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(run.out.rfind("用法：" + std::string(help.usage) + "\n", 0), 0u) << run.out;
+    }
+  }
+}
+
+TEST(CommandLine, UnreadableMessageNamesTheReason) {
+  TempDir home;
+  const std::map<std::string, std::string> env = {{"QY_HOME", home.path().string()}};
+  std::filesystem::create_directory(home / "folder");
+  testing::writeFile(home / "locked.eml", "Subject: x\n\nhi\n");
+  std::filesystem::permissions(home / "locked.eml", std::filesystem::perms::none);
+  struct Case { const char* name; std::string file, reason; bool needsUnprivileged; };
+  const Case kCases[] = {
+      {"a directory", (home / "folder").string(), "这是一个目录，不是邮件文件（Is a directory）", false},
+      {"no such file", (home / "missing.eml").string(), "没有这个文件（No such file or directory）", false},
+      {"no permission", (home / "locked.eml").string(), "没有读取权限（Permission denied）", true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    if (c.needsUnprivileged && geteuid() == 0) continue;  // root reads any file
+    auto run = runProcess({QY_EXT_BINARY, "decode", c.file}, "", env);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "quillory-ext decode：无法读取 " + c.file + "：" + c.reason + "\n");
+    EXPECT_EQ(run.out, "");
+  }
+}
+
+}  // namespace
+}  // namespace qy

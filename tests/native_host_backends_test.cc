@@ -1,0 +1,98 @@
+// `quillory-ext native-host` as Thunderbird runs it, over pipes: with no service it translates
+// in its own process; with a running service it forwards to it and relays the service's reload
+// events; when the service goes away it carries on with its own engine, still subscribed.
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "platform/base64.h"
+#include "support/addon_pipe.h"
+#include "support/engine_fixture.h"
+#include "support/serve_process.h"
+
+namespace qy {
+namespace {
+
+using nlohmann::json;
+using testing::HostProcess;
+
+const std::string kEnglish =
+    "Dear team,\n\nThe quarterly report is attached to this message.\n\n"
+    "Please review the numbers before our meeting on Friday.\n\nBest regards,\nAnna\n";
+
+json decodeRequest(int id) {
+  return {{"id", id}, {"op", "decodedMessage"}, {"mainThread", false},
+          {"data", platform::base64Encode(testing::plainMessage(kEnglish, "Report " + std::to_string(id)))}};
+}
+
+// A decodedMessage answer of a translated message: the banner, and the body to show.
+void expectTranslated(const json& answer) {
+  ASSERT_EQ(answer.value("ok", false), true) << answer.dump();
+  const json& message = answer["message"];
+  ASSERT_TRUE(message.is_object()) << answer.dump();
+  EXPECT_TRUE(message["banner"].is_object());
+  EXPECT_NE(message.value("html", "").find("es:The quarterly report is attached"), std::string::npos)
+      << message.value("html", "");
+}
+
+std::vector<std::string> launchedByThunderbird(const std::filesystem::path& home) {
+  // Thunderbird starts the manifest's binary with the manifest's path and the add-on's id.
+  return {QY_EXT_BINARY, (home / ".mozilla/native-messaging-hosts/quillory.json").string(),
+          "quillory@quillory"};
+}
+
+TEST(NativeHostProcess, WithoutAServiceTranslatesInItsOwnProcess) {
+  testing::ServeProcess root;  // not started: only its storage root and engine are used
+  HostProcess host(launchedByThunderbird(root.home()), root.environment((root.home() / "p.log").string()));
+  auto& addon = host.pipe();
+  addon.send({{"id", "s"}, {"op", "subscribe"}});
+  EXPECT_EQ(addon.nextAnswer()["ok"], true);
+  addon.send(decodeRequest(1));
+  expectTranslated(addon.nextAnswer());
+
+  addon.send({{"id", 2}, {"op", "reloadVisibleMessages"}});
+  EXPECT_EQ(addon.nextAnswer()["delivered"], 1);
+  EXPECT_EQ(addon.events, std::vector<json>({{{"event", "reloadVisibleMessages"}}}));
+  EXPECT_EQ(host.finish(), 0);
+}
+
+TEST(NativeHostProcess, ForwardsToTheRunningServiceAndRelaysItsEvents) {
+  testing::ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  HostProcess host({QY_EXT_BINARY, "native-host"}, serve.environment((serve.home() / "p.log").string()));
+  auto& addon = host.pipe();
+  addon.send({{"id", "s"}, {"op", "subscribe"}});
+  EXPECT_EQ(addon.nextAnswer()["id"], "s");
+  addon.send(decodeRequest(1));
+  expectTranslated(addon.nextAnswer());
+
+  // The settings application asks the service to reload: the host's subscription is the
+  // service's one subscribed connection, and the event reaches the add-on.
+  auto app = serve.connect();
+  ASSERT_TRUE(app);
+  EXPECT_EQ((*app->request({{"op", "reloadVisibleMessages"}}))["delivered"], 1);
+  EXPECT_EQ(addon.next(), json({{"event", "reloadVisibleMessages"}}));
+  EXPECT_EQ(host.finish(), 0);
+}
+
+TEST(NativeHostProcess, CarriesOnWithItsOwnEngineWhenTheServiceGoesAway) {
+  testing::ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  HostProcess host({QY_EXT_BINARY, "native-host"}, serve.environment((serve.home() / "p.log").string()));
+  auto& addon = host.pipe();
+  addon.send({{"id", "s"}, {"op", "subscribe"}});
+  EXPECT_EQ(addon.nextAnswer()["ok"], true);
+  serve.kill();
+
+  addon.send(decodeRequest(1));
+  expectTranslated(addon.nextAnswer());
+  addon.send({{"id", 2}, {"op", "reloadVisibleMessages"}});
+  EXPECT_EQ(addon.nextAnswer()["delivered"], 1) << "the subscription moved to the host's own engine";
+  EXPECT_EQ(addon.events.size(), 1u);
+  EXPECT_EQ(host.finish(), 0);
+}
+
+}  // namespace
+}  // namespace qy

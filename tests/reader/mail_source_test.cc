@@ -1,0 +1,153 @@
+// Mail sources on real files: Maildir folders, mbox splitting, .eml folders, and mail that
+// arrives while the reader runs.
+#include "hosts/reader/mail_source.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include "hosts/reader/mbox.h"
+#include "support/temp_dir.h"
+
+namespace qy::reader {
+namespace {
+
+namespace fs = std::filesystem;
+using qy::testing::TempDir;
+using qy::testing::writeFile;
+
+std::string message(std::string_view subject, std::string_view date, std::string_view body = "Hi.\n") {
+  return "From: =?utf-8?B?5byg5LiJ?= <zs@example.cn>\nSubject: " + std::string(subject) + "\nDate: " +
+         std::string(date) + "\n\n" + std::string(body);
+}
+
+std::vector<std::string> subjects(const std::vector<MessageSummary>& list) {
+  std::vector<std::string> out;
+  for (const auto& m : list) out.push_back(m.folder.empty() ? m.subject : m.folder + ":" + m.subject);
+  return out;
+}
+
+TEST(Mbox, SplitsAtEnvelopeLinesAndUnquotesFrom) {
+  const std::string file =
+      "From a@example.com Thu Dec 10 08:00:00 2026\n"
+      "Subject: one\n\nHello\nFrom inside a paragraph\n>From here on\n>>From deeper\n\n"
+      "From b@example.com Thu Dec 10 09:00:00 2026\r\n"
+      "Subject: two\r\n\r\nbody\r\n\r\n";
+  const auto messages = splitMbox(file);
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].envelope, "From a@example.com Thu Dec 10 08:00:00 2026");
+  // Only a "From " line after an empty line starts a message; quoted ones lose one '>'.
+  EXPECT_EQ(messages[0].bytes,
+            "Subject: one\n\nHello\nFrom inside a paragraph\nFrom here on\n>From deeper\n");
+  EXPECT_EQ(messages[1].offset, file.find("From b@"));
+  EXPECT_EQ(messages[1].envelope, "From b@example.com Thu Dec 10 09:00:00 2026");
+  EXPECT_EQ(messages[1].bytes, "Subject: two\r\n\r\nbody\r\n");
+}
+
+TEST(Mbox, TextBeforeTheFirstEnvelopeAndEmptyFilesHoldNoMessage) {
+  EXPECT_TRUE(splitMbox("").empty());
+  EXPECT_TRUE(splitMbox("Subject: no envelope\n\nbody\n").empty());
+  const auto one = splitMbox("junk\n\nFrom x Thu Dec 10 08:00:00 2026\nSubject: s\n\nb");
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].bytes, "Subject: s\n\nb");
+}
+
+TEST(MailSource, MaildirListsFoldersNewestFirstAndSeesNewMail) {
+  TempDir dir;
+  for (const char* sub : {"new", "cur", "tmp", ".Archive.2024/cur", ".Archive.2024/new", "Lists/dev/cur"})
+    fs::create_directories(dir.path() / sub);
+  writeFile(dir / "cur/100.a:2,S", message("read", "Thu, 10 Dec 2026 08:00:00 +0000"));
+  writeFile(dir / "new/200.b", message("unread", "Thu, 10 Dec 2026 09:00:00 +0000"));
+  writeFile(dir / "tmp/300.c", message("being delivered", "Thu, 10 Dec 2026 10:00:00 +0000"));
+  writeFile(dir / ".Archive.2024/cur/50.d:2,", message("old", "Mon, 01 Jan 2024 00:00:00 +0000"));
+  writeFile(dir / "Lists/dev/cur/60.e:2,S", message("list", "Tue, 02 Jan 2024 00:00:00 +0000"));
+
+  auto source = MailSource::open(dir.path());
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->kind(), MailSource::Kind::maildir);
+  auto list = source->list();
+  EXPECT_EQ(subjects(list), (std::vector<std::string>{"unread", "read", "Lists/dev:list", "Archive/2024:old"}));
+  EXPECT_TRUE(list[0].unread);
+  EXPECT_FALSE(list[1].unread);
+  EXPECT_TRUE(list[3].unread);  // in cur/ but without the "S" flag
+  EXPECT_EQ(list[0].from, "张三");
+  EXPECT_EQ(list[0].size, message("unread", "Thu, 10 Dec 2026 09:00:00 +0000").size());
+
+  // Delivery while running: a new file, and a message moved from new/ to cur/ with a flag keeps
+  // its id and can still be read.
+  const std::string id = list[0].id;
+  writeFile(dir / "new/400.f", message("arrived", "Thu, 10 Dec 2026 11:00:00 +0000"));
+  fs::rename(dir / "new/200.b", dir / "cur/200.b:2,S");
+  list = source->list();
+  EXPECT_EQ(subjects(list)[0], "arrived");
+  EXPECT_EQ(list[1].id, id);
+  EXPECT_FALSE(list[1].unread);
+  const auto bytes = source->read(id);
+  ASSERT_TRUE(bytes);
+  EXPECT_NE(bytes->find("Subject: unread"), std::string::npos);
+}
+
+TEST(MailSource, ReadTakesOnlyListedIds) {
+  TempDir dir;
+  fs::create_directories(dir / "mail/new");
+  writeFile(dir / "mail/new/1.a", message("one", "Thu, 10 Dec 2026 08:00:00 +0000"));
+  writeFile(dir / "secret.eml", "not mail of this source");
+  auto source = MailSource::open(dir / "mail");
+  ASSERT_TRUE(source);
+  ASSERT_EQ(source->list().size(), 1u);
+  for (const char* id : {"../secret.eml", "/etc/passwd", "new/1.a", ""}) {
+    SCOPED_TRACE(id);
+    EXPECT_FALSE(source->read(id));
+  }
+  EXPECT_TRUE(source->read("1.a"));
+}
+
+TEST(MailSource, MboxMessagesWithoutEnvelopeAndAppendedOnesKeepIds) {
+  TempDir dir;
+  const fs::path path = dir / "inbox.mbox";
+  writeFile(path, "From a Thu Dec 10 08:00:00 2026\n" + message("first", "Thu, 10 Dec 2026 08:00:00 +0000") +
+                      "\nFrom b Thu Dec 10 09:00:00 2026\n" + message("second", "Thu, 10 Dec 2026 09:00:00 +0000"));
+  auto source = MailSource::open(path);
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->kind(), MailSource::Kind::mbox);
+  auto list = source->list();
+  ASSERT_EQ(subjects(list), (std::vector<std::string>{"second", "first"}));
+  const std::string firstId = list[1].id;
+  const auto bytes = source->read(firstId);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(*bytes, message("first", "Thu, 10 Dec 2026 08:00:00 +0000"));
+
+  // Appending changes the file's size, so the next list sees the new message.
+  std::string all = qy::testing::readFile(path);
+  writeFile(path, all + "\nFrom c Thu Dec 10 10:00:00 2026\n" + message("third", "Thu, 10 Dec 2026 10:00:00 +0000"));
+  list = source->list();
+  ASSERT_EQ(subjects(list), (std::vector<std::string>{"third", "second", "first"}));
+  EXPECT_EQ(list[2].id, firstId);
+}
+
+TEST(MailSource, EmlFolderWithSubfoldersAndFallbackTime) {
+  TempDir dir;
+  fs::create_directories(dir / "work");
+  writeFile(dir / "a.eml", message("=?utf-8?Q?caf=C3=A9?=", "Thu, 10 Dec 2026 08:00:00 +0000"));
+  writeFile(dir / "work/b.EML", message("undated", "not a date"));
+  writeFile(dir / "notes.txt", "not mail");
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {1900000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "work/b.EML").c_str(), times, 0), 0);
+  auto source = MailSource::open(dir.path());
+  ASSERT_TRUE(source);
+  EXPECT_EQ(source->kind(), MailSource::Kind::emlFolder);
+  const auto list = source->list();
+  // The undated message sorts by its file's time, after 2026.
+  EXPECT_EQ(subjects(list), (std::vector<std::string>{"work:undated", "café"}));
+  EXPECT_EQ(list[0].time, 1900000000);
+}
+
+TEST(MailSource, NothingToOpen) {
+  TempDir dir;
+  EXPECT_FALSE(MailSource::open(dir / "missing"));
+  EXPECT_FALSE(MailSource::open("/dev/null"));
+}
+
+}  // namespace
+}  // namespace qy::reader

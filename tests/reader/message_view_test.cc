@@ -1,0 +1,147 @@
+// The reader's view of a message: header block, body choice, inline images, attachments, and
+// the frame document's defences.
+#include "hosts/reader/message_view.h"
+
+#include <gtest/gtest.h>
+
+#include "hosts/reader/frame_html.h"
+
+namespace qy::reader {
+namespace {
+
+bool contains(std::string_view haystack, std::string_view needle) {
+  return haystack.find(needle) != std::string_view::npos;
+}
+
+// A related HTML body with one inline image, a plain alternative and two attachments.
+constexpr std::string_view kMixed =
+    "From: =?utf-8?B?5byg5LiJ?= <zs@example.cn>\n"
+    "To: you@example.com\n"
+    "Subject: =?utf-8?Q?Bericht_=C3=BCber?= Q4\n"
+    "Date: Thu, 10 Dec 2026 09:30:00 +0100\n"
+    "MIME-Version: 1.0\n"
+    "Content-Type: multipart/mixed; boundary=outer\n\n"
+    "--outer\n"
+    "Content-Type: multipart/alternative; boundary=alt\n\n"
+    "--alt\n"
+    "Content-Type: text/plain; charset=utf-8\n\n"
+    "plain version\n"
+    "--alt\n"
+    "Content-Type: multipart/related; boundary=rel\n\n"
+    "--rel\n"
+    "Content-Type: text/html; charset=iso-8859-1\n"
+    "Content-Transfer-Encoding: quoted-printable\n\n"
+    "<p>Gr=FC=DFe</p><img src=3D\"cid:logo@x\"><img src=3D\"https://tracker.example/p.gif\">\n"
+    "--rel\n"
+    "Content-Type: image/png\n"
+    "Content-ID: <logo@x>\n"
+    "Content-Transfer-Encoding: base64\n\n"
+    "iVBORw0=\n"
+    "--rel--\n"
+    "--alt--\n"
+    "--outer\n"
+    "Content-Type: application/pdf; name=\"ignored.pdf\"\n"
+    "Content-Disposition: attachment; filename*=utf-8''%E6%8A%A5%E5%91%8A.pdf\n"
+    "Content-Transfer-Encoding: base64\n\n"
+    "AAECAwQ=\n"
+    "--outer\n"
+    "Content-Type: text/plain; name=\"=?utf-8?B?56yU6K6w?=.txt\"\n\n"
+    "notes\n"
+    "--outer--\n";
+
+TEST(MessageView, HeaderBodyInlineImagesAndAttachments) {
+  const MessageView view = buildMessageView(kMixed);
+  EXPECT_EQ(view.from, "张三 <zs@example.cn>");
+  EXPECT_EQ(view.to, "you@example.com");
+  EXPECT_EQ(view.subject, "Bericht über Q4");
+  EXPECT_EQ(view.date, "Thu, 10 Dec 2026 09:30:00 +0100");
+  ASSERT_TRUE(view.hasBody);
+  EXPECT_FALSE(view.plain);
+  // The HTML alternative, decoded from quoted-printable Latin-1, not the plain one.
+  EXPECT_TRUE(contains(view.frameHtml, "<p>Grüße</p>"));
+  EXPECT_FALSE(contains(view.frameHtml, "plain version"));
+  // The inline image is data, the remote one is left for the frame's policy to block.
+  EXPECT_TRUE(contains(view.frameHtml, "src=\"data:image/png;base64,iVBORw0=\""));
+  EXPECT_FALSE(contains(view.frameHtml, "cid:"));
+  EXPECT_EQ(view.remoteImages, 1u);
+  // The used inline image is no attachment; the RFC 2231 and RFC 2047 names are decoded.
+  ASSERT_EQ(view.attachments.size(), 2u);
+  EXPECT_EQ(view.attachments[0], (Attachment{"报告.pdf", "application/pdf", 5}));
+  EXPECT_EQ(view.attachments[1], (Attachment{"笔记.txt", "text/plain", 5}));
+  const auto json = toJson(view);
+  EXPECT_EQ(json["attachments"][0]["name"], "报告.pdf");
+  EXPECT_FALSE(json.contains("frameHtml"));
+}
+
+TEST(MessageView, PlainBodyIsEscapedAndMessagesWithoutTextHaveNone) {
+  const MessageView plain = buildMessageView("Subject: s\n\n<script>alert(1)</script>\nline two\n");
+  EXPECT_TRUE(plain.plain);
+  EXPECT_TRUE(contains(plain.frameHtml, "&lt;script&gt;alert(1)&lt;/script&gt;\nline two"));
+  EXPECT_FALSE(contains(plain.frameHtml, "<script>"));
+
+  const MessageView none = buildMessageView(
+      "Content-Type: image/gif\nContent-Transfer-Encoding: base64\n\nR0lGODlh\n");
+  EXPECT_FALSE(none.hasBody);
+  ASSERT_EQ(none.attachments.size(), 1u);
+  EXPECT_EQ(none.attachments[0], (Attachment{"附件 1", "image/gif", 6}));
+  EXPECT_FALSE(buildMessageView("").hasBody);
+}
+
+TEST(FrameHtml, NothingCanTakeTheFrameElsewhere) {
+  struct Case { std::string_view name, input, want; size_t remote; };
+  const Case kCases[] = {
+      {"base element dropped", "<base href=\"https://evil/\"><a href=x>y</a>",
+       "<base target=\"_blank\"><a href=x>y</a>", 0},
+      {"meta refresh dropped, other meta kept",
+       "<meta http-equiv=\" Refresh \" content=\"0;url=https://evil/\"><meta charset=utf-8>",
+       "<base target=\"_blank\"><meta charset=utf-8>", 0},
+      {"link targets dropped", "<a target=_top href=\"https://x/\">x</a><area TARGET='_self' href=y>",
+       "<base target=\"_blank\"><a href=\"https://x/\">x</a><area href=y>", 0},
+      {"form action dropped", "<form action=\"https://evil/\" method=post>",
+       "<base target=\"_blank\"><form method=post>", 0},
+      {"doctype stays first", "<!DOCTYPE html><p>x", "<!DOCTYPE html><base target=\"_blank\"><p>x", 0},
+      {"remote images counted",
+       "<img src=\"//cdn/x\"><td background=\"http://a/b\"><div style=\"background:url( 'https://c/d')\">"
+       "<style>p{background:url(http://e/f)}</style><img src=\"data:image/gif;base64,R0\">",
+       "<base target=\"_blank\"><img src=\"//cdn/x\"><td background=\"http://a/b\"><div "
+       "style=\"background:url( 'https://c/d')\"><style>p{background:url(http://e/f)}</style><img "
+       "src=\"data:image/gif;base64,R0\">",
+       4},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const FrameHtml got = prepareFrameHtml(c.input, {});
+    EXPECT_EQ(got.html, c.want);
+    EXPECT_EQ(got.remoteImages, c.remote);
+  }
+}
+
+TEST(FrameHtml, CidReferencesEscapedOrNotBecomeData) {
+  const std::map<std::string, std::string> images = {{"a b@x", "data:image/png;base64,AA=="}};
+  const FrameHtml got =
+      prepareFrameHtml("<img src=\"cid:a%20b@x\"><p style=\"background:url(CID:a%20b@x)\">cid:unknown</p>", images);
+  EXPECT_EQ(got.html,
+            "<base target=\"_blank\"><img src=\"data:image/png;base64,AA==\">"
+            "<p style=\"background:url(data:image/png;base64,AA==)\">cid:unknown</p>");
+}
+
+}  // namespace
+}  // namespace qy::reader
+
+namespace qy::reader {
+namespace {
+
+TEST(FrameHtml, ChosenColourSchemeDecidesMediaConditions) {
+  const std::string html = "<style>@media ( prefers-color-scheme : dark ){a{b:c}}"
+                           "@media screen and (PREFERS-COLOR-SCHEME:light){d{e:f}}"
+                           "@media (prefers-color-scheme){g{h:i}}</style>";
+  EXPECT_EQ(withColorScheme(html, true),
+            "<style>@media (color){a{b:c}}@media screen and (not (color)){d{e:f}}"
+            "@media (prefers-color-scheme){g{h:i}}</style><style>:root{color-scheme:dark !important}</style>");
+  EXPECT_EQ(withColorScheme(html, false),
+            "<style>@media (not (color)){a{b:c}}@media screen and (color){d{e:f}}"
+            "@media (prefers-color-scheme){g{h:i}}</style><style>:root{color-scheme:light !important}</style>");
+}
+
+}  // namespace
+}  // namespace qy::reader

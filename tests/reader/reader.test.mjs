@@ -1,0 +1,265 @@
+// The web mail reader in a real Chromium, against a real `quillory-ext serve --reader` with a
+// Maildir and a translation engine that holds its answers until the test lets them go: the
+// list, a message under its banner, a pending translation that turns into a translated message
+// by itself, the panel, messages whose scripts never run and whose remote images are never
+// requested, the dark appearance, and requests refused without the secret.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import http from 'node:http';
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, unlinkSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join } from 'node:path';
+import { launch, startServer } from '../browser/chromium.mjs';
+
+const binary = process.env.QY_EXT_BINARY;
+const provider = join(process.env.QY_READER_TEST_DIR, 'held_provider.py');
+const shots = join(process.env.QY_BUILD_DIR, 'reader-screenshots');
+// Only bounds a failure: a loaded machine may need long for a translation to come through.
+const kWait = 120_000;
+
+const kPixel = 'iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==';
+const kReport = 'The quarterly report shows that sales grew in every region this year.';
+
+let home, mail, gate, trap, trapHits = [], service, readerUrl, origin;
+
+function message({ from, subject, date, type = 'text/html', body, extra = '' }) {
+  return `From: ${from}\nTo: you@example.com\nSubject: ${subject}\nDate: ${date}\nMIME-Version: 1.0\n${extra}` +
+    (type ? `Content-Type: ${type}; charset=utf-8\n\n` : '\n') + body;
+}
+
+before(async () => {
+  home = mkdtempSync(join(tmpdir(), 'qy-reader-home-'));
+  chmodSync(home, 0o700);
+  writeFileSync(join(home, 'config.json'), JSON.stringify({ targetLanguage: 'es', firstPaintSeconds: 0.2 }), { mode: 0o600 });
+  writeFileSync(join(home, 'translators.json'), JSON.stringify({
+    apertium: false, commands: [{ command: ['/usr/bin/python3', provider], pairs: [['*', 'es']] }],
+  }), { mode: 0o600 });
+  gate = join(home, 'gate');
+  writeFileSync(gate, '');
+
+  // Anything a message manages to load from the network lands here.
+  trap = http.createServer((req, res) => { trapHits.push(req.url); res.end(); });
+  await new Promise((resolve) => trap.listen(0, '127.0.0.1', resolve));
+  const trapUrl = `http://127.0.0.1:${trap.address().port}`;
+
+  mail = mkdtempSync(join(tmpdir(), 'qy-reader-mail-'));
+  for (const sub of ['new', 'cur', 'tmp']) mkdirSync(join(mail, sub));
+  writeFileSync(join(mail, 'new', '3.report'), message({
+    from: 'Ana Smith <ana@example.com>', subject: 'Quarterly report', date: 'Thu, 10 Dec 2026 10:00:00 +0000',
+    body: `<html><body><p>${kReport}</p><p>Our team will present the detailed numbers at the meeting next Tuesday morning.</p>` +
+      `${'<p>Thank you for reading this long letter about our plans for the coming year.</p>'.repeat(30)}</body></html>`,
+  }));
+  writeFileSync(join(mail, 'cur', '2.hostile:2,S'), message({
+    from: 'Mallory <m@example.com>', subject: 'Hostile', date: 'Thu, 10 Dec 2026 09:00:00 +0000',
+    type: 'multipart/related; boundary=b', body:
+      '--b\nContent-Type: text/html; charset=utf-8\n\n' +
+      `<html><body><script>document.documentElement.dataset.ran = 'yes'; fetch('${trapUrl}/script');</script>` +
+      `<img id="remote" src="${trapUrl}/remote.gif"><img id="inline" src="cid:pixel@x">` +
+      `<img src="x" onerror="document.documentElement.dataset.ran = 'onerror'">` +
+      `<div style="background:url(${trapUrl}/css.png)">The weather is nice today and we are going to the park.</div>` +
+      `<a id="away" href="${trapUrl}/link" target="_self">more</a></body></html>\n` +
+      `--b\nContent-Type: image/png\nContent-ID: <pixel@x>\nContent-Transfer-Encoding: base64\n\n${kPixel}\n--b--\n`,
+  }));
+  writeFileSync(join(mail, 'cur', '1.plain:2,S'), message({
+    from: '=?utf-8?B?5byg5LiJ?= <zs@example.cn>', subject: '=?utf-8?B?5Lya6K6u57qq6KaB?=',
+    date: 'Wed, 09 Dec 2026 08:00:00 +0000', type: 'multipart/mixed; boundary=m', body:
+      '--m\nContent-Type: text/plain; charset=utf-8\n\n会议定在下周二上午十点。\n' +
+      '--m\nContent-Type: application/pdf\nContent-Disposition: attachment; filename="agenda.pdf"\n' +
+      'Content-Transfer-Encoding: base64\n\nJVBERi0xLjQK\n--m--\n',
+  }));
+
+  service = await startServer(binary, ['serve', '--reader', mail, '--no-browser'], {
+    env: { QY_HOME: home, QY_TEST_GATE: gate },
+  });
+  readerUrl = service.url;
+  origin = new URL(readerUrl).origin;
+  mkdirSync(shots, { recursive: true });
+});
+
+after(async () => {
+  if (existsSync(gate)) unlinkSync(gate);
+  if (service) assert.equal(await service.stop(), 0);
+  trap?.close();
+  rmSync(home, { recursive: true, force: true });
+  rmSync(mail, { recursive: true, force: true });
+});
+
+function get(path, headers = {}) {
+  return new Promise((resolve, reject) => {
+    http.get(origin + path, { headers }, (res) => {
+      let body = '';
+      res.on('data', (c) => { body += c; });
+      res.on('end', () => resolve({ status: res.statusCode, headers: res.headers, body }));
+    }).on('error', reject);
+  });
+}
+
+async function openReader(options = {}) {
+  const context = await launch(options);
+  const page = context.pages()[0] ?? await context.newPage();
+  // Requests that went out (a load the page's or the frame's policy blocks never leaves Chromium
+  // and ends as a failed request of its own kind).
+  const requests = [];
+  page.on('requestfinished', (r) => requests.push(r.url()));
+  page.on('requestfailed', (r) => {
+    if (r.failure()?.errorText !== 'csp') requests.push(r.url());
+  });
+  await page.goto(readerUrl);
+  await page.waitForSelector('#messages button');
+  await page.waitForFunction(() => document.body.dataset.events === 'open');
+  return { context, page, requests };
+}
+
+async function openMessage(page, subject) {
+  const before = Number(await page.evaluate(() => document.body.dataset.shown || 0));
+  await page.click(`#messages button:has-text("${subject}")`);
+  await page.waitForFunction((n) => Number(document.body.dataset.shown || 0) > n, before);
+  return messageFrame(page);
+}
+
+// The message frame once it shows the document its src names.
+async function messageFrame(page) {
+  const handle = await page.waitForSelector('#body');
+  await page.waitForFunction(() => document.getElementById('body').src.includes('/frame/'));
+  const frame = await handle.contentFrame();
+  await frame.waitForURL(await handle.evaluate((e) => e.src));
+  return frame;
+}
+
+// Runs `body` with a fresh browser on the reader, closing the browser whatever happens.
+async function withReader(options, body) {
+  const reader = await openReader(options);
+  try {
+    await body(reader);
+  } finally {
+    await reader.context.close();
+  }
+}
+
+// Whether a CSS colour is light (text meant for a dark canvas).
+function isLight(color) {
+  const [r, g, b] = color.match(/\d+/g).map(Number);
+  return 0.2126 * r + 0.7152 * g + 0.0722 * b > 160;
+}
+
+test('requests without the secret or from elsewhere are refused', async () => {
+  assert.equal((await get('/')).status, 403);
+  assert.equal((await get('/api/messages')).status, 403);
+  const url = new URL(readerUrl);
+  const secret = url.searchParams.get('k');
+  assert.equal((await get(`/api/messages?k=${secret}`)).status, 200);
+  assert.equal((await get(`/api/messages?k=${secret}`, { Host: `evil.example:${url.port}` })).status, 403);
+  assert.equal((await get(`/api/messages?k=${secret}`, { Origin: 'http://evil.example' })).status, 403);
+  const ok = await get(`/api/messages?k=${secret}`);
+  assert.equal(ok.headers['access-control-allow-origin'], undefined);
+
+  const context = await launch();
+  try {
+    const page = context.pages()[0] ?? await context.newPage();
+    const response = await page.goto(origin + '/');
+    assert.equal(response.status(), 403);
+    assert.match(await page.textContent('body'), /无法打开读信器/);
+  } finally {
+    await context.close();
+  }
+});
+
+test('a pending message becomes translated by itself, and the panel changes how it shows', () => withReader({}, async ({ page, requests }) => {
+  const subjects = await page.$$eval('#messages .subject', (e) => e.map((x) => x.textContent));
+  assert.deepEqual(subjects, ['Quarterly report', 'Hostile', '会议纪要']);
+  assert.equal(await page.textContent('#messages li.unread .subject'), 'Quarterly report');
+
+  let frame = await openMessage(page, 'Quarterly report');
+  assert.match(await page.textContent('#banner-title'), /^正在翻译为西班牙语…/);
+  assert.equal(await page.textContent('#banner-action'), '设置');
+  assert.match(await frame.textContent('body'), new RegExp(kReport));
+  assert.doesNotMatch(await frame.textContent('body'), /es:/);
+  assert.equal(await page.textContent('#headers'), '发件人Ana Smith <ana@example.com>收件人you@example.com' +
+    '日期Thu, 10 Dec 2026 10:00:00 +0000主题Quarterly report');
+
+  // The engine answers; the extension asks for a reload; the page shows the message again
+  // without being reloaded itself (the marker below would be gone).
+  await page.evaluate(() => { window.qyMarker = 1; });
+  unlinkSync(gate);
+  await page.waitForFunction(() => document.getElementById('banner-title').textContent.startsWith('已翻译为西班牙语'),
+    null, { timeout: kWait });
+  assert.equal(await page.evaluate(() => window.qyMarker), 1);
+  frame = await messageFrame(page);
+  await frame.waitForFunction(() => document.body.textContent.includes('es:'), null, { timeout: kWait });
+  assert.match(await frame.textContent('body'), new RegExp(`es:${kReport}`));
+  assert.match(await frame.textContent('body'), new RegExp(kReport.replace('.', '\\.') + '.*es:'));
+  await page.screenshot({ path: join(shots, 'reader-light.png') });
+
+  // The banner's button opens the panel, drawn from the extension's panel model.
+  await page.click('#banner-action');
+  await page.waitForSelector('#panel:not([hidden])');
+  const box = await page.locator('#panel').boundingBox();
+  assert.deepEqual([box.width, box.height], [330, 216]);
+  assert.deepEqual(await page.$$eval('#panel legend', (e) => e.map((x) => x.textContent)), ['显示', '样式', '深色']);
+  assert.deepEqual(await page.$$eval('#panel-buttons button', (e) => e.map((x) => x.textContent)),
+    ['重新翻译这封邮件', '更多设置…']);
+  assert.equal(await page.textContent('#panel-note'), '关闭后，到“Quillory”App 里可以重新打开。');
+  assert.ok(await page.isChecked('#panel label:has-text("双语对照") input'));
+  await page.screenshot({ path: join(shots, 'reader-panel.png') });
+
+  // "仅译文": saved, and the message shown again with the translation in place of the source.
+  const shown = Number(await page.evaluate(() => document.body.dataset.shown));
+  await page.click('#panel label:has-text("仅译文")');
+  await page.waitForFunction((n) => Number(document.body.dataset.shown) > n, shown, { timeout: kWait });
+  assert.ok(await page.isChecked('#panel label:has-text("仅译文") input'));
+  assert.equal(JSON.parse(readFileSync(join(home, 'config.json'), 'utf8')).mode, 'replace');
+  frame = await messageFrame(page);
+  await frame.waitForFunction((source) => !document.body.textContent.replace(/es:[^]*?\./g, '').includes(source),
+    kReport, { timeout: kWait });
+
+  // Back to bilingual for the other tests; dismissing the banner hides it.
+  await page.click('#panel label:has-text("双语对照")');
+  await page.waitForFunction(() => JSON.stringify(document.querySelector('#panel label input:checked')?.value) === '"0"');
+  await page.click('#panel-close');
+  await page.click('#banner-dismiss');
+  assert.ok(await page.isHidden('#banner'));
+
+  for (const url of requests) assert.ok(url.startsWith(origin) || url.startsWith('data:'), url);
+}));
+
+test('a message runs no script and loads nothing remote; inline images and attachments show', () => withReader({}, async ({ context, page, requests }) => {
+  const frame = await openMessage(page, 'Hostile');
+  assert.equal(await page.getAttribute('#body', 'sandbox'), '');
+  assert.equal(await frame.evaluate(() => document.documentElement.dataset.ran), undefined);
+  assert.equal(await frame.evaluate(() => document.getElementById('inline').naturalWidth), 1);
+  assert.equal(await frame.evaluate(() => document.getElementById('remote').naturalWidth), 0);
+  assert.match(await page.textContent('#remote-note'), /^已阻止远程图片（2 张）/);
+  // A link aims at a new window, which the sandbox does not open: it cannot take the frame to
+  // the network either.
+  assert.equal(await frame.evaluate(() => document.getElementById('away').target), '');
+  assert.equal(await frame.evaluate(() => document.querySelector('base').target), '_blank');
+  await frame.click('#away');
+
+  await openMessage(page, '会议纪要');
+  assert.equal(await page.textContent('#attachments'), '📎 agenda.pdf（9 字节）');
+  assert.match(await page.textContent('#headers'), /发件人张三 <zs@example.cn>/);
+  assert.equal(context.pages().length, 1);
+  assert.deepEqual(trapHits, []);
+  for (const url of requests) assert.ok(url.startsWith(origin) || url.startsWith('data:'), url);
+}));
+
+test('the reader and the message follow a dark appearance, and the switch overrides it', async () => {
+  await withReader({ colorScheme: 'dark' }, async ({ page }) => {
+    const frame = await openMessage(page, 'Quarterly report');
+    assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');
+    assert.ok(await frame.evaluate(() => matchMedia('(prefers-color-scheme: dark)').matches));
+    // The recoloured mail: light text on a dark canvas.
+    assert.ok(isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
+    await page.screenshot({ path: join(shots, 'reader-dark.png') });
+  });
+
+  await withReader({ colorScheme: 'light' }, async ({ page }) => {
+    let frame = await openMessage(page, 'Quarterly report');
+    assert.ok(!isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
+    await page.selectOption('#scheme', 'dark');
+    await page.waitForFunction(() => document.getElementById('body').src.includes('scheme=dark'));
+    frame = await messageFrame(page);
+    assert.ok(isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
+    assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');
+  });
+});
