@@ -5,9 +5,14 @@ if(NOT PkgConfig_FOUND)
   message(FATAL_ERROR "pkg-config not found: install the Debian package 'pkg-config'")
 endif()
 
+# qy_require(FOUND PACKAGE [WHAT FOR]): stops with the package to install when FOUND is false.
 macro(qy_require found package)
   if(NOT ${found})
-    message(FATAL_ERROR "Missing dependency: install the Debian package '${package}' (scripts/setup.sh does)")
+    set(qy_purpose "${ARGN}")
+    if(qy_purpose)
+      set(qy_purpose " (${qy_purpose})")
+    endif()
+    message(FATAL_ERROR "Missing dependency${qy_purpose}: install the Debian package '${package}' (scripts/setup.sh does)")
   endif()
 endmacro()
 
@@ -34,18 +39,20 @@ add_library(qy_cld2 INTERFACE)
 target_include_directories(qy_cld2 SYSTEM INTERFACE ${CLD2_INCLUDE_DIR})
 target_link_libraries(qy_cld2 INTERFACE "-Wl,--no-as-needed" ${CLD2_FULL_LIBRARY} ${CLD2_LIBRARY} "-Wl,--as-needed")
 
+# Required by every build, although nothing links it yet: the local web pages (the settings
+# window, the web mail reader) are served with it, and a build must not lack it when they come.
 pkg_check_modules(HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
-qy_require(HTTPLIB_FOUND libcpp-httplib-dev)
+qy_require(HTTPLIB_FOUND libcpp-httplib-dev "cpp-httplib, which will serve the local web pages on 127.0.0.1")
 
 find_package(Threads REQUIRED)
 
 if(QY_TESTS)
   find_package(GTest CONFIG QUIET)
-  qy_require(GTest_FOUND libgtest-dev)
+  qy_require(GTest_FOUND libgtest-dev "GoogleTest, for the tests; -DQY_TESTS=OFF builds without them")
 endif()
 if(QY_BENCH)
   find_package(benchmark CONFIG QUIET)
-  qy_require(benchmark_FOUND libbenchmark-dev)
+  qy_require(benchmark_FOUND libbenchmark-dev "Google Benchmark, for -DQY_BENCH=ON")
   # Peers measured in the same run; optional, the benchmarks skip them when absent.
   pkg_check_modules(GMIME QUIET IMPORTED_TARGET gmime-3.0)
   pkg_check_modules(GUMBO QUIET IMPORTED_TARGET gumbo)

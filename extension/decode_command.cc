@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <nlohmann/json.hpp>
 
@@ -100,22 +101,55 @@ bool passThrough(int fd, std::FILE* out, bool* readError) {
   }
 }
 
-// Base64 of `head` followed by `body`, written at the end of `out` without joining them first.
-void appendBase64(std::string& out, std::string_view head, std::string_view body) {
-  const size_t total = head.size() + body.size();
-  const size_t at = out.size();
-  out.resize(at + 4 * ((total + 2) / 3) + 1);  // EVP_EncodeBlock ends with a NUL
-  auto* to = reinterpret_cast<unsigned char*>(out.data() + at);
+// Base64 of `head` followed by `body`, handed to `sink` in pieces, without joining the two.
+void base64Pieces(std::string_view head, std::string_view body,
+                  const std::function<void(std::string_view)>& sink) {
+  // Input bytes per piece: a multiple of 3, so that the pieces' Base64 texts join seamlessly.
+  constexpr size_t kPieceBytes = 3 * (kChunkBytes / 4);
+  std::string encoded(4 * (std::max(kPieceBytes, head.size() + 2) / 3 + 1) + 1, '\0');
+  auto encode = [&](const char* bytes, size_t size) {
+    int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
+                            reinterpret_cast<const unsigned char*>(bytes), static_cast<int>(size));
+    sink(std::string_view(encoded.data(), static_cast<size_t>(n)));
+  };
   // The head and the body's first bytes, up to a multiple of 3, are encoded together; from
-  // there the body is encoded in place.
+  // there the body is encoded where it lies.
   const size_t joined = std::min(body.size(), (3 - head.size() % 3) % 3);
-  std::string first(head);
-  first.append(body.substr(0, joined));
-  int n = EVP_EncodeBlock(to, reinterpret_cast<const unsigned char*>(first.data()),
-                          static_cast<int>(first.size()));
-  n += EVP_EncodeBlock(to + n, reinterpret_cast<const unsigned char*>(body.data() + joined),
-                       static_cast<int>(body.size() - joined));
-  out.resize(at + static_cast<size_t>(n));
+  if (!head.empty()) {
+    std::string first(head);
+    first.append(body.substr(0, joined));
+    encode(first.data(), first.size());
+    body.remove_prefix(joined);
+  }
+  for (size_t at = 0; at < body.size(); at += kPieceBytes)
+    encode(body.data() + at, std::min(kPieceBytes, body.size() - at));
+}
+
+// The JSON frame of a result, handed to `sink` in pieces (the Base64 text among them).
+void resultPieces(const Engine::Result& result, std::string_view envelope,
+                  const std::function<void(std::string_view)>& sink) {
+  // The fields after "data" are small and go through the JSON library's escaping; the Base64
+  // text needs none, and is written into the frame directly.
+  nlohmann::ordered_json rest;
+  rest["banner"] = result.banner ? nlohmann::ordered_json(*result.banner) : nullptr;
+  rest["action"] = result.action;
+  rest["context"] = nlohmann::ordered_json::object();
+  for (const auto& [name, value] : result.context) rest["context"][name] = value;
+  rest["note"] = result.note;
+  const std::string tail =
+      rest.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  if (result.data) {
+    sink("{\"data\":\"");
+    base64Pieces(envelope,
+                 std::string_view(reinterpret_cast<const char*>(result.data->data()),
+                                  result.data->size()),
+                 sink);
+    sink("\",");
+  } else {
+    sink("{\"data\":null,");
+  }
+  sink(std::string_view(tail).substr(1));  // without its opening brace
+  sink("\n");
 }
 
 }  // namespace
@@ -172,34 +206,19 @@ std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view inp
 }
 
 std::string resultJSON(const Engine::Result& result, std::string_view envelope) {
-  // The fields after "data" are small and go through the JSON library's escaping; the Base64
-  // text needs none, and is written into the frame directly.
-  nlohmann::ordered_json rest;
-  rest["banner"] = result.banner ? nlohmann::ordered_json(*result.banner) : nullptr;
-  rest["action"] = result.action;
-  rest["context"] = nlohmann::ordered_json::object();
-  for (const auto& [name, value] : result.context) rest["context"][name] = value;
-  rest["note"] = result.note;
-  const std::string tail =
-      rest.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-
   std::string json;
   const size_t dataBytes = result.data ? envelope.size() + result.data->size() : 0;
-  json.reserve(16 + 4 * (dataBytes / 3 + 1) + tail.size());
-  json += "{\"data\":";
-  if (result.data) {
-    json += '"';
-    appendBase64(json, envelope,
-                 std::string_view(reinterpret_cast<const char*>(result.data->data()),
-                                  result.data->size()));
-    json += '"';
-  } else {
-    json += "null";
-  }
-  json += ',';
-  json.append(tail, 1);  // without its opening brace
-  json += '\n';
+  json.reserve(256 + 4 * (dataBytes / 3 + 1));
+  resultPieces(result, envelope, [&](std::string_view piece) { json += piece; });
   return json;
+}
+
+bool writeResultJSON(std::FILE* out, const Engine::Result& result, std::string_view envelope) {
+  bool written = true;
+  resultPieces(result, envelope, [&](std::string_view piece) {
+    written = written && writeAll(out, piece);
+  });
+  return written;
 }
 
 int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* in, std::FILE* out,
@@ -258,7 +277,7 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   bool written;
   bool readError = false;
   if (options->json) {
-    written = writeAll(out, resultJSON(result, envelope));
+    written = writeResultJSON(out, result, envelope);
   } else if (options->statusHeader) {
     const std::string_view shown =
         result.data ? std::string_view(reinterpret_cast<const char*>(result.data->data()),

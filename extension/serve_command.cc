@@ -1,10 +1,6 @@
 // The serve command of quillory-ext.
 #include "extension/serve_command.h"
 
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 
@@ -12,7 +8,9 @@
 #include "core/config/paths.h"
 #include "extension/platform_setup.h"
 #include "extension/security_handler.h"
+#include "platform/allocator_tuning.h"
 #include "platform/mail_kit.h"
+#include "platform/termination.h"
 
 namespace qy {
 namespace {
@@ -42,19 +40,15 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   }
   if (!options.readerURL) options.readerURL = parsed->readerURL;
 
-  // The stop signals arrive through a descriptor the event loop polls; blocked before any
-  // thread exists, so no thread takes them the default way.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  int signals = ::signalfd(-1, &stopSignals, SFD_NONBLOCK | SFD_CLOEXEC);
+  // The stop signals (SIGTERM, SIGINT, SIGHUP) make a descriptor readable that the event loop
+  // polls; set up before any thread exists. A second signal ends the engines and us at once.
+  int signals = platform::notifyOnTermination();
   if (signals < 0) {
     std::fprintf(err, "quillory-ext serve: cannot take signals through a descriptor\n");
     return 1;
   }
 
+  platform::keepMessageBuffersMapped();
   installPlatformServices();
   Paths::ensure();
   SecurityHandler& handler = MailExtension::handlerForMessageSecurity();
@@ -83,8 +77,9 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   Log::write(drained ? "service stopped" : "service stopped with requests still running");
   Log::flush();
   server.reset();  // releases the lock file
-  // Engine jobs may still run on their own threads; end without running static destructors
-  // under them. Engines see their input close and end too.
+  // Engine jobs may still run on their own threads: end the engines' processes, then the
+  // process, without running static destructors under those threads.
+  platform::endChildProcesses();
   std::fflush(nullptr);
   std::_Exit(0);
 }

@@ -1,7 +1,7 @@
 // `quillory-ext serve`: the extension as a long-lived process for every mail host. It listens on
 // `ext.sock` in the storage root and speaks the host protocol (docs/host-protocol.md) until
-// SIGTERM or SIGINT, then stops accepting, removes the socket, lets running requests finish for
-// a short grace and exits 0. A second `serve` on the same root exits 1 with a message.
+// SIGTERM, SIGINT or SIGHUP, then stops accepting, removes the socket, lets running requests
+// finish for a short grace, ends the translation engines' processes and exits 0. A second `serve` on the same root exits 1 with a message.
 //
 // ServeOptions lets a program built on serve add to it: a hook that runs once the socket
 // listens (the web reader starts there and registers its URL, which `hello` then reports).
@@ -26,8 +26,8 @@ struct ServeOptions {
 std::optional<ServeOptions> parseServeArguments(const std::vector<std::string>& args,
                                                 std::string* error);
 
-// Runs the service; the exit status. Call before the program starts any thread: it blocks the
-// stop signals in every thread and takes them through a descriptor.
+// Runs the service; the exit status. Call before the program starts any thread: it takes the
+// stop signals through a descriptor.
 int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions options = {});
 
 }  // namespace qy

@@ -3,8 +3,9 @@
 
 #include <openssl/evp.h>
 
-namespace qy::platform {
+#include <cstring>
 
+namespace qy::platform {
 std::string base64Encode(std::string_view bytes) {
   std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
   int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
@@ -19,13 +20,12 @@ std::optional<std::string> base64Decode(std::string_view text) {
   if (text.empty()) return std::string();
   size_t fill = 0;
   if (text.back() == '=') fill = text[text.size() - 2] == '=' ? 2 : 1;
-  // EVP_DecodeBlock skips leading and trailing blanks and accepts '=' anywhere in the last
-  // group; the protocol's Base64 has neither, so check the alphabet ourselves.
-  for (size_t i = 0; i < text.size() - fill; ++i) {
-    char c = text[i];
-    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-              c == '+' || c == '/';
-    if (!ok) return std::nullopt;
+  // EVP_DecodeBlock rejects every character outside the alphabet but three: it skips blanks at
+  // either end and reads '=' anywhere as zero bits. The protocol's Base64 has neither.
+  auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  if (blank(text.front()) || blank(text.back()) ||
+      std::memchr(text.data(), '=', text.size() - fill) != nullptr) {
+    return std::nullopt;
   }
   std::string out(text.size() / 4 * 3, '\0');
   int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),

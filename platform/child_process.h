@@ -66,6 +66,8 @@ class ProcessChain {
   // Whether the chain has said something nobody asked for: output past the last complete record,
   // or output already waiting in the pipe (read without blocking), or the end of its output.
   bool hasStrayOutput();
+  // The stages' process ids, in order (the first is also the group's id).
+  const std::vector<pid_t>& pids() const { return pids_; }
   // Whether the last exchange() read any output at all.
   bool receivedOutput() const { return received_ > 0; }
   // Kills the group and reaps every stage.

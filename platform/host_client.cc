@@ -24,7 +24,7 @@ using nlohmann::json;
 // The name of the service's socket in the storage root.
 constexpr const char* kSocketName = "ext.sock";
 // Bytes read from the socket at a time.
-constexpr size_t kReadChunk = 64 * 1024;
+constexpr size_t kReadChunk = 256 * 1024;
 
 // A connected socket to `path`, or -1.
 int connectTo(const std::filesystem::path& path) {
@@ -60,12 +60,8 @@ bool writeAll(int fd, std::string_view bytes) {
 std::string requestFrame(json& request) {
   auto data = request.find("data");
   if (data == request.end() || !data->is_string()) return encodeFrame(request);
-  std::string text = data->get<std::string>();
-  for (char c : text) {
-    bool base64 = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                  c == '+' || c == '/' || c == '=';
-    if (!base64) return encodeFrame(request);
-  }
+  if (!needsNoEscaping(data->get_ref<const std::string&>())) return encodeFrame(request);
+  std::string text = std::move(data->get_ref<std::string&>());
   request.erase(data);
   return encodeFrame(request, {RawField{{"data"}, text}});
 }
@@ -102,7 +98,7 @@ class SocketHostClient final : public HostClient {
       int rc = ::poll(&p, 1, static_cast<int>(left.count()));
       if (rc < 0 && errno == EINTR) continue;
       if (rc <= 0) return false;
-      char buffer[kReadChunk];
+      char buffer[4096];  // hello's answer is small
       ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
@@ -143,16 +139,16 @@ class SocketHostClient final : public HostClient {
 
  private:
   void readLoop() {
-    char buffer[kReadChunk];
+    std::string buffer(kReadChunk, '\0');
     for (;;) {
       while (auto frame = frames_.next()) {
         if (!frame->error.empty()) return close();
         deliver(std::move(frame->object));
       }
-      ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return close();
-      frames_.feed(std::string_view(buffer, static_cast<size_t>(n)));
+      frames_.feed(std::string_view(buffer.data(), static_cast<size_t>(n)));
     }
   }
 

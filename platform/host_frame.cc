@@ -33,31 +33,100 @@ std::string dumpText(const json& object) {
   return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-// The deepest nesting of arrays and objects in JSON text (strings skipped), stopping early once
-// past `limit`.
-size_t nestingDepth(std::string_view text, size_t limit) {
-  size_t depth = 0, deepest = 0;
-  bool inString = false;
+// Whether every byte is in [0x20, 0x7f], eight at a time: a byte below 0x20 borrows into its
+// high bit when 0x20 is subtracted from it, and a byte of 0x80 or more has it set already.
+bool printableASCII(std::string_view text) {
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  uint64_t bad = 0;
+  size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    bad |= (word | ((word - kOnes * 0x20) & ~word)) & kHigh;
+  }
+  for (; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    bad |= (c < 0x20 || c >= 0x80) ? kHigh : 0;
+  }
+  return bad == 0;
+}
+
+// What one pass over a frame's text finds: its deepest nesting of arrays and objects, and the
+// long string values of plain printable ASCII (Base64 message bytes), which the JSON parser
+// would otherwise read character by character.
+struct Survey {
+  size_t depth = 0;
+  std::vector<std::pair<size_t, size_t>> longStrings;  // [begin, end) of each one's text
+};
+
+// Strings at least this long, without escapes or non-ASCII bytes, are cut out before parsing.
+constexpr size_t kLongString = 4096;
+
+Survey survey(std::string_view text, size_t depthLimit) {
+  Survey found;
+  size_t depth = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    if (inString) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        inString = false;
+    if (c == '"') {
+      const size_t begin = i + 1;
+      // The string ends at the next quote unless a backslash comes first; strings of message
+      // bytes have none, so look for both with memchr and check the span in one sweep.
+      const char* start = text.data() + begin;
+      const size_t rest = text.size() - begin;
+      const void* quote = std::memchr(start, '"', rest);
+      size_t j = quote ? static_cast<size_t>(static_cast<const char*>(quote) - text.data())
+                       : text.size();
+      bool plain = std::memchr(start, '\\', j - begin) == nullptr;
+      if (!plain) {  // escapes: walk the string character by character
+        for (j = begin; j < text.size() && text[j] != '"'; ++j) {
+          if (text[j] == '\\') ++j;
+        }
+      } else if (j - begin >= kLongString) {
+        plain = printableASCII(text.substr(begin, j - begin));
       }
-    } else if (c == '"') {
-      inString = true;
+      if (plain && j < text.size() && j - begin >= kLongString) {
+        size_t next = text.find_first_not_of(" \t\r\n", j + 1);
+        if (next == std::string_view::npos || text[next] != ':') {  // a value, not a key
+          found.longStrings.emplace_back(begin, j);
+        }
+      }
+      i = j;
     } else if (c == '[' || c == '{') {
-      if (++depth > deepest && (deepest = depth) > limit) return deepest;
+      if (++depth > found.depth && (found.depth = depth) > depthLimit) return found;
     } else if ((c == ']' || c == '}') && depth > 0) {
       --depth;
     }
   }
-  return deepest;
+  return found;
+}
+
+// The placeholder of long string `index`: it parses to a string starting with NUL.
+std::string placeholder(size_t index) { return "\\u0000qy" + std::to_string(index); }
+
+// Puts the long strings back in place of their placeholders (the nesting is bounded).
+void restore(json& value, std::string_view text, const std::vector<std::pair<size_t, size_t>>& cuts,
+             size_t& restored) {
+  if (value.is_string()) {
+    const std::string& s = value.get_ref<const std::string&>();
+    if (s.size() > 3 && s[0] == '\0' && s.compare(1, 2, "qy") == 0) {
+      size_t index = std::stoul(s.substr(3));
+      if (index < cuts.size()) {
+        value = std::string(text.substr(cuts[index].first, cuts[index].second - cuts[index].first));
+        ++restored;
+      }
+    }
+  } else if (value.is_structured()) {
+    for (auto& element : value) restore(element, text, cuts, restored);
+  }
 }
 
 }  // namespace
+
+bool needsNoEscaping(std::string_view text) {
+  return printableASCII(text) && std::memchr(text.data(), '"', text.size()) == nullptr &&
+         std::memchr(text.data(), '\\', text.size()) == nullptr;
+}
 
 std::string frameHeader(size_t size) {
   std::string header(kFrameHeaderSize, '\0');
@@ -119,12 +188,36 @@ std::string encodeFrame(const json& object, const std::vector<RawField>& raw) {
 }
 
 FrameReader::Frame parseFrameBody(std::string_view body) {
-  if (nestingDepth(body, kMaxFrameDepth) > kMaxFrameDepth) {
+  Survey found = survey(body, kMaxFrameDepth);
+  if (found.depth > kMaxFrameDepth) {
     return {nullptr, "frame nested deeper than " + std::to_string(kMaxFrameDepth) + " levels"};
   }
-  json value = json::parse(body.begin(), body.end(), nullptr, /*allow_exceptions=*/false);
+  // Cut the long strings out, unless the text already holds an escaped NUL that a placeholder
+  // could be confused with.
+  std::string cutText;
+  std::string_view parsed = body;
+  bool cut = !found.longStrings.empty() && body.find("\\u0000") == std::string_view::npos;
+  if (cut) {
+    size_t from = 0;
+    for (size_t i = 0; i < found.longStrings.size(); ++i) {
+      cutText.append(body, from, found.longStrings[i].first - from);
+      cutText += placeholder(i);
+      from = found.longStrings[i].second;
+    }
+    cutText.append(body, from, std::string_view::npos);
+    parsed = cutText;
+  }
+  json value = json::parse(parsed.begin(), parsed.end(), nullptr, /*allow_exceptions=*/false);
   if (value.is_discarded()) return {nullptr, "frame is not valid UTF-8 JSON"};
   if (!value.is_object()) return {nullptr, "frame is not a JSON object"};
+  if (cut) {
+    size_t restored = 0;
+    restore(value, body, found.longStrings, restored);
+    if (restored != found.longStrings.size()) {  // a duplicate key dropped one: read it plainly
+      value = json::parse(body.begin(), body.end(), nullptr, false);
+      if (value.is_discarded() || !value.is_object()) return {nullptr, "frame is not valid UTF-8 JSON"};
+    }
+  }
   return {std::move(value), {}};
 }
 
@@ -151,7 +244,11 @@ std::optional<FrameReader::Frame> FrameReader::next() {
     return Frame{nullptr, "frame of " + std::to_string(size) + " bytes is over the limit of " +
                               std::to_string(kMaxFrameSize) + " bytes"};
   }
-  if (buffered() < kFrameHeaderSize + size) return std::nullopt;
+  if (buffered() < kFrameHeaderSize + size) {
+    // Room for the whole frame at once: a large one arrives in many pieces.
+    buffer_.reserve(start_ + kFrameHeaderSize + size);
+    return std::nullopt;
+  }
   Frame frame =
       parseFrameBody(std::string_view(buffer_).substr(start_ + kFrameHeaderSize, size));
   start_ += kFrameHeaderSize + size;

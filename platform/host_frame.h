@@ -47,6 +47,10 @@ struct RawField {
 // replaced).
 std::string encodeFrame(const nlohmann::json& object, const std::vector<RawField>& raw = {});
 
+// Whether `text` is printable ASCII without '"' or '\\': a JSON string's text as it stands (Base64
+// is). Checks eight bytes at a time: message-sized texts pass through it.
+bool needsNoEscaping(std::string_view text);
+
 // The 4-byte length prefix of a body of `size` bytes.
 std::string frameHeader(size_t size);
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets everything up for development (every package, the tests, benchmarks' and fuzzers'
-# tools), builds everything with warnings as errors, and runs every test (CTest).
+# Sets everything up for the tests (the packages they need included), builds with warnings as
+# errors, and runs every test (CTest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 QY_CMAKE_ARGS="-DQY_WERROR=ON -DQY_TESTS=ON ${QY_CMAKE_ARGS:-}" scripts/setup.sh

@@ -86,14 +86,16 @@ TEST(CacheFiles, PruneDeletesOnlyOldCacheFilesAndStaleTemporaries) {
 TEST(CacheFiles, ACacheDirectoryThatIsALinkIsNeverTouched) {
   // Another user who controls a shared root points cache/ at the victim's documents.
   TempDir root;
-  TempDir documents;
+  TempDir home;  // the victim's home: private, like the root
+  const auto documents = home / "Documents";
+  std::filesystem::create_directory(documents);
   writeFile(documents / keyName('a'), "{}");
   writeFile(documents / "thesis.odt", "years of work");
   std::filesystem::create_directory(documents / "photos");
   writeFile(documents / "photos/1.jpg", "jpeg");
   for (const char* name : {"thesis.odt", "photos"}) age(documents / name, kDays31);
   age(documents / keyName('a'), kDays31);
-  std::filesystem::create_symlink(documents.path(), root / "cache");
+  std::filesystem::create_symlink(documents, root / "cache");
 
   CacheFiles::prune(root.path(), std::chrono::system_clock::now());
   CacheFiles::clear(root.path());

@@ -86,11 +86,15 @@ std::string base64(std::string_view bytes) {
   return out;
 }
 
-// The frame is written around the Base64 text directly; it must still be the JSON object a
-// library would make, for envelopes of every length modulo 3 and messages as short as 0 bytes.
+// The frame is written around the Base64 text directly, in pieces; it must still be the JSON
+// object a library would make, for envelopes of every length modulo 3, messages as short as 0
+// bytes and long enough for several pieces, whether it is made as a string or written out.
 TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
+  std::string large(100'001, 'x');  // written in several pieces
+  for (size_t i = 0; i < large.size(); i += 7) large[i] = static_cast<char>(i % 251);
   for (std::string envelope : {"", "F", "Fr", "From a@b Tue Dec  8 09:14:20 2026\n"}) {
-    for (std::string data : {"", "a", "ab", "abc", "Subject: x\n\n\xe4\xbd\xa0\"\\\x01"}) {
+    for (std::string data : {std::string(), std::string("a"), std::string("ab"), std::string("abc"),
+                             std::string("Subject: x\n\n\xe4\xbd\xa0\"\\\x01"), large}) {
       SCOPED_TRACE("envelope " + std::to_string(envelope.size()) + ", data " + std::to_string(data.size()));
       Engine::Result result;
       result.data = Bytes(data.begin(), data.end());
@@ -99,6 +103,13 @@ TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
       result.note = "translated";
       const std::string json = resultJSON(result, envelope);
       ASSERT_EQ(json.back(), '\n');
+      std::FILE* file = std::tmpfile();
+      ASSERT_TRUE(writeResultJSON(file, result, envelope));
+      std::rewind(file);
+      std::string written(json.size() + 1, '\0');
+      written.resize(std::fread(written.data(), 1, written.size(), file));
+      std::fclose(file);
+      EXPECT_TRUE(written == json);
       EXPECT_EQ(nlohmann::json::parse(json),
                 (nlohmann::json{{"data", base64(envelope + data)},
                                 {"banner", *result.banner},

@@ -207,27 +207,26 @@ TEST(EngineLifecycle, OneShotPruningRunsAtMostDaily) {
   Engine::Options options;
   options.lifetime = Engine::Lifetime::oneShot;
   Rig rig(root.path(), clock, CountingTranslator().function(), options);
+  // Cache files are named by their keys.
+  const std::string a = "cache/" + std::string(24, 'a') + "-" + std::string(10, '0') + ".json";
+  const std::string b = "cache/" + std::string(24, 'b') + "-" + std::string(10, '0') + ".json";
   auto old = [&](const std::string& name) {
-    testing::writeFile(root / "cache" / name, "{}");
+    testing::writeFile(root / name, "{}");
     std::filesystem::last_write_time(
-        root / "cache" / name,
-        std::chrono::file_clock::from_sys(clock->now() - std::chrono::hours(24 * 31)));
+        root / name, std::chrono::file_clock::from_sys(clock->now() - std::chrono::hours(24 * 31)));
   };
-  // Pruning touches only files named like cache files: a key plus ".json".
-  const std::string a = "aaaaaaaaaaaaaaaaaaaaaaaa-aaaaaaaaaa.json";
-  const std::string b = "bbbbbbbbbbbbbbbbbbbbbbbb-bbbbbbbbbb.json";
   old(a);
   rig.engine->pruneIfDue();
-  EXPECT_FALSE(std::filesystem::exists(root / "cache" / a));
+  EXPECT_FALSE(std::filesystem::exists(root / a));
   EXPECT_TRUE(std::filesystem::exists(root / "cache/.pruned"));
 
   old(b);
   clock->advance(std::chrono::hours(23));
   rig.engine->pruneIfDue();
-  EXPECT_TRUE(std::filesystem::exists(root / "cache" / b));  // pruned less than a day ago
+  EXPECT_TRUE(std::filesystem::exists(root / b));  // pruned less than a day ago
   clock->advance(std::chrono::hours(2));
   rig.engine->pruneIfDue();
-  EXPECT_FALSE(std::filesystem::exists(root / "cache" / b));
+  EXPECT_FALSE(std::filesystem::exists(root / b));
 }
 
 TEST(KeyRecords, DropTheOldestWrittenKeyPastTheLimit) {

@@ -107,6 +107,35 @@ TEST(HostFrame, RawFieldsReadBackAsTheJSONWriterWouldWriteThem) {
   }
 }
 
+TEST(HostFrame, LongStringsReadBackWhateverTheyHold) {
+  const std::string plain(5000, 'Q');
+  const std::string other(6000, 'z');
+  struct Case {
+    std::string name, body;
+    json want;
+  };
+  const Case kCases[] = {
+      {"value", R"({"data":")" + plain + R"(","n":1})", {{"data", plain}, {"n", 1}}},
+      {"two values, nested", R"({"m":{"a":")" + plain + R"("},"b":[")" + other + R"("]})",
+       {{"m", {{"a", plain}}}, {"b", {other}}}},
+      {"key", R"({")" + plain + R"(":")" + other + R"("})", {{plain, other}}},
+      {"with an escape", R"({"d":")" + plain + R"(\n"})", {{"d", plain + "\n"}}},
+      {"non-ASCII", R"({"d":")" + plain + "中" + R"("})", {{"d", plain + "中"}}},
+      {"duplicate key, the last wins", R"({"d":")" + plain + R"(","d":")" + other + R"("})",
+       {{"d", other}}},
+      {"beside an escaped NUL", R"({"d":")" + plain + R"(","e":"\u0000qy0"})",
+       {{"d", plain}, {"e", std::string("\0qy0", 4)}}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    auto frame = parseFrameBody(c.body);
+    EXPECT_EQ(frame.error, "");
+    EXPECT_EQ(frame.object, c.want);
+  }
+  EXPECT_NE(parseFrameBody(R"({"d":")" + plain + R"(" "x"})").error, "");
+  EXPECT_NE(parseFrameBody(R"({"d":")" + plain + "\x01" + R"("})").error, "");
+}
+
 TEST(Base64, DecodesOnlyStrictStandardText) {
   struct Case {
     std::string name, text;
@@ -124,6 +153,9 @@ TEST(Base64, DecodesOnlyStrictStandardText) {
       {"URL alphabet", "-_-_", std::nullopt},
       {"fill in the middle", "YQ==YWJj", std::nullopt},
       {"three fill", "Y===", std::nullopt},
+      {"fill inside the last group", "YW=j", std::nullopt},
+      {"trailing blank", "YWJj ", std::nullopt},
+      {"blank inside", "YW Jj", std::nullopt},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -132,6 +164,21 @@ TEST(Base64, DecodesOnlyStrictStandardText) {
       EXPECT_EQ(base64Encode(*c.bytes), c.text);
     }
   }
+}
+
+TEST(HostFrame, TextNeedsNoEscapingOnlyWhenPrintableASCIIWithoutQuoteOrBackslash) {
+  std::string base64(1001, 'A');  // past a multiple of eight, so the tail is checked too
+  EXPECT_TRUE(needsNoEscaping(base64));
+  EXPECT_TRUE(needsNoEscaping(""));
+  for (size_t at : {size_t{0}, size_t{7}, size_t{8}, size_t{999}, size_t{1000}}) {
+    for (char c : {'\x1f', '\0', '\x80', '\xff', '"', '\\', '\n'}) {
+      SCOPED_TRACE(::testing::Message() << "byte " << int(static_cast<unsigned char>(c)) << " at " << at);
+      std::string text = base64;
+      text[at] = c;
+      EXPECT_FALSE(needsNoEscaping(text));
+    }
+  }
+  EXPECT_TRUE(needsNoEscaping(" ~\x7f"));
 }
 
 // A peer that answers hello, then answers each request's frames in reverse order of arrival

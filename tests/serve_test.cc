@@ -9,6 +9,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -315,6 +316,41 @@ TEST(Serve, ASlowDecodeHoldsUpNoOtherRequestOrConnection) {
   waiting.join();
   ASSERT_TRUE(slowAnswer);
   EXPECT_EQ((*slowAnswer)["result"]["note"], "translated");
+}
+
+// Whether process `pid` still runs (a zombie waiting for its reaper does not).
+bool running(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string all((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  size_t close = all.rfind(')');
+  return close != std::string::npos && close + 2 < all.size() && all[close + 2] != 'Z';
+}
+
+TEST(Serve, SigtermEndsTheServiceAndItsEnginesEvenMidTranslation) {
+  ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  auto host = serve.connect();
+  ASSERT_TRUE(host);
+  serve.holdTranslations();
+  json pending = request(*host, {{"op", "decodedMessage"},
+                                 {"data", b64(testing::plainMessage(kEnglish))},
+                                 {"mainThread", true}});
+  ASSERT_EQ(pending["ok"], true);
+  // The engine has the batch and holds it back.
+  const auto noted = serve.home() / "service-provider.log";
+  for (int i = 0; i < 6000 && !std::filesystem::exists(noted); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(std::filesystem::exists(noted));
+  pid_t engine = std::stoi(testing::readFile(noted));
+  ASSERT_TRUE(running(engine));
+  host.reset();
+  EXPECT_EQ(serve.stop(), 0);
+  EXPECT_FALSE(std::filesystem::exists(serve.socket()));
+  for (int i = 0; i < 6000 && running(engine); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(running(engine));
 }
 
 TEST(Serve, ASecondServiceExitsAndAStaleSocketIsReplaced) {

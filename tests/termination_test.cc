@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/child_process.h"
+#include "platform/termination.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -37,6 +39,14 @@ bool running(pid_t pid) {
   if (stat.empty() || close == std::string::npos || close + 2 >= stat.size()) return false;
   const char state = stat[close + 2];
   return state != 'Z' && state != 'X';
+}
+
+// Whether a process that was sent SIGKILL is gone within a generous minute (it dies
+// asynchronously, and nobody may be there to reap it at once).
+bool ends(pid_t pid) {
+  const auto limit = std::chrono::steady_clock::now() + 60s;
+  while (running(pid) && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(5ms);
+  return !running(pid);
 }
 
 // A storage root whose only translator is the scripted provider, which logs its processes.
@@ -123,6 +133,40 @@ TEST(Termination, DecodeLeavesNoEngineBehindWhenItExits) {
   EXPECT_EQ(result.status, 0) << result.err;
   ASSERT_EQ(home.pids("escaped").size(), 1u);
   for (const pid_t pid : home.pids()) EXPECT_FALSE(running(pid)) << pid;
+}
+
+// A server's first stop signal only becomes readable; its engines keep running until it ends
+// them. A second signal ends the engines and the program at once. Run in a child process, which
+// keeps the handlers and the signals away from the test binary.
+TEST(Termination, AServerHearsTheFirstSignalAndDiesOfTheSecond) {
+  int report[2];
+  ASSERT_EQ(pipe(report), 0);
+  const pid_t server = fork();
+  if (server == 0) {
+    close(report[0]);
+    const int stop = platform::notifyOnTermination();
+    std::string error;
+    auto engine = platform::ProcessChain::start({{"/bin/sleep", "600"}}, error);
+    if (stop < 0 || !engine) _exit(10);
+    const pid_t enginePid = engine->pids().front();
+    if (write(report[1], &enginePid, sizeof enginePid) != sizeof enginePid) _exit(11);
+    raise(SIGTERM);
+    unsigned char heard = 0;
+    if (read(stop, &heard, 1) != 1 || heard != SIGTERM) _exit(12);
+    if (kill(enginePid, 0) != 0) _exit(13);  // still running
+    raise(SIGTERM);
+    _exit(14);  // not reached: the second signal ends the program
+  }
+  close(report[1]);
+  pid_t enginePid = -1;
+  const bool reported = read(report[0], &enginePid, sizeof enginePid) == sizeof enginePid;
+  close(report[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(server, &status, 0), server);
+  ASSERT_TRUE(reported) << "exit status " << WEXITSTATUS(status);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM)
+      << (WIFEXITED(status) ? "exited with " + std::to_string(WEXITSTATUS(status)) : "signalled");
+  EXPECT_TRUE(ends(enginePid));
 }
 
 }  // namespace

@@ -15,12 +15,12 @@ SettingsStore::SettingsStore(std::filesystem::path root)
     : root_(std::move(root)), file_(root_ / "config.json") {}
 
 int64_t SettingsStore::reads() const {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   return reads_;
 }
 
 Config SettingsStore::load() {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   // A root that is not the user's own has no settings file as far as we are concerned.
   const auto root = OwnDirectory::open(root_, {.followOwnLink = true});
   const std::optional<FileStamp> stamp =
@@ -41,7 +41,7 @@ Config SettingsStore::load() {
 }
 
 bool SettingsStore::save(const Config& cfg) {
-  std::lock_guard guard(lock_);
+  MutexLock guard(lock_);
   Paths::ensureDirectory(root_ / "cache");
   // JSON has no NaN or infinity: such a record cannot be encoded, and writing null in its place
   // would report a value as saved that reads back as another.

@@ -16,10 +16,10 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <optional>
 
 #include "core/base/file_io.h"
+#include "core/base/thread_annotations.h"
 #include "core/config/config.h"
 
 namespace qy {
@@ -33,20 +33,20 @@ class SettingsStore {
   SettingsStore(const SettingsStore&) = delete;
   SettingsStore& operator=(const SettingsStore&) = delete;
 
-  Config load();
-  bool save(const Config& cfg);
+  Config load() QY_EXCLUDES(lock_);
+  bool save(const Config& cfg) QY_EXCLUDES(lock_);
 
   const std::filesystem::path& file() const { return file_; }
   // How many times load() read the file (for tests of the stamp cache).
-  int64_t reads() const;
+  int64_t reads() const QY_EXCLUDES(lock_);
 
  private:
   const std::filesystem::path root_;
   const std::filesystem::path file_;
-  mutable std::mutex lock_;
-  std::optional<Config> cached_;            // guarded by lock_
-  std::optional<FileStamp> cachedStamp_;    // guarded by lock_
-  int64_t reads_ = 0;                       // guarded by lock_
+  mutable Mutex lock_;
+  std::optional<Config> cached_ QY_GUARDED_BY(lock_);
+  std::optional<FileStamp> cachedStamp_ QY_GUARDED_BY(lock_);
+  int64_t reads_ QY_GUARDED_BY(lock_) = 0;
 };
 
 namespace ConfigStore {

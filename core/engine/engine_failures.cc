@@ -1,11 +1,6 @@
 // Reading and rewriting the failure record.
 #include "core/engine/engine_failures.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -17,29 +12,10 @@ namespace {
 // Far more than the keys of one minute's failures; a larger file is not ours to trust.
 constexpr size_t kMaxFileBytes = 1 << 20;
 
+// Refuses a link in the file's place (nothing planted in the storage root makes us read
+// elsewhere), a FIFO, and anything past the limit.
 std::optional<std::string> readLimited(const std::filesystem::path& file) {
-  // O_NOFOLLOW: a link planted in the storage root cannot make us read elsewhere; O_NONBLOCK:
-  // a FIFO in the file's place cannot stall the message.
-  int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
-    ::close(fd);
-    return std::nullopt;
-  }
-  std::string content(kMaxFileBytes + 1, '\0');
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t n = ::read(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  ::close(fd);
-  if (done > kMaxFileBytes) return std::nullopt;  // it grew past the limit while we read
-  content.resize(done);
-  return content;
+  return FileIO::readRegularFile(file, kMaxFileBytes);
 }
 
 double secondsOf(Date at) {
@@ -47,8 +23,9 @@ double secondsOf(Date at) {
 }
 
 std::optional<Date> dateOf(double seconds) {
-  // Dates before 1970 or centuries ahead are not failure times.
-  if (!std::isfinite(seconds) || seconds < 0 || seconds > 1e11) return std::nullopt;
+  // Dates before 1970 or past 2096 are not failure times (and the nanoseconds of a date must
+  // fit the clock's 64 bits).
+  if (!std::isfinite(seconds) || seconds < 0 || seconds > 4e9) return std::nullopt;
   return Date(std::chrono::duration_cast<Date::duration>(std::chrono::duration<double>(seconds)));
 }
 
@@ -56,8 +33,9 @@ bool recent(const Entry& entry, Date now, std::chrono::seconds pause) {
   return now - entry.at < pause && entry.at - now < pause;  // a date far ahead is a wrong clock
 }
 
-std::map<std::string, Entry> decode(const std::string& text, Date now,
-                                    std::chrono::seconds pause) {
+}  // namespace
+
+std::map<std::string, Entry> decode(std::string_view text, Date now, std::chrono::seconds pause) {
   std::map<std::string, Entry> entries;
   auto json = nlohmann::json::parse(text, nullptr, false);
   if (!json.is_object()) return entries;
@@ -82,7 +60,12 @@ std::map<std::string, Entry> decode(const std::string& text, Date now,
   return entries;
 }
 
-}  // namespace
+std::string encode(const std::map<std::string, Entry>& entries) {
+  nlohmann::json json = nlohmann::json::object();
+  for (const auto& [name, value] : entries)
+    json[name] = {{"at", secondsOf(value.at)}, {"errors", value.errors}};
+  return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 
 std::filesystem::path pathIn(const std::filesystem::path& root) { return root / "failures.json"; }
 
@@ -100,11 +83,7 @@ void update(const std::filesystem::path& file, const std::string& key,
   const bool had = entries.erase(key) > 0;
   if (!entry && !had) return;  // nothing to remove
   if (entry) entries[key] = *entry;
-  nlohmann::json json = nlohmann::json::object();
-  for (const auto& [name, value] : entries)
-    json[name] = {{"at", secondsOf(value.at)}, {"errors", value.errors}};
-  FileIO::writeAtomically(
-      file, json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), false);
+  FileIO::writeAtomically(file, encode(entries), false);
 }
 
 }  // namespace qy::FailureFile

@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/engine/clock.h"
@@ -31,6 +32,12 @@ std::filesystem::path pathIn(const std::filesystem::path& root);
 // a symbolic link, or not the expected JSON.
 std::map<std::string, Entry> read(const std::filesystem::path& file, Date now,
                                   std::chrono::seconds pause);
+
+// The entries of a record's text that failed less than `pause` before `now` (and no later than
+// `pause` after it: a date far ahead comes from a wrong clock).
+std::map<std::string, Entry> decode(std::string_view text, Date now, std::chrono::seconds pause);
+// The record's text for `entries`.
+std::string encode(const std::map<std::string, Entry>& entries);
 
 // Sets the key's entry (or removes it when `entry` is empty), keeping the others that are still
 // within the pause. The file is only written when something changed.
