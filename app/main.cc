@@ -27,8 +27,8 @@
 #include "core/config/log.h"
 #include "core/config/paths.h"
 #include "core/translate/translation_service.h"
-#include "platform/termination.h"
 #include "platform/system_translation_service.h"
+#include "platform/termination.h"
 
 namespace {
 
