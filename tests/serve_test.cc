@@ -7,6 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <fstream>
@@ -300,8 +301,10 @@ TEST(Serve, ASlowDecodeHoldsUpNoOtherRequestOrConnection) {
   serve.holdTranslations();
   const std::string slow = testing::plainMessage(kEnglish, "Slow");
   std::optional<json> slowAnswer;
+  std::atomic<bool> slowDone{false};
   std::thread waiting([&] {
     slowAnswer = host->request({{"op", "process"}, {"data", b64(slow)}, {"wait", nullptr}});
+    slowDone = true;
   });
   // While it waits for its translation, the same connection and another one are answered.
   for (int i = 0; i < 3; ++i) {
@@ -311,7 +314,7 @@ TEST(Serve, ASlowDecodeHoldsUpNoOtherRequestOrConnection) {
                                   {"mainThread", true}});
     EXPECT_EQ(json::parse(unb64(quick["message"]["context"]))["s"], "pending");
   }
-  EXPECT_FALSE(slowAnswer);
+  EXPECT_FALSE(slowDone);
   serve.releaseTranslations();
   waiting.join();
   ASSERT_TRUE(slowAnswer);
