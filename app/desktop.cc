@@ -73,7 +73,7 @@ std::string userServiceState(const std::string& systemctl) {
       {{*program, "--user", "is-enabled", kServiceUnit}}, error);
   if (!chain) return {};
   std::string output;
-  const auto deadline = platform::Clock::now() + kSystemctlLimit;
+  const auto deadline = platform::SteadyClock::now() + kSystemctlLimit;
   if (chain->communicate("", deadline, output, kSystemctlOutputLimit) !=
       platform::ProcessChain::Status::ok)
     return {};

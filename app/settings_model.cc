@@ -38,18 +38,18 @@ std::string sourceBeside(const std::string& source, const std::string& target) {
 // Collects the test translation's deliveries, which may come from any thread.
 class ResultBox {
  public:
-  void merge(const Translator::Dictionary& d) QY_EXCLUDES(lock_) {
+  void merge(const TranslationDict& d) QY_EXCLUDES(lock_) {
     MutexLock hold(lock_);
     for (const auto& [source, translation] : d) dict_[source] = translation;
   }
-  Translator::Dictionary value() const QY_EXCLUDES(lock_) {
+  TranslationDict value() const QY_EXCLUDES(lock_) {
     MutexLock hold(lock_);
     return dict_;
   }
 
  private:
   mutable Mutex lock_;
-  Translator::Dictionary dict_ QY_GUARDED_BY(lock_);
+  TranslationDict dict_ QY_GUARDED_BY(lock_);
 };
 
 }  // namespace
@@ -288,7 +288,7 @@ void SettingsModel::runTest() {
     const std::string sample = testSample(cfg.targetLanguage);
     ResultBox box;
     const std::vector<std::string> errors = Translator::run(
-        {sample}, cfg, [&box](Translator::Dictionary d) { box.merge(d); }, {}, service_);
+        {sample}, cfg, [&box](TranslationDict d) { box.merge(d); }, {}, service_);
     const std::string result = testResultText(sample, box.value(), errors);
     MutexLock hold(mutex_);
     state_.testResult = result;

@@ -134,7 +134,7 @@ std::string testSample(std::string_view targetLanguage) {
   return "Hello! Your order has shipped and should arrive within three days.";
 }
 
-std::string testResultText(const std::string& sample, const Translator::Dictionary& result,
+std::string testResultText(const std::string& sample, const TranslationDict& result,
                            const std::vector<std::string>& errors) {
   const auto found = result.find(sample);
   if (found != result.end() && !found->second.empty())

@@ -44,7 +44,7 @@ std::string firstPaintText(double seconds);   // "2.5 秒就先显示"
 std::string testSample(std::string_view targetLanguage);
 // "✓ sample\n→ translation" when the dictionary holds a non-empty translation of the sample,
 // else "✗ " and the first error, or "没有拿到译文" when there is none.
-std::string testResultText(const std::string& sample, const Translator::Dictionary& result,
+std::string testResultText(const std::string& sample, const TranslationDict& result,
                            const std::vector<std::string>& errors);
 
 }  // namespace qy::app

@@ -23,7 +23,7 @@ namespace {
 
 using qy::TranslationRequest;
 using qy::platform::ApertiumProvider;
-using qy::platform::Clock;
+using qy::platform::SteadyClock;
 using qy::platform::ProcessChain;
 
 qy::TranslationDeadline healthy() { return qy::TranslationDeadline::after(qy::kTranslationTimeLimit); }
@@ -93,8 +93,8 @@ bool translateWithOneProcess(const std::vector<std::string>& texts) {
   std::string input;
   for (const auto& text : texts) input += text + "\n";
   std::string output;
-  chain->communicate(input, Clock::now() + std::chrono::seconds(60), output, 1 << 30);
-  return chain->wait(Clock::now() + std::chrono::seconds(60)) == 0 && !output.empty();
+  chain->communicate(input, SteadyClock::now() + std::chrono::seconds(60), output, 1 << 30);
+  return chain->wait(SteadyClock::now() + std::chrono::seconds(60)) == 0 && !output.empty();
 }
 
 void BM_ApertiumPersistentBatch40(benchmark::State& state) {

@@ -197,7 +197,7 @@ std::optional<std::string> apertiumVersion(const SurveyOptions& options) {
   std::string error, output;
   auto chain = platform::ProcessChain::start({{*program, "-V"}}, error);
   if (!chain) return std::nullopt;
-  const auto deadline = platform::Clock::now() + kVersionQueryLimit;
+  const auto deadline = platform::SteadyClock::now() + kVersionQueryLimit;
   constexpr size_t kMaxVersionBytes = 4096;
   chain->communicate("", deadline, output, kMaxVersionBytes);
   chain->wait(deadline);
@@ -243,12 +243,12 @@ void checkCommands(const EngineSurvey& survey, std::chrono::milliseconds startCh
       continue;
     }
     // Its standard input stays open, as in use: a program that ends now would end on every batch.
-    const auto deadline = platform::Clock::now() + startCheck;
+    const auto deadline = platform::SteadyClock::now() + startCheck;
     bool ended = false;
-    while (!(ended = chain->exited()) && platform::Clock::now() < deadline)
+    while (!(ended = chain->exited()) && platform::SteadyClock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (ended) {
-      const auto code = chain->wait(platform::Clock::now());
+      const auto code = chain->wait(platform::SteadyClock::now());
       report.problem("翻译程序 " + name + " 启动后立刻退出了" +
                      (code ? "（退出码 " + std::to_string(*code) + "）" : std::string()));
       continue;

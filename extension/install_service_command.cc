@@ -50,7 +50,7 @@ bool systemctl(const std::vector<std::string>& args) {
   std::string error;
   auto chain = platform::ProcessChain::start({argv}, error);
   if (!chain) return false;
-  auto deadline = platform::Clock::now() + kSystemctlLimit;
+  auto deadline = platform::SteadyClock::now() + kSystemctlLimit;
   std::string output;
   chain->communicate("", deadline, output, 1 << 16);
   return chain->wait(deadline) == 0;

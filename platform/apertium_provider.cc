@@ -113,7 +113,7 @@ class ApertiumProvider::Pipeline {
   // Asks apertium-wblank-mode for the null-flush stages of the mode and starts them.
   EngineProcess::Starter starter(std::filesystem::path modeFile, std::string searchPath) {
     return [this, modeFile = std::move(modeFile), searchPath = std::move(searchPath)](
-               Clock::time_point until, std::string& error) -> std::unique_ptr<ProcessChain> {
+               SteadyClock::time_point until, std::string& error) -> std::unique_ptr<ProcessChain> {
       std::string why;
       std::unique_ptr<ProcessChain> chain = startStages(modeFile, searchPath, until, why);
       if (!chain) error = "无法启动 " + label_ + "：" + why;
@@ -123,7 +123,7 @@ class ApertiumProvider::Pipeline {
 
   static std::unique_ptr<ProcessChain> startStages(const std::filesystem::path& modeFile,
                                                    const std::string& searchPath,
-                                                   Clock::time_point until, std::string& error) {
+                                                   SteadyClock::time_point until, std::string& error) {
     const std::optional<std::string> wblank = findProgram("apertium-wblank-mode", searchPath);
     if (!wblank) {
       error = "找不到 apertium-wblank-mode";
@@ -133,7 +133,7 @@ class ApertiumProvider::Pipeline {
         ProcessChain::start({{*wblank, "-z", modeFile.string()}}, error);
     if (!query) return nullptr;
     std::string commandLine;
-    const auto deadline = std::min(until, Clock::now() + kModeQueryLimit);
+    const auto deadline = std::min(until, SteadyClock::now() + kModeQueryLimit);
     if (query->communicate({}, deadline, commandLine, 1024 * 1024) != ProcessChain::Status::ok ||
         query->wait(deadline) != 0) {
       error = "无法读取语言对的流程";
@@ -288,7 +288,7 @@ PackResult ApertiumProvider::preparePack(std::string_view source, std::string_vi
   std::string error;
   std::unique_ptr<ProcessChain> install = ProcessChain::start({command}, error);
   if (!install) return {"无法安装 " + std::string(*package) + "：" + error};
-  const std::optional<int> exitCode = install->wait(Clock::now() + kInstallLimit);
+  const std::optional<int> exitCode = install->wait(SteadyClock::now() + kInstallLimit);
   if (exitCode != 0) {
     return {"安装 " + std::string(*package) + " 失败" +
             (exitCode ? "（退出码 " + std::to_string(*exitCode) + "）" : std::string())};

@@ -88,9 +88,9 @@ void setNonBlocking(int fd) {
   if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-int pollTimeout(Clock::time_point deadline) {
-  const auto left = deadline - Clock::now();
-  if (left <= Clock::duration::zero()) return 0;
+int pollTimeout(SteadyClock::time_point deadline) {
+  const auto left = deadline - SteadyClock::now();
+  if (left <= SteadyClock::duration::zero()) return 0;
   const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
   return static_cast<int>(std::min<long long>(ms, INT_MAX));
 }
@@ -223,7 +223,7 @@ ProcessChain::~ProcessChain() {
 }
 
 ProcessChain::Status ProcessChain::exchange(std::string_view input, char terminator, size_t count,
-                                            Clock::time_point deadline,
+                                            SteadyClock::time_point deadline,
                                             std::vector<std::string>& records, size_t maxBytes) {
   size_t got = 0;
   size_t scanned = 0;  // pending_ before this offset holds no terminator
@@ -248,7 +248,7 @@ ProcessChain::Status ProcessChain::exchange(std::string_view input, char termina
   char buffer[kChunk];
   while (got < count) {
     if (output_ < 0) return Status::closed;
-    if (Clock::now() >= deadline) return Status::timedOut;
+    if (SteadyClock::now() >= deadline) return Status::timedOut;
     pollfd fds[2];
     nfds_t n = 0;
     const bool writing = canWrite && written < input.size();
@@ -285,7 +285,7 @@ ProcessChain::Status ProcessChain::exchange(std::string_view input, char termina
   return Status::ok;
 }
 
-ProcessChain::Status ProcessChain::communicate(std::string_view input, Clock::time_point deadline,
+ProcessChain::Status ProcessChain::communicate(std::string_view input, SteadyClock::time_point deadline,
                                                std::string& output, size_t maxBytes) {
   output += pending_;
   pending_.clear();
@@ -293,7 +293,7 @@ ProcessChain::Status ProcessChain::communicate(std::string_view input, Clock::ti
   char buffer[kChunk];
   while (output_ >= 0) {
     if (input_ >= 0 && written >= input.size()) closeFd(input_);
-    if (Clock::now() >= deadline) return Status::timedOut;
+    if (SteadyClock::now() >= deadline) return Status::timedOut;
     pollfd fds[2];
     nfds_t n = 0;
     if (input_ >= 0) fds[n++] = {input_, POLLOUT, 0};
@@ -373,7 +373,7 @@ bool ProcessChain::reapSome(bool block) {
 
 bool ProcessChain::exited() { return reapSome(false); }
 
-std::optional<int> ProcessChain::wait(Clock::time_point deadline) {
+std::optional<int> ProcessChain::wait(SteadyClock::time_point deadline) {
   closeFd(input_);
   pending_.clear();
   char buffer[kChunk];
@@ -382,7 +382,7 @@ std::optional<int> ProcessChain::wait(Clock::time_point deadline) {
   while (true) {
     reapSome(false);
     if (std::all_of(reaped_.begin(), reaped_.end(), [](bool r) { return r; })) break;
-    if (Clock::now() >= deadline) {
+    if (SteadyClock::now() >= deadline) {
       kill();
       return std::nullopt;
     }

@@ -25,7 +25,7 @@
 
 namespace qy::platform {
 
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 // The absolute path of a program: `name` itself when it holds a '/', else the first executable
 // file of that name in the colon-separated `searchPath` (the process's PATH when empty).
@@ -52,14 +52,14 @@ class ProcessChain {
   // other, until `count` records ending in `terminator` have arrived; they are appended to
   // `records` without their terminator. Output past the last complete record is kept for the
   // next call.
-  Status exchange(std::string_view input, char terminator, size_t count, Clock::time_point deadline,
+  Status exchange(std::string_view input, char terminator, size_t count, SteadyClock::time_point deadline,
                   std::vector<std::string>& records, size_t maxBytes);
   // Writes all of `input` and closes it, while reading the output until the chain closes it.
-  Status communicate(std::string_view input, Clock::time_point deadline, std::string& output,
+  Status communicate(std::string_view input, SteadyClock::time_point deadline, std::string& output,
                      size_t maxBytes);
   // Waits for every stage to end and gives the last stage's exit code (-1 when it was killed by
   // a signal); kills the chain and gives nothing when the deadline passes first.
-  std::optional<int> wait(Clock::time_point deadline);
+  std::optional<int> wait(SteadyClock::time_point deadline);
 
   // Whether some stage has ended (it is reaped then).
   bool exited();

@@ -73,7 +73,7 @@ class CommandProvider::Program {
   }
 
   static EngineProcess::Starter starter(const CommandSpec& spec) {
-    return [argv = spec.command, name = programName(spec)](Clock::time_point, std::string& error)
+    return [argv = spec.command, name = programName(spec)](SteadyClock::time_point, std::string& error)
                -> std::unique_ptr<ProcessChain> {
       std::vector<std::string> command = argv;
       const std::optional<std::string> path = findProgram(command.front());

@@ -51,9 +51,9 @@ BatchResult EngineProcess::run(const Exchange& exchange, const TranslationDeadli
   MutexLock batch(batchMutex_);
   if (stopped()) return {{}, texts_.stopped};
   // The earlier of the run's deadline and our own limit holds, and the message names it.
-  const auto now = Clock::now();
+  const auto now = SteadyClock::now();
   const bool ownLimit = now + answerLimit_ < deadline.at;
-  const Clock::time_point until = ownLimit ? now + answerLimit_ : deadline.at;
+  const SteadyClock::time_point until = ownLimit ? now + answerLimit_ : deadline.at;
   const std::chrono::milliseconds limit = ownLimit ? answerLimit_ : deadline.limit;
   if (now >= until) return timedOut(limit);
 

@@ -48,7 +48,7 @@ struct RealEngine {
                                   const std::function<void(const TranslationDict&)>& deliver,
                                   std::stop_token stop) {
       return Translator::run(
-          texts, cfg, [&](Translator::Dictionary part) { deliver(part); }, stop, service);
+          texts, cfg, [&](TranslationDict part) { deliver(part); }, stop, service);
     };
     engine = std::make_unique<Engine>(std::move(options));
   }

@@ -63,7 +63,7 @@ TEST(TranslationDeadline, EveryBatchOfARunSharesOneDeadline) {
   Config cfg;
   cfg.targetLanguage = "zh-Hans";
   const auto before = std::chrono::steady_clock::now();
-  EXPECT_TRUE(Translator::run(texts, cfg, [](Translator::Dictionary) {}, {}, service).empty());
+  EXPECT_TRUE(Translator::run(texts, cfg, [](TranslationDict) {}, {}, service).empty());
   const auto after = std::chrono::steady_clock::now();
 
   const auto batches = service->batches();

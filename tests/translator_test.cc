@@ -40,9 +40,9 @@ Config target(const std::string& language) {
 }
 
 struct Deliveries {
-  std::vector<Translator::Dictionary> all;
-  std::function<void(Translator::Dictionary)> callback() {
-    return [this](Translator::Dictionary d) { all.push_back(std::move(d)); };
+  std::vector<TranslationDict> all;
+  std::function<void(TranslationDict)> callback() {
+    return [this](TranslationDict d) { all.push_back(std::move(d)); };
   }
   size_t count(const std::string& text) const {
     size_t n = 0;
@@ -202,7 +202,7 @@ TEST(Translator, CancellationIsObservedBeforeEachBatch) {
     service->setStatus("en", PairStatus::installed);
     std::stop_source stop;
     Deliveries deliveries;
-    auto deliver = [&](Translator::Dictionary d) {
+    auto deliver = [&](TranslationDict d) {
       deliveries.all.push_back(std::move(d));
       stop.request_stop();
     };
@@ -251,7 +251,7 @@ TEST(Translator, ResponsesAreMatchedByClientIdentifierOnly) {
   Deliveries deliveries;
   EXPECT_TRUE(Translator::run(texts, target("es"), deliveries.callback(), {}, service).empty());
   ASSERT_EQ(deliveries.all.size(), 1u);
-  EXPECT_EQ(deliveries.all[0], (Translator::Dictionary{{"alpha one", "first"}, {"beta two", "second"},
+  EXPECT_EQ(deliveries.all[0], (TranslationDict{{"alpha one", "first"}, {"beta two", "second"},
                                                        {"gamma three", "third"}}));
 }
 
@@ -328,8 +328,8 @@ TEST(Translator, ConcurrentRunsDeliverFromTheirOwnThreads) {
   auto service = std::make_shared<ScriptedTranslationService>();
   service->setStatus("en", PairStatus::installed);
   std::mutex mutex;
-  Translator::Dictionary merged;
-  auto deliver = [&](Translator::Dictionary d) {
+  TranslationDict merged;
+  auto deliver = [&](TranslationDict d) {
     std::lock_guard lock(mutex);
     merged.merge(d);
   };

@@ -51,7 +51,7 @@ Engine::Options withDefaults(Engine::Options options) {
                            const std::function<void(const TranslationDict&)>& deliver,
                            std::stop_token stop) {
       return Translator::run(
-          texts, cfg, [&deliver](Translator::Dictionary part) { deliver(part); }, stop);
+          texts, cfg, [&deliver](TranslationDict part) { deliver(part); }, stop);
     };
   }
   return options;

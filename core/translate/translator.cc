@@ -66,7 +66,7 @@ class Run {
   Run(const Config& cfg, TranslationService& service) : cfg_(cfg), service_(service) {}
 
   std::vector<std::string> translate(const std::vector<std::string>& texts,
-                                     const std::function<void(Dictionary)>& deliver,
+                                     const std::function<void(TranslationDict)>& deliver,
                                      const std::stop_token& stop) {
     // One deadline for every batch of the run: a hung engine costs a job the limit once.
     const TranslationDeadline deadline = TranslationDeadline::after(kTranslationTimeLimit);
@@ -110,7 +110,7 @@ class Run {
           errors_.push_back("系统翻译出错：" + *result.error);
           break;  // the rest of this group is abandoned; other groups go on
         }
-        Dictionary dictionary;
+        TranslationDict dictionary;
         std::optional<size_t> runaway;  // the length of a translation past all reason
         for (auto& response : result.responses) {
           if (!response.clientIdentifier) continue;
@@ -176,7 +176,7 @@ std::string collapseSpaces(std::string_view source, std::string translation) {
 }
 
 std::vector<std::string> run(const std::vector<std::string>& texts, const Config& cfg,
-                             const std::function<void(Dictionary)>& deliver, std::stop_token stop,
+                             const std::function<void(TranslationDict)>& deliver, std::stop_token stop,
                              std::shared_ptr<TranslationService> service) {
   if (texts.empty()) return {};
   if (!service) service = TranslationService::shared();

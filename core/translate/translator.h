@@ -19,12 +19,10 @@
 #include <vector>
 
 #include "core/config/config.h"
+#include "core/doc/translatable_doc.h"
 #include "core/translate/translation_service.h"
 
 namespace qy::Translator {
-
-// A translation dictionary: a segment's exact source text → its translation.
-using Dictionary = std::unordered_map<std::string, std::string>;
 
 inline constexpr size_t kBatchSize = 40;
 
@@ -51,7 +49,7 @@ std::string collapseSpaces(std::string_view source, std::string translation);
 // Translations are received through collapseSpaces(). `service` defaults to
 // TranslationService::shared().
 std::vector<std::string> run(const std::vector<std::string>& texts, const Config& cfg,
-                             const std::function<void(Dictionary)>& deliver,
+                             const std::function<void(TranslationDict)>& deliver,
                              std::stop_token stop = {},
                              std::shared_ptr<TranslationService> service = nullptr);
 
