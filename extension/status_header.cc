@@ -1,7 +1,7 @@
 // The X-Quillory-Status header field: RFC 2047 encoded words, folding, and its place in a message.
 #include "extension/status_header.h"
 
-#include <openssl/evp.h>
+#include "platform/base64.h"
 
 namespace qy {
 namespace {
@@ -11,15 +11,6 @@ constexpr size_t kLineWidth = 76;
 constexpr size_t kMaxWordLength = 75;
 constexpr std::string_view kWordStart = "=?UTF-8?B?";
 constexpr std::string_view kWordEnd = "?=";
-
-std::string base64(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
 
 size_t wordLength(size_t textBytes) {
   return kWordStart.size() + 4 * ((textBytes + 2) / 3) + kWordEnd.size();
@@ -78,7 +69,7 @@ class FieldWriter {
         if (end > begin && wordLength(next - begin) > room) break;
         end = next;
       }
-      add(std::string(kWordStart) + base64(text.substr(begin, end - begin)) +
+      add(std::string(kWordStart) + platform::base64Encode(text.substr(begin, end - begin)) +
           std::string(kWordEnd));
       begin = end;
     }

@@ -1,7 +1,6 @@
 // quillory-ext decode: arguments, the mbox envelope line, exit statuses and output forms.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "extension/decode_command.h"
+#include "platform/base64.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -77,15 +77,6 @@ TEST(DecodeCommand, ExitStatusesAndUnchangedOutput) {
   EXPECT_EQ(runProcess({QY_EXT_BINARY, "frobnicate"}, "", env).status, 2);
 }
 
-std::string base64(std::string_view bytes) {
-  std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                          reinterpret_cast<const unsigned char*>(bytes.data()),
-                          static_cast<int>(bytes.size()));
-  out.resize(static_cast<size_t>(n));
-  return out;
-}
-
 // The frame is written around the Base64 text directly, in pieces; it must still be the JSON
 // object a library would make, for envelopes of every length modulo 3, messages as short as 0
 // bytes and long enough for several pieces, whether it is made as a string or written out.
@@ -111,7 +102,7 @@ TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
       std::fclose(file);
       EXPECT_TRUE(written == json);
       EXPECT_EQ(nlohmann::json::parse(json),
-                (nlohmann::json{{"data", base64(envelope + data)},
+                (nlohmann::json{{"data", platform::base64Encode(envelope + data)},
                                 {"banner", *result.banner},
                                 {"action", "设置"},
                                 {"context", {{"h", "0123"}, {"k", "0123-45"}, {"s", "done"}}},
