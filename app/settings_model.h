@@ -128,7 +128,7 @@ class SettingsModel {
   SettingsModelOptions options_;
   std::filesystem::path root_;
   std::shared_ptr<TranslationService> service_;
-  SettingsStore store_;
+  ConfigStore::Store store_;
 
   mutable Mutex mutex_;
   mutable std::condition_variable changed_;

@@ -48,9 +48,9 @@ TEST(Paths, EnsureCreatesOwnerOnlyDirectories) {
   EXPECT_EQ(modeOf(dir / "a/b/cache"), 0700u);
 }
 
-TEST(SettingsStore, SaveWritesOwnerOnlyFileThatLoadsBack) {
+TEST(ConfigStore, SaveWritesOwnerOnlyFileThatLoadsBack) {
   TempDir dir;
-  SettingsStore store(dir / "root");
+  ConfigStore::Store store(dir / "root");
   Config cfg;
   cfg.mode = "replace";
   cfg.firstPaintSeconds = 0.1 + 0.2;
@@ -68,9 +68,9 @@ TEST(SettingsStore, SaveWritesOwnerOnlyFileThatLoadsBack) {
   EXPECT_EQ(files, 2);
 }
 
-TEST(SettingsStore, StampDecidesWhetherTheFileIsReadAgain) {
+TEST(ConfigStore, StampDecidesWhetherTheFileIsReadAgain) {
   TempDir dir;
-  SettingsStore store(dir.path());
+  ConfigStore::Store store(dir.path());
   EXPECT_EQ(store.load(), Config{});  // missing file: defaults, stamp absent
   EXPECT_EQ(store.load(), Config{});  // both absent: equal, no read
   EXPECT_EQ(store.reads(), 1);
@@ -105,7 +105,7 @@ TEST(SettingsStore, StampDecidesWhetherTheFileIsReadAgain) {
   EXPECT_EQ(store.load(), Config{});
 }
 
-TEST(SettingsStore, BadFilesLoadAsDefaultsOnce) {
+TEST(ConfigStore, BadFilesLoadAsDefaultsOnce) {
   TempDir dir;
   struct Case { const char* name; std::function<void(const std::filesystem::path&)> make; };
   const Case kCases[] = {
@@ -129,22 +129,22 @@ TEST(SettingsStore, BadFilesLoadAsDefaultsOnce) {
     SCOPED_TRACE(c.name);
     TempDir root;
     c.make(root / "config.json");
-    SettingsStore store(root.path());
+    ConfigStore::Store store(root.path());
     EXPECT_EQ(store.load(), Config{});
     EXPECT_EQ(store.load(), Config{});
     EXPECT_EQ(store.reads(), 1);
   }
 }
 
-TEST(SettingsStore, FailedSaveKeepsOldFileAndCache) {
+TEST(ConfigStore, FailedSaveKeepsOldFileAndCache) {
   // Permissions do not stop root, so a regular file in the way of the directory stands in for
   // a root that cannot be created.
   TempDir dir;
   writeFile(dir / "blocker", "x");
-  SettingsStore impossible(dir / "blocker/root");  // a parent that is a file: cannot be created
+  ConfigStore::Store impossible(dir / "blocker/root");  // a parent that is a file: cannot be created
   EXPECT_FALSE(impossible.save(Config{}));
 
-  SettingsStore store(dir.path());
+  ConfigStore::Store store(dir.path());
   Config first;
   first.style = "plain";
   ASSERT_TRUE(store.save(first));

@@ -22,7 +22,7 @@ using testing::EngineFixture;
 // A panel over the fixture's engine and a real settings file in its root.
 struct PanelFixture {
   EngineFixture f;
-  SettingsStore store{f.root()};
+  ConfigStore::Store store{f.root()};
   int appsOpened = 0;
 
   ExtensionEnvironment environment() {

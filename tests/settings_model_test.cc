@@ -187,7 +187,7 @@ TEST(SettingsModel, ComingBackTakesInWhatThePanelSavedUnlessAChangeIsPending) {
   Config panel;
   panel.mode = "replace";
   panel.darkMode = "on";
-  SettingsStore other(f.root.path() / "store");  // another process's store
+  ConfigStore::Store other(f.root.path() / "store");  // another process's store
   ASSERT_TRUE(other.save(panel));
   model->reloadSettings();
   EXPECT_EQ(model->snapshot().cfg, panel);

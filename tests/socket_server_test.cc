@@ -23,7 +23,7 @@ TEST(SocketServer, ConcurrentHostsAreEachAnsweredAndReloadsReachTheSubscribed) {
   Config cfg;
   cfg.targetLanguage = "es";
   f.setConfig(cfg);
-  SettingsStore store(f.root() / "settings");
+  ConfigStore::Store store(f.root() / "settings");
   std::filesystem::create_directories(f.root() / "settings");
   ExtensionEnvironment env;
   env.engine = &f.engine();

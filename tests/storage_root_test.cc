@@ -99,7 +99,7 @@ TEST(StorageRoot, RefusesWhatSomeoneElseControls) {
 
     if (!c.rootItself) continue;  // the programs consult the opening (see the decode test below)
     // Nothing there is used: no settings read or written, no log line.
-    SettingsStore store(root);
+    ConfigStore::Store store(root);
     EXPECT_EQ(store.load(), Config{});
     EXPECT_FALSE(store.save(Config{}));
     EXPECT_EQ(Config::decode(readFile(root / "config.json"))->targetLanguage, "es");

@@ -11,15 +11,15 @@
 
 namespace qy {
 
-SettingsStore::SettingsStore(std::filesystem::path root)
+ConfigStore::Store::Store(std::filesystem::path root)
     : root_(std::move(root)), file_(root_ / "config.json") {}
 
-int64_t SettingsStore::reads() const {
+int64_t ConfigStore::Store::reads() const {
   MutexLock guard(lock_);
   return reads_;
 }
 
-Config SettingsStore::load() {
+Config ConfigStore::Store::load() {
   MutexLock guard(lock_);
   // A root that is not the user's own has no settings file as far as we are concerned.
   const auto root = OwnDirectory::open(root_, {.followOwnLink = true});
@@ -40,7 +40,7 @@ Config SettingsStore::load() {
   return cfg;
 }
 
-bool SettingsStore::save(const Config& cfg) {
+bool ConfigStore::Store::save(const Config& cfg) {
   MutexLock guard(lock_);
   Paths::ensureDirectory(root_ / "cache");
   // JSON has no NaN or infinity: such a record cannot be encoded, and writing null in its place
@@ -60,8 +60,8 @@ bool SettingsStore::save(const Config& cfg) {
 namespace ConfigStore {
 
 namespace {
-SettingsStore& processStore() {
-  static SettingsStore store(Paths::root());
+Store& processStore() {
+  static Store store(Paths::root());
   return store;
 }
 }  // namespace

@@ -8,7 +8,7 @@
 // not read again until it changes. Saving writes a 0600 temporary file in the same directory and
 // renames it over config.json, so readers in any process see the old file or the new one, whole.
 //
-// SettingsStore is the store for one root; ConfigStore::load()/save() use the process-wide store
+// ConfigStore::Store is the store for one root; ConfigStore::load()/save() use the process-wide store
 // at Paths::root(), and only when StorageRoot::process() accepted it (defaults and false
 // otherwise). All operations are serialised by the store's own non-recursive lock and may
 // be called from any thread.
@@ -22,16 +22,16 @@
 #include "core/base/thread_annotations.h"
 #include "core/config/config.h"
 
-namespace qy {
+namespace qy::ConfigStore {
 
-class SettingsStore {
+class Store {
  public:
   // Settings are a few hundred bytes; a file far larger is not ours to read.
   static constexpr size_t kMaxFileBytes = 1024 * 1024;
 
-  explicit SettingsStore(std::filesystem::path root);
-  SettingsStore(const SettingsStore&) = delete;
-  SettingsStore& operator=(const SettingsStore&) = delete;
+  explicit Store(std::filesystem::path root);
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
 
   Config load() QY_EXCLUDES(lock_);
   bool save(const Config& cfg) QY_EXCLUDES(lock_);
@@ -49,9 +49,8 @@ class SettingsStore {
   int64_t reads_ QY_GUARDED_BY(lock_) = 0;
 };
 
-namespace ConfigStore {
+// The process-wide store's operations.
 Config load();
 bool save(const Config& cfg);
-}  // namespace ConfigStore
 
-}  // namespace qy
+}  // namespace qy::ConfigStore

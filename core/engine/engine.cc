@@ -40,7 +40,7 @@ Engine::Options withDefaults(Engine::Options options) {
     if (options.root == Paths::root()) {
       options.loadConfig = [] { return ConfigStore::load(); };
     } else {
-      auto store = std::make_shared<SettingsStore>(options.root);
+      auto store = std::make_shared<ConfigStore::Store>(options.root);
       options.loadConfig = [store] { return store->load(); };
     }
   }
