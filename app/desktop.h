@@ -8,8 +8,8 @@
 namespace qy::app {
 
 // Starts `opener` (a program name or path; "xdg-open" normally) with `target` as its one
-// argument, detached in a session of its own with standard input and output on /dev/null, and
-// returns at once; the child is reaped in the background. False when it could not be started.
+// argument, detached as platform::startDetached() starts programs (a session of its own, the
+// standard streams on /dev/null, none of our signal settings). False when it could not be started.
 // It is never killed: xdg-open may stay as long as the application it opened.
 bool openDetached(const std::string& opener, const std::string& target);
 

@@ -2,15 +2,14 @@
 #include "hosts/reader/reader.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <thread>
 
+#include "platform/app_launcher.h"
 #include "platform/child_process.h"
 
-extern char** environ;
 
 namespace qy::reader {
 
@@ -59,23 +58,7 @@ std::unique_ptr<Reader> startForService(const ReaderArguments& args, const std::
 
 bool openInBrowser(const std::string& url) {
   const auto program = platform::findProgram("xdg-open");
-  if (!program) return false;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  // The browser's chatter stays out of the service's output (the URL line is ours).
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::string arg0 = "xdg-open";
-  std::string arg1 = url;
-  char* argv[] = {arg0.data(), arg1.data(), nullptr};
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program->c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return false;
-  // xdg-open returns once the browser has been asked; reap it without holding up the caller.
-  std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
-  return true;
+  return program && platform::startDetached({*program, url});
 }
 
 }  // namespace qy::reader
