@@ -58,11 +58,14 @@ export async function launch(options = {}) {
 // How long a program may take to print its URL. Generous: a loaded 2-core machine may be slow
 // to start a process, and this only bounds a failure.
 const kStartLimitMs = 60_000;
+// How long a program may take to end after SIGTERM; as generous, for the same reason.
+const kStopLimitMs = 60_000;
 
 // Starts `command` with `args` and resolves once it has printed a line holding an http URL on
 // standard output: { url, child, lines, exited, stop }. `lines` keeps the later output lines;
 // `exited` resolves with the exit code (or signal name) when the program ends; stop() ends it
-// with SIGTERM and resolves like `exited`.
+// with SIGTERM and resolves like `exited`, or kills it and rejects when it has not ended within
+// kStopLimitMs: a program that ignores SIGTERM fails its test instead of hanging it.
 export function startServer(command, args = [], { env = {}, cwd } = {}) {
   const child = spawn(command, args, {
     cwd,
@@ -77,7 +80,18 @@ export function startServer(command, args = [], { env = {}, cwd } = {}) {
   });
   const stop = async () => {
     if (child.exitCode === null && child.signalCode === null) child.kill('SIGTERM');
-    return exited;
+    let timer;
+    const late = new Promise((resolve, reject) => {
+      timer = setTimeout(() => {
+        child.kill('SIGKILL');
+        reject(new Error(`${command} did not end within ${kStopLimitMs} ms of SIGTERM; stderr: ${stderr}`));
+      }, kStopLimitMs);
+    });
+    try {
+      return await Promise.race([exited, late]);
+    } finally {
+      clearTimeout(timer);
+    }
   };
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => {

@@ -13,12 +13,32 @@ const build = process.env.QY_BUILD_DIR;
 const quillory = join(build, 'app', 'quillory');
 const sample = 'Hello! Your order has shipped and should arrive within three days.';
 
-// Waits until `check()` gives something truthy; only the test's own timeout bounds it.
-async function until(check, what) {
+// How long a condition may take to come true. Generous, for a loaded 2-core machine; it only
+// bounds a failure, which then names what never happened instead of hanging the whole file.
+const kWaitLimitMs = 60_000;
+
+// Waits until `check()` gives something truthy and returns it.
+async function until(check, what = check.toString()) {
+  const end = Date.now() + kWaitLimitMs;
   for (;;) {
     const value = await check();
     if (value) return value;
+    if (Date.now() > end) throw new Error(`waited ${kWaitLimitMs} ms in vain for ${what}`);
     await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+}
+
+// `promise`, or an error naming `what` once it has not settled within the wait limit.
+async function within(promise, what) {
+  let timer;
+  const late = new Promise((_, reject) => {
+    timer = setTimeout(() => reject(new Error(`waited ${kWaitLimitMs} ms in vain for ${what}`)),
+                       kWaitLimitMs);
+  });
+  try {
+    return await Promise.race([promise, late]);
+  } finally {
+    clearTimeout(timer);
   }
 }
 
@@ -31,14 +51,16 @@ function script(path, body) {
   return path;
 }
 
-// A storage root with stand-ins, and `quillory --no-browser` serving it.
-async function startApp({ cacheFiles = 0, idleSeconds } = {}) {
+// A storage root with stand-ins, and `quillory --no-browser` serving it. `registration` is what
+// the scripted systemctl answers from the start (the program asks it as it starts, so a later
+// answer would race that first question).
+async function startApp({ cacheFiles = 0, idleSeconds, registration = 'disabled' } = {}) {
   const dir = mkdtempSync(join(tmpdir(), 'qy-settings-'));
   const home = join(dir, 'home');
   mkdirSync(join(home, 'cache'), { recursive: true, mode: 0o700 });
   for (let i = 0; i < cacheFiles; i++) writeFileSync(join(home, 'cache', cacheName(i)), 'x'.repeat(1500));
   const answer = join(dir, 'systemctl-answer');
-  writeFileSync(answer, 'disabled\n');
+  writeFileSync(answer, `${registration}\n`);
   const env = {
     QY_HOME: home,
     QY_SYSTEMCTL: script(join(dir, 'systemctl'), `cat '${answer}'`),
@@ -277,7 +299,7 @@ describe('lifetime', () => {
     try {
       const page = await openPage(app);
       await page.close();
-      assert.equal(await app.exited, 0);
+      assert.equal(await within(app.exited, 'the idle application to end'), 0);
       assert.match(readFileSync(join(app.home, 'qy.log'), 'utf8'), /settings application stopped/);
     } finally {
       await app.close();
@@ -287,8 +309,7 @@ describe('lifetime', () => {
 
 describe('screenshots', () => {
   test('light and dark, translating into Spanish', async () => {
-    const app = await startApp({ cacheFiles: 3 });
-    app.answer('enabled\n');
+    const app = await startApp({ cacheFiles: 3, registration: 'enabled' });
     const shots = join(build, 'screenshots');
     mkdirSync(shots, { recursive: true });
     try {
