@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <atomic>
 #include <cstdlib>
 #include <tuple>
@@ -242,6 +243,24 @@ std::optional<ApertiumFormat::ModeName> ApertiumProvider::findMode(std::string_v
   if (regional) return regional;
   if (plain) return plain;
   return other;
+}
+
+std::string ApertiumProvider::servedTarget(std::string_view source, std::string_view target) {
+  const std::string plain = Lang::withoutRegion(target);
+  if (plain == target || !toolsPresent()) return std::string(target);
+  const std::optional<ApertiumFormat::ModeName> mode = findMode(source, target);
+  if (!mode) return std::string(target);
+  std::string variant = mode->variant;
+  for (char& c : variant)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  if (variant == regionOf(target)) return std::string(target);
+  // Another region's mode ("eng_US" for en-GB) writes that region; any other variant
+  // ("cat_valencia") is no region, and the plain language names it well enough.
+  const bool isRegion = variant.size() == 2 && std::isalpha(static_cast<unsigned char>(variant[0])) &&
+                        std::isalpha(static_cast<unsigned char>(variant[1]));
+  if (!isRegion) return plain;
+  for (char& c : variant) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return plain + "-" + variant;
 }
 
 PairStatus ApertiumProvider::status(std::string_view source, std::string_view target) {

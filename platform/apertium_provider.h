@@ -50,6 +50,8 @@ class ApertiumProvider final : public TranslationService {
   std::unique_ptr<TranslationSession> session(std::string_view source,
                                               std::string_view target) override;
   PackResult preparePack(std::string_view source, std::string_view target) override;
+  // The mode findMode() picks decides: its own region, or none (the target without its region).
+  std::string servedTarget(std::string_view source, std::string_view target) override;
 
   // The Debian package that provides translation from `source` into `target`, if one is known.
   static std::optional<std::string_view> packageFor(std::string_view source,

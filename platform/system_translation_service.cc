@@ -91,6 +91,14 @@ std::unique_ptr<TranslationSession> SystemTranslationService::session(std::strin
   return std::make_unique<FailingSession>();
 }
 
+std::string SystemTranslationService::servedTarget(std::string_view source,
+                                                   std::string_view target) {
+  for (const auto& provider : providers())
+    if (provider->status(source, target) == PairStatus::installed)
+      return provider->servedTarget(source, target);
+  return std::string(target);
+}
+
 PackResult SystemTranslationService::preparePack(std::string_view source, std::string_view target) {
   const auto all = providers();
   for (const auto& provider : all)

@@ -48,6 +48,8 @@ class SystemTranslationService final : public TranslationService {
   std::unique_ptr<TranslationSession> session(std::string_view source,
                                               std::string_view target) override;
   PackResult preparePack(std::string_view source, std::string_view target) override;
+  // What the provider that translates the pair writes; `target` when none has it installed.
+  std::string servedTarget(std::string_view source, std::string_view target) override;
 
  private:
   // The providers in order, after reloading translators.json when it changed.

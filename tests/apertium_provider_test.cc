@@ -124,6 +124,15 @@ TEST(ApertiumProvider, AvailabilityFollowsInstalledModesAndKnownPackages) {
   }
   EXPECT_EQ(provider.findMode("es", "en-US")->name, "spa-eng_US");
   EXPECT_EQ(provider.findMode("es", "en")->name, "spa-eng");
+
+  // What the chosen mode writes, which the banner names: a region no mode has falls back.
+  struct Served { const char* source; const char* target; const char* want; };
+  for (const Served& c : {Served{"es", "en-US", "en-US"}, Served{"es", "en-GB", "en"},
+                          Served{"en", "es-MX", "es"}, Served{"en", "es", "es"},
+                          Served{"en", "fr-CA", "fr-CA"}}) {  // no pair at all: as asked
+    SCOPED_TRACE(std::string(c.source) + " → " + c.target);
+    EXPECT_EQ(provider.servedTarget(c.source, c.target), c.want);
+  }
 }
 
 TEST(ApertiumProvider, MissingToolsMakeEveryPairUnsupported) {

@@ -95,6 +95,20 @@ TEST(DecodeEndToEnd, HtmlNewsletterIsTranslatedAndRecoloured) {
   EXPECT_EQ(out.html.find("Hidden preview text for mail clients<span"), std::string::npos);
 }
 
+TEST(DecodeEndToEnd, ARegionalTargetWithoutItsOwnEngineSaysWhatWasUsed) {
+  // Apertium has English into Spanish, but no Mexican variant: the plain pair translates, and
+  // the banner names the language the mail is now in.
+  TempDir home;
+  const std::string input = readFile(std::string(QY_SOURCE_DIR) + "/samples/plain-en.eml");
+  testing::writeFile(home / "config.json", R"({"targetLanguage": "es-MX"})");
+  auto run = runProcess({QY_EXT_BINARY, "decode", "--json", "--wait", "1e9"}, input,
+                        {{"QY_HOME", home.path().string()}});
+  ASSERT_EQ(run.status, 0) << run.err;
+  auto result = nlohmann::json::parse(run.out);
+  EXPECT_EQ(result["note"], "translated");
+  EXPECT_EQ(result["banner"], "已翻译为西班牙语");
+}
+
 TEST(DecodeEndToEnd, EnvelopeLineIsPutBackInFront) {
   TempDir home;
   const std::string envelope = "From maria.keller@example.org Tue Dec  8 09:14:20 2026\n";

@@ -65,6 +65,18 @@ TEST(Lang, BaseIsTheFirstNonEmptyPieceLowerCased) {
   }
 }
 
+TEST(Lang, WithoutRegionDropsOnlyTheRegionSubtag) {
+  struct Case { const char* code; const char* want; };
+  const Case kCases[] = {{"es-MX", "es"},           {"pt_BR", "pt"},   {"en-gb", "en"},
+                         {"zh-Hant-TW", "zh-Hant"}, {"es-419", "es"},  {"zh-Hans", "zh-Hans"},
+                         {"fr", "fr"},              {"", ""},          {"de-CH-1996", "de-1996"},
+                         {"x-MX", "x"},             {"ca-valencia", "ca-valencia"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.code);
+    EXPECT_EQ(Lang::withoutRegion(c.code), c.want);
+  }
+}
+
 TEST(Lang, DetectNamesLanguagesInTheServiceCodes) {
   struct Case { const char* name; std::string text; const char* want; };
   const Case kCases[] = {

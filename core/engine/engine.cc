@@ -14,6 +14,7 @@
 #include "core/engine/engine_report.h"
 #include "core/engine/message_body.h"
 #include "core/translate/lang.h"
+#include "core/translate/translation_service.h"
 #include "core/translate/translator.h"
 
 namespace qy {
@@ -54,6 +55,11 @@ Engine::Options withDefaults(Engine::Options options) {
           texts, cfg, [&deliver](TranslationDict part) { deliver(part); }, stop);
     };
   }
+  if (!options.servedTarget) {
+    options.servedTarget = [](std::string_view source, std::string_view target) {
+      return TranslationService::shared()->servedTarget(source, target);
+    };
+  }
   return options;
 }
 
@@ -84,6 +90,7 @@ Engine::Engine(Options options, Resolved)
       log_(std::move(options.log)),
       clock_(std::move(options.clock)),
       translate_(std::move(options.translate)),
+      servedTarget_(std::move(options.servedTarget)),
       lifetime_(options.lifetime),
       failed_(options.maxKeyRecords),
       attempts_(options.maxKeyRecords),
@@ -304,7 +311,14 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   int64_t done = 0;
   for (const auto& text : planned) done += translations->count(text) ? 1 : 0;
   const int64_t elapsed = millisecondsSince(start);
-  const std::string name = LangNames::chinese(cfg.targetLanguage);
+  // A regional target that no engine has is written in the plain language, and the banner
+  // says so; the message's own language stands for its segments' languages.
+  std::string written = cfg.targetLanguage;
+  if (Lang::withoutRegion(written) != written) {
+    if (const auto language = Lang::detect(sample, 0))
+      written = servedTarget_(*language, cfg.targetLanguage);
+  }
+  const std::string name = LangNames::chinese(written);
 
   if (done > 0 || dark) result.data = body.rebuild(doc.render(*translations, cfg));
   auto banner = EngineReport::bannerFor(pending, errors, done, total, truncated, name);

@@ -90,6 +90,9 @@ class Engine {
     std::function<void(std::string_view)> log;        // empty: Log::write
     std::shared_ptr<const Clock> clock;               // null: the system clock
     TranslateFunction translate;                      // empty: Translator::run
+    // The language written for (source, target), which the banner names; empty: the installed
+    // translation service's servedTarget.
+    std::function<std::string(std::string_view, std::string_view)> servedTarget;
     Lifetime lifetime = Lifetime::longLived;
     // A long-lived engine's first pruning waits this long, so it does not compete with the
     // first messages.
@@ -180,6 +183,7 @@ class Engine {
   const std::function<void(std::string_view)> log_;
   const std::shared_ptr<const Clock> clock_;
   const TranslateFunction translate_;
+  const std::function<std::string(std::string_view, std::string_view)> servedTarget_;
   const Lifetime lifetime_;
 
   Mutex hookLock_;

@@ -9,6 +9,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 
 #include "core/base/unicode.h"
@@ -68,6 +69,32 @@ std::string base(std::string_view code) {
     start = end + 1;
   }
   return Unicode::lowercased(code);
+}
+
+std::string withoutRegion(std::string_view code) {
+  auto isRegion = [](std::string_view tag) {
+    if (tag.size() == 2)
+      return std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+    if (tag.size() == 3)
+      return std::all_of(tag.begin(), tag.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return false;
+  };
+  std::string out;
+  bool dropped = false;
+  size_t start = 0;
+  for (bool first = true; start <= code.size(); first = false) {
+    size_t end = code.find_first_of("-_", start);
+    if (end == std::string_view::npos) end = code.size();
+    const std::string_view tag = code.substr(start, end - start);
+    if (!first && !dropped && isRegion(tag)) {
+      dropped = true;
+    } else {
+      if (!out.empty()) out += '-';
+      out += tag;
+    }
+    start = end + 1;
+  }
+  return dropped ? out : std::string(code);
 }
 
 std::optional<std::string> fromDetectorCode(std::string_view code) {

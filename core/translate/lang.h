@@ -27,6 +27,10 @@ Scripts scripts(std::string_view text);
 // The part of a code before the first '-', lower-cased, empty pieces skipped ("zh-Hans" → "zh").
 std::string base(std::string_view code);
 
+// The code without its region subtag (two letters or three digits after the language):
+// "es-MX" → "es", "zh-Hant-TW" → "zh-Hant"; a code without a region is returned as it is.
+std::string withoutRegion(std::string_view code);
+
 // The dominant language of the text, or nothing when it is undetermined or, with a positive
 // minimum, when the top hypothesis's probability is below `minConfidence`.
 std::optional<std::string> detect(std::string_view text, double minConfidence = 0);

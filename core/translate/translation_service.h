@@ -91,6 +91,12 @@ class TranslationService {
                                                       std::string_view target) = 0;
   // Installs the pack of a supported pair (may ask the user for privileges; blocks until done).
   virtual PackResult preparePack(std::string_view source, std::string_view target) = 0;
+  // The language the pair's engine writes when asked for `target`: `target` itself, or what
+  // stands in for it when no engine has its region (plain "es" for "es-MX"). Banners name it.
+  virtual std::string servedTarget(std::string_view source, std::string_view target) {
+    (void)source;
+    return std::string(target);
+  }
 
   // The process-wide service. Until a program installs one, a service that supports nothing.
   static std::shared_ptr<TranslationService> shared();
