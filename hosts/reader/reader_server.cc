@@ -205,6 +205,10 @@ void ReaderServer::routes() {
   });
   server_->Get("/api/message", [this](const httplib::Request& req, httplib::Response& res) { handleMessage(req, res); });
   server_->Get(R"(/frame/([0-9a-f]+))", [this](const httplib::Request& req, httplib::Response& res) { handleFrame(req, res); });
+  // An empty document the frame steps onto for a moment, to come back to its message.
+  server_->Get("/frame-hold", [](const httplib::Request& req, httplib::Response& res) {
+    sendFrame(req, res, "<!DOCTYPE html><meta charset=\"utf-8\"><meta name=\"color-scheme\" content=\"light dark\">");
+  });
   server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) { handleEvents(res); });
   server_->Post("/api/action", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
   server_->Post("/api/panel", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
@@ -233,14 +237,21 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
   // The page replaces its frame only when the document changed, so a reload that brings the same
   // message keeps the reader's place in it.
   out["version"] = std::to_string(std::hash<std::string>{}(view.frameHtml));
-  out["frame"] = "/frame/" + keepFrame(view.frameHtml);
+  out["frame"] = "/frame/" + keepFrame(req.get_param_value("id"), view.frameHtml);
   sendJson(res, out);
 }
 
-std::string ReaderServer::keepFrame(std::string html) {
-  std::string token = randomToken();
+std::string ReaderServer::keepFrame(const std::string& id, std::string html) {
   MutexLock lock(mutex_);
-  frames_.emplace_back(token, std::move(html));
+  std::string token;
+  for (auto it = frames_.begin(); it != frames_.end(); ++it) {
+    if (it->id != id) continue;
+    token = it->token;
+    frames_.erase(it);
+    break;
+  }
+  if (token.empty()) token = randomToken();
+  frames_.push_back({id, token, std::move(html)});
   while (frames_.size() > kMaxFrames) frames_.pop_front();
   return token;
 }
@@ -250,19 +261,23 @@ void ReaderServer::handleFrame(const httplib::Request& req, httplib::Response& r
   std::optional<std::string> html;
   {
     MutexLock lock(mutex_);
-    for (const auto& [t, h] : frames_)
-      if (t == token) html = h;
+    for (const Frame& frame : frames_)
+      if (frame.token == token) html = frame.html;
   }
   if (!html) {
     res.status = 404;
     return;
   }
+  sendFrame(req, res, std::move(*html));
+}
+
+void ReaderServer::sendFrame(const httplib::Request& req, httplib::Response& res, std::string html) {
   // The reader's own light/dark switch; without it the frame follows the browser.
   const std::string scheme = req.get_param_value("scheme");
-  if (scheme == "dark" || scheme == "light") html = withColorScheme(*html, scheme == "dark");
+  if (scheme == "dark" || scheme == "light") html = withColorScheme(html, scheme == "dark");
   res.set_header("Content-Security-Policy", kFramePolicy);
   res.set_header("X-Frame-Options", "SAMEORIGIN");
-  res.set_content(*html, "text/html; charset=utf-8");
+  res.set_content(html, "text/html; charset=utf-8");
 }
 
 void ReaderServer::handleEvents(httplib::Response& res) {

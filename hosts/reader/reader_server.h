@@ -41,7 +41,9 @@ namespace qy::reader {
 // extension cannot be reached.
 using HostCall = std::function<std::optional<nlohmann::json>(nlohmann::json request)>;
 
-// Frame documents kept for the page to load: the last few messages shown.
+// Frame documents kept for the page to load: the last few messages shown, each at an address of
+// its own that a message keeps while it is shown again (the page goes back to that address to
+// show the new document where the reader left the old one).
 inline constexpr size_t kMaxFrames = 64;
 // An event stream sends a comment this often, so a closed page is noticed and its thread freed.
 inline constexpr int kHeartbeatSeconds = 15;
@@ -71,9 +73,11 @@ class ReaderServer {
   void routes();
   void handleMessage(const httplib::Request& req, httplib::Response& res);
   void handleFrame(const httplib::Request& req, httplib::Response& res) QY_EXCLUDES(mutex_);
+  static void sendFrame(const httplib::Request& req, httplib::Response& res, std::string html);
   void handleEvents(httplib::Response& res);
   void handleProtocol(const httplib::Request& req, httplib::Response& res);
-  std::string keepFrame(std::string html) QY_EXCLUDES(mutex_);
+  // The frame token of message `id`, now showing `html`.
+  std::string keepFrame(const std::string& id, std::string html) QY_EXCLUDES(mutex_);
 
   std::unique_ptr<MailSource> source_;
   HostCall host_;
@@ -86,7 +90,10 @@ class ReaderServer {
   std::condition_variable changed_;
   uint64_t reloads_ QY_GUARDED_BY(mutex_) = 0;
   bool stopping_ QY_GUARDED_BY(mutex_) = false;
-  std::deque<std::pair<std::string, std::string>> frames_ QY_GUARDED_BY(mutex_);  // token, html
+  struct Frame {
+    std::string id, token, html;
+  };
+  std::deque<Frame> frames_ QY_GUARDED_BY(mutex_);  // the most recently shown last
 };
 
 // 32 random bytes as hexadecimal, for secrets and frame tokens.

@@ -117,12 +117,12 @@ async function openMessage(page, subject) {
   return messageFrame(page);
 }
 
-// The message frame once it shows the document its src names.
+// The message frame once it shows the document the page last sent it to.
 async function messageFrame(page) {
   const handle = await page.waitForSelector('#body');
-  await page.waitForFunction(() => document.getElementById('body').src.includes('/frame/'));
+  await page.waitForFunction(() => (document.getElementById('body').dataset.url || '').includes('/frame/'));
   const frame = await handle.contentFrame();
-  await frame.waitForURL(await handle.evaluate((e) => e.src));
+  await frame.waitForURL(await handle.evaluate((e) => e.dataset.url));
   return frame;
 }
 
@@ -177,8 +177,18 @@ test('a pending message becomes translated by itself, and the panel changes how 
   assert.equal(await page.textContent('#headers'), '发件人Ana Smith <ana@example.com>收件人you@example.com' +
     '日期Thu, 10 Dec 2026 10:00:00 +0000主题Quarterly report');
 
+  // The reader scrolls down the message.
+  const frameBox = await page.locator('#body').boundingBox();
+  await page.mouse.move(frameBox.x + frameBox.width / 2, frameBox.y + Math.min(frameBox.height / 2, 200));
+  await page.mouse.wheel(0, 600);
+  // The first paragraph still in view: the place in the message, whatever was added above it.
+  const place = () => [...document.querySelectorAll('p')].findIndex((p) => p.getBoundingClientRect().bottom > 0);
+  await frame.waitForFunction(`(${place})() > 0`);
+  const reading = await frame.evaluate(place);
+  const entries = await page.evaluate(() => history.length);
+
   // The engine answers; the extension asks for a reload; the page shows the message again
-  // without being reloaded itself (the marker below would be gone).
+  // without being reloaded itself (the marker below would be gone), where the reader was in it.
   await page.evaluate(() => { window.qyMarker = 1; });
   unlinkSync(gate);
   await page.waitForFunction(() => document.getElementById('banner-title').textContent.startsWith('已翻译为西班牙语'),
@@ -186,6 +196,9 @@ test('a pending message becomes translated by itself, and the panel changes how 
   assert.equal(await page.evaluate(() => window.qyMarker), 1);
   frame = await messageFrame(page);
   await frame.waitForFunction(() => document.body.textContent.includes('es:'), null, { timeout: kWait });
+  await frame.waitForFunction(`(${place})() === ${reading}`, null, { timeout: kWait });
+  // At most the one step the frame took to come back, however often it is shown again.
+  assert.ok(await page.evaluate(() => history.length) <= entries + 1);
   assert.match(await frame.textContent('body'), new RegExp(`es:${kReport}`));
   assert.match(await frame.textContent('body'), new RegExp(kReport.replace('.', '\\.') + '.*es:'));
   await page.screenshot({ path: join(shots, 'reader-light.png') });
@@ -257,7 +270,7 @@ test('the reader and the message follow a dark appearance, and the switch overri
     let frame = await openMessage(page, 'Quarterly report');
     assert.ok(!isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
     await page.selectOption('#scheme', 'dark');
-    await page.waitForFunction(() => document.getElementById('body').src.includes('scheme=dark'));
+    await page.waitForFunction(() => (document.getElementById('body').dataset.url || '').includes('scheme=dark'));
     frame = await messageFrame(page);
     assert.ok(isLight(await frame.evaluate(() => getComputedStyle(document.body).color)));
     assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');

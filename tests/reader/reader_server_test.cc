@@ -121,6 +121,21 @@ TEST_F(ReaderServerTest, MessageWithoutServiceIsShownAsReceivedInAPolicedFrame) 
   auto unknownFrame = c.Get("/frame/00", withCookie());
   ASSERT_TRUE(unknownFrame);
   EXPECT_EQ(unknownFrame->status, 404);
+
+  // Shown again, the message keeps its frame's address, which serves the new document; the
+  // empty page the frame steps onto meanwhile is policed like every frame.
+  qy::testing::writeFile(dir_ / "new/1.a", "Subject: hi\n\n<b>changed</b>\n");
+  auto again = c.Get("/api/message?id=" + messages[0]["id"].get<std::string>(), withCookie());
+  ASSERT_TRUE(again);
+  EXPECT_EQ(nlohmann::json::parse(again->body)["frame"], message["frame"]);
+  auto changed = c.Get(message["frame"].get<std::string>(), withCookie());
+  ASSERT_TRUE(changed);
+  EXPECT_NE(changed->body.find("&lt;b&gt;changed&lt;/b&gt;"), std::string::npos);
+  auto hold = c.Get("/frame-hold?scheme=dark", withCookie());
+  ASSERT_TRUE(hold);
+  EXPECT_EQ(hold->status, 200);
+  EXPECT_EQ(hold->get_header_value("Content-Security-Policy"), policy);
+  EXPECT_NE(hold->body.find("color-scheme:dark"), std::string::npos);
 }
 
 TEST_F(ReaderServerTest, PostsMustBeJsonAndPassOnlyPanelOperations) {

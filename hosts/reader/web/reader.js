@@ -25,7 +25,59 @@ function applyScheme() {
   root.classList.toggle('system-dark', matchMedia('(prefers-color-scheme: dark)').matches);
   $('scheme').value = scheme();
 }
-function frameUrl(path) { return scheme() === 'auto' ? path : `${path}?scheme=${scheme()}`; }
+function frameUrl(path) {
+  return new URL(scheme() === 'auto' ? path : `${path}?scheme=${scheme()}`, location.href).href;
+}
+
+// The message frame. Its document lives in an origin of its own, so this page can neither read
+// nor set where it is scrolled; but going back in history puts a document where the reader left
+// it. So a message shown anew replaces the frame's history entry (Back leaves the reader, never
+// turns the frame to another message), and the same message shown again steps the frame onto
+// an empty page and back: the browser fetches the new document from the message's address and
+// restores the place in it. `frame.dataset.url` names the address shown (the src attribute keeps
+// the first one only).
+const frames = { move: 0, loaded: false, holdAhead: false };
+// How long one step may take before the frame is simply shown from its top: only a stalled
+// browser ever waits this long.
+const kFrameStepMs = 10_000;
+
+function frameLoad(frame) {
+  return new Promise((resolve) => {
+    const timer = setTimeout(() => resolve(false), kFrameStepMs);
+    frame.addEventListener('load', () => { clearTimeout(timer); resolve(true); }, { once: true });
+  });
+}
+
+function showFrame(url) {
+  const frame = $('body');
+  ++frames.move;
+  frames.loaded = false;
+  frame.dataset.url = url;
+  frameLoad(frame).then((ok) => { frames.loaded = ok; });
+  if (!frame.getAttribute('src')) frame.src = url;
+  else frame.contentWindow.location.replace(url);
+}
+
+async function showFrameAgain(url) {
+  const frame = $('body');
+  // Only a loaded document can be stepped away from with a history entry of its own.
+  if (frame.dataset.url !== url || !frames.loaded) return showFrame(url);
+  const move = ++frames.move;
+  frames.loaded = false;
+  const before = history.length;
+  const held = frameLoad(frame);
+  frame.contentWindow.location.href = new URL(`/frame-hold${url.includes('?') ? url.slice(url.indexOf('?')) : ''}`, location.href).href;
+  const arrived = await held;
+  if (move !== frames.move) return;
+  // An entry was added (a held step ahead is replaced by the new one): only then does Back
+  // lead to the message and not away from the reader.
+  if (!arrived || history.length !== (frames.holdAhead ? before : before + 1)) return showFrame(url);
+  frames.holdAhead = true;
+  const back = frameLoad(frame);
+  history.back();
+  frames.loaded = await back;
+  if (!frames.loaded && move === frames.move) showFrame(url);
+}
 
 function formatDate(seconds) {
   if (!seconds) return '';
@@ -140,9 +192,12 @@ async function openMessage(id, again = false) {
   showHeaders(message.view);
   showBanner(message);
   const frame = $('body');
-  if (!again || frame.dataset.version !== message.version) {
+  if (!again) {
     frame.dataset.version = message.version;
-    frame.src = frameUrl(message.frame);
+    showFrame(frameUrl(message.frame));
+  } else if (frame.dataset.version !== message.version) {
+    frame.dataset.version = message.version;
+    showFrameAgain(frameUrl(message.frame));
   }
   reader.scrollTop = scroll;
   document.body.dataset.shown = String(Number(document.body.dataset.shown || 0) + 1);
@@ -248,7 +303,7 @@ document.addEventListener('DOMContentLoaded', () => {
   $('scheme').addEventListener('change', () => {
     localStorage.setItem('qy-scheme', $('scheme').value);
     applyScheme();
-    if (state.shown) $('body').src = frameUrl(state.shown.frame);
+    if (state.shown) showFrame(frameUrl(state.shown.frame));
   });
   $('refresh').addEventListener('click', loadList);
   $('banner-action').addEventListener('click', bannerClicked);
