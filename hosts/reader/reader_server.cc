@@ -65,8 +65,8 @@ void sendError(httplib::Response& res, int status, const std::string& text) {
 }
 
 std::optional<std::string> asset(std::string_view path) {
-  for (const auto& a : assets::kAll)
-    if (a.path == path) return std::string(a.bytes);
+  for (const auto& a : assets::kAssets)
+    if (a.path == path) return std::string(a.body);
   return std::nullopt;
 }
 
