@@ -2,6 +2,8 @@
 // abandoned by a one-shot process, the failure pause kept in failures.json, pruning by the stamp
 // file, and the bounded per-key records.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <future>
@@ -10,6 +12,7 @@
 
 #include "core/engine/cache_files.h"
 #include "core/engine/engine.h"
+#include "core/engine/engine_failures.h"
 #include "core/engine/engine_records.h"
 #include "support/engine_fixture.h"
 #include "support/temp_dir.h"
@@ -170,6 +173,35 @@ TEST(EngineLifecycle, TheFailurePauseHoldsAcrossProcesses) {
   Rig third(root.path(), clock, working.function());
   EXPECT_EQ(third.process(kMessage, 5).note, "translated");
   EXPECT_EQ(*working.runs, 1);
+}
+
+// One mail filter runs per message, so processes record failures at the same moment: each
+// keeps the others' entries (without a lock most of them were lost).
+TEST(EngineLifecycle, ProcessesRecordingFailuresAtOnceKeepEachOthersEntries) {
+  TempDir root;
+  const auto file = FailureFile::pathIn(root.path());
+  const Date now = std::chrono::time_point_cast<Date::duration>(std::chrono::system_clock::now());
+  constexpr int kProcesses = 4, kKeys = 40;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int k = 0; k < kKeys; ++k)
+        FailureFile::update(file, std::to_string(p) + "-" + std::to_string(k),
+                            FailureFile::Entry{now, {"坏了"}}, now, std::chrono::seconds(60));
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (const pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  EXPECT_EQ(FailureFile::read(file, now, std::chrono::seconds(60)).size(),
+            static_cast<size_t>(kProcesses * kKeys));
+  EXPECT_EQ(testing::modeOf(FailureFile::lockPathOf(file)), 0600u);
 }
 
 // The record is read only as a regular file of ours: a link in its place is not followed, and

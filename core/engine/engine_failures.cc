@@ -1,6 +1,11 @@
 // Reading and rewriting the failure record.
 #include "core/engine/engine_failures.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -32,6 +37,27 @@ std::optional<Date> dateOf(double seconds) {
 bool recent(const Entry& entry, Date now, std::chrono::seconds pause) {
   return now - entry.at < pause && entry.at - now < pause;  // a date far ahead is a wrong clock
 }
+
+// Holds the record's lock for its lifetime; without a lock file (an unwritable root, a link in
+// its place) the rewrite goes ahead unlocked, as it did before there were other processes.
+class RecordLock {
+ public:
+  explicit RecordLock(const std::filesystem::path& file)
+      : fd_(::open(lockPathOf(file).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                   0600)) {
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+  ~RecordLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+  }
+  RecordLock(const RecordLock&) = delete;
+  RecordLock& operator=(const RecordLock&) = delete;
+
+ private:
+  const int fd_;
+};
 
 }  // namespace
 
@@ -69,6 +95,11 @@ std::string encode(const std::map<std::string, Entry>& entries) {
 
 std::filesystem::path pathIn(const std::filesystem::path& root) { return root / "failures.json"; }
 
+std::filesystem::path lockPathOf(const std::filesystem::path& file) {
+  std::filesystem::path lock = file;
+  return lock.replace_extension(".lock");
+}
+
 std::map<std::string, Entry> read(const std::filesystem::path& file, Date now,
                                   std::chrono::seconds pause) {
   auto text = readLimited(file);
@@ -78,6 +109,7 @@ std::map<std::string, Entry> read(const std::filesystem::path& file, Date now,
 
 void update(const std::filesystem::path& file, const std::string& key,
             const std::optional<Entry>& entry, Date now, std::chrono::seconds pause) {
+  RecordLock lock(file);
   auto text = readLimited(file);
   auto entries = text ? decode(*text, now, pause) : std::map<std::string, Entry>{};
   const bool had = entries.erase(key) > 0;

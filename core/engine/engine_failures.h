@@ -4,8 +4,9 @@
 // replaced atomically, opened without following a symbolic link and read only up to a size limit.
 // Entries older than the pause are dropped when the file is read or rewritten.
 //
-// Free functions of a path; any thread. Processes that rewrite the file at the same moment may
-// lose each other's newest entry, which costs that key one early retry and nothing else.
+// Free functions of a path; any thread. A rewrite holds an exclusive lock on `failures.lock`
+// beside the file, so that processes recording failures at the same moment (one mail filter
+// per message) keep each other's entries.
 #pragma once
 
 #include <chrono>
@@ -27,6 +28,8 @@ struct Entry {
 };
 
 std::filesystem::path pathIn(const std::filesystem::path& root);
+// The lock of the record at `file`: its name with ".lock" in place of ".json".
+std::filesystem::path lockPathOf(const std::filesystem::path& file);
 
 // The entries failed less than `pause` before `now`; empty when the file is missing, too large,
 // a symbolic link, or not the expected JSON.
