@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes, split into a note, a banner and a message, to the status header.
 // Invariants: every line of the field is at most 76 columns, the field ends with the message's
-// line break, and the message's body (after its first blank line) is kept byte for byte.
+// line break, and the message from its first blank line on is kept byte for byte.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -29,12 +29,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     at = end + 1;
   }
   const std::string out = qy::withStatusHeader(message, result);
-  for (std::string_view blank : {"\n\n", "\r\n\r\n"}) {
-    const size_t body = message.find(blank);
-    if (body == std::string_view::npos) continue;
+  // The header ends at its first blank line, a line of "\n" or "\r\n" alone (whatever the other
+  // lines end with): from there on the message is kept.
+  auto blankAt = [](std::string_view text) { return text.starts_with("\n") || text.starts_with("\r\n"); };
+  size_t body = blankAt(message) ? 0 : std::string_view::npos;
+  for (size_t i = message.find('\n'); body == std::string_view::npos && i != std::string_view::npos;
+       i = message.find('\n', i + 1))
+    if (blankAt(message.substr(i + 1))) body = i + 1;
+  if (body != std::string_view::npos) {
     const std::string_view tail = message.substr(body);
     if (out.size() < tail.size() || out.compare(out.size() - tail.size(), tail.size(), tail) != 0) std::abort();
-    break;
   }
   return 0;
 }
