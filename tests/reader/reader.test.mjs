@@ -168,12 +168,16 @@ test('a pending message becomes translated by itself, and the panel changes how 
   const subjects = await page.$$eval('#messages .subject', (e) => e.map((x) => x.textContent));
   assert.deepEqual(subjects, ['Quarterly report', 'Hostile', '会议纪要']);
   assert.equal(await page.textContent('#messages li.unread .subject'), 'Quarterly report');
+  // Before a message is chosen only the hint shows, not an empty message pane.
+  assert.ok(await page.isHidden('#reader'));
+  assert.ok(await page.isVisible('#empty-reader'));
 
   let frame = await openMessage(page, 'Quarterly report');
   assert.match(await page.textContent('#banner-title'), /^正在翻译为西班牙语…/);
   assert.equal(await page.textContent('#banner-action'), '设置');
   assert.match(await frame.textContent('body'), new RegExp(kReport));
   assert.doesNotMatch(await frame.textContent('body'), /es:/);
+  assert.ok(await page.isHidden('#attachments'));
   assert.equal(await page.textContent('#headers'), '发件人Ana Smith <ana@example.com>收件人you@example.com' +
     '日期Thu, 10 Dec 2026 10:00:00 +0000主题Quarterly report');
 
