@@ -77,14 +77,21 @@ MessageView buildMessageView(std::string_view text) {
   const ByteView bytes = asBytes(text);
   const auto root = MIME::parse(bytes);
   MessageView view;
-  auto header = [&](std::string_view name) { return decodeHeaderWords(root->field(name).value_or("")); };
+  const MIMEPart* body = MIME::findTextPart(*root);
+  // Header bytes written unencoded in a legacy charset are read in the charset of the message's
+  // text, as mail clients do.
+  std::optional<std::string_view> textCharset;
+  for (const MIMEPart* part : {static_cast<const MIMEPart*>(root.get()), body}) {
+    if (!part || textCharset) continue;
+    if (auto it = part->params().find("charset"); it != part->params().end()) textCharset = it->second;
+  }
+  auto header = [&](std::string_view name) { return decodeHeaderWords(fieldAsWritten(text, *root, name), textCharset); };
   view.from = header("from");
   view.to = header("to");
   view.cc = header("cc");
   view.date = header("date");
   view.subject = header("subject");
 
-  const MIMEPart* body = MIME::findTextPart(*root);
   std::vector<const MIMEPart*> leaves;
   collectLeaves(*root, leaves);
 

@@ -87,6 +87,18 @@ TEST(MessageView, PlainBodyIsEscapedAndMessagesWithoutTextHaveNone) {
   EXPECT_FALSE(buildMessageView("").hasBody);
 }
 
+TEST(MessageView, UnencodedHeaderBytesReadInTheCharsetOfTheText) {
+  // The subject and sender name in Big5 bytes, as some senders write them; the charset is
+  // declared only on the text part.
+  const MessageView view = buildMessageView(
+      "From: \xb1\x69\xa4\x54 <zs@example.tw>\nSubject: \xa4\xa4\xa4\xe5\n"
+      "Content-Type: multipart/mixed; boundary=b\n\n"
+      "--b\nContent-Type: text/html; charset=big5\n\n<p>\xa4\xa4\xa4\xe5</p>\n--b--\n");
+  EXPECT_EQ(view.subject, "中文");
+  EXPECT_EQ(view.from, "張三 <zs@example.tw>");
+  EXPECT_TRUE(contains(view.frameHtml, "<p>中文</p>"));
+}
+
 TEST(FrameHtml, NothingCanTakeTheFrameElsewhere) {
   struct Case { std::string_view name, input, want; size_t remote; };
   const Case kCases[] = {
