@@ -253,7 +253,7 @@ test('a message runs no script and loads nothing remote; inline images and attac
   await frame.click('#away');
 
   await openMessage(page, '会议纪要');
-  assert.equal(await page.textContent('#attachments'), '📎 agenda.pdf（9 字节）');
+  assert.equal(await page.textContent('#attachments'), 'agenda.pdf（9 字节）');
   assert.match(await page.textContent('#headers'), /发件人张三 <zs@example.cn>/);
   assert.equal(context.pages().length, 1);
   assert.deepEqual(trapHits, []);
@@ -280,3 +280,14 @@ test('the reader and the message follow a dark appearance, and the switch overri
     assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');
   });
 });
+
+test('in a narrow window the list sits above the message, which keeps the whole width', () => withReader({ viewport: { width: 480, height: 900 } }, async ({ page }) => {
+  await openMessage(page, '会议纪要');
+  const list = await page.locator('nav.list').boundingBox();
+  const body = await page.locator('#body').boundingBox();
+  assert.ok(body.width >= 440, `frame ${body.width} px wide`);
+  assert.ok(list.y + list.height <= body.y, 'list above the message');
+  // The attachment row is labelled in words: no pictograph that the fonts may not have.
+  assert.equal(await page.evaluate(() => getComputedStyle(document.getElementById('attachments'), '::before').content), '"附件"');
+  await page.screenshot({ path: join(shots, 'reader-narrow.png') });
+}));

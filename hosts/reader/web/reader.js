@@ -144,7 +144,7 @@ function showHeaders(view) {
   const attachments = $('attachments');
   attachments.replaceChildren();
   attachments.hidden = view.attachments.length === 0;
-  for (const a of view.attachments) attachments.append(element('li', '', `📎 ${a.name}（${formatSize(a.size)}）`));
+  for (const a of view.attachments) attachments.append(element('li', '', `${a.name}（${formatSize(a.size)}）`));
 }
 
 function showBanner(message) {
