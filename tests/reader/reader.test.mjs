@@ -291,3 +291,29 @@ test('in a narrow window the list sits above the message, which keeps the whole 
   assert.equal(await page.evaluate(() => getComputedStyle(document.getElementById('attachments'), '::before').content), '"附件"');
   await page.screenshot({ path: join(shots, 'reader-narrow.png') });
 }));
+
+test('a message whose file vanished, or a reader that cannot be reached, is told in words', () => withReader({}, async ({ page }) => {
+  const file = join(mail, 'new', '9.gone');
+  writeFileSync(file, message({ from: 'Gone <g@example.com>', subject: 'Soon gone', date: 'Tue, 01 Dec 2026 08:00:00 +0000',
+    type: 'text/plain', body: 'This message will be deleted.' }));
+  await page.click('#refresh');
+  await page.waitForSelector('#messages button:has-text("Soon gone")');
+  await openMessage(page, 'Hostile');
+  unlinkSync(file);
+  await page.click('#messages button:has-text("Soon gone")');
+  await page.waitForFunction(() => document.getElementById('notice').textContent === '无法读取这封邮件');
+  // Nothing of the message shown before stays under the error.
+  assert.equal(await page.textContent('#headers'), '');
+  assert.ok(await page.isHidden('#body'));
+  assert.ok(await page.isHidden('#remote-note'));
+  assert.ok(await page.isHidden('#banner'));
+  await page.waitForFunction(() => ![...document.querySelectorAll('#messages .subject')].some((e) => e.textContent === 'Soon gone'));
+
+  // The next message shows as usual; one whose request never arrives is explained.
+  await openMessage(page, '会议纪要');
+  assert.ok(await page.isVisible('#body'));
+  assert.ok(await page.isHidden('#notice'));
+  await page.route('**/api/message?*', (route) => route.abort());
+  await page.click('#messages button:has-text("Hostile")');
+  await page.waitForFunction(() => document.getElementById('notice').textContent.startsWith('无法连接到读信器'));
+}));

@@ -10,11 +10,18 @@ async function api(path, body) {
   const options = body === undefined ? {} : {
     method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
   };
-  const response = await fetch(path, options);
+  let response;
+  try {
+    response = await fetch(path, options);
+  } catch {
+    throw new Error('无法连接到读信器：请确认 quillory-ext serve 仍在运行');
+  }
   let answer = null;
   try { answer = await response.json(); } catch { answer = null; }
-  if (!response.ok) throw new Error((answer && answer.error) || `HTTP ${response.status}`);
-  return answer;
+  if (response.ok) return answer;
+  if (answer && answer.error) throw new Error(answer.error);
+  if (response.status === 403) throw new Error('读信器拒绝了请求：请重新打开 quillory-ext serve 给出的链接');
+  throw new Error(`读信器出错（HTTP ${response.status}）`);
 }
 
 // Light, dark, or the browser's choice; the frame gets the same.
@@ -130,6 +137,13 @@ async function loadList() {
   }
 }
 
+// Marks the message `id` as the one shown in the list.
+function select(id) {
+  state.current = id;
+  for (const b of document.querySelectorAll('#messages button'))
+    if (b.dataset.id === id) b.setAttribute('aria-current', 'true'); else b.removeAttribute('aria-current');
+}
+
 function showHeaders(view) {
   const headers = $('headers');
   headers.replaceChildren();
@@ -165,11 +179,17 @@ async function openMessage(id, again = false) {
     message = await api(`/api/message?id=${encodeURIComponent(id)}`);
   } catch (error) {
     if (again) return;
-    state.current = id;
+    // Nothing of the message shown before stays under the error, as if it were this one.
+    closePanel();
+    select(id);
+    state.shown = null;
     $('reader').hidden = false;
     $('empty-reader').hidden = true;
-    $('notice').hidden = false;
-    $('notice').textContent = error.message === 'HTTP 404' ? '无法读取这封邮件' : error.message;
+    showNotice(error.message);
+    $('headers').replaceChildren();
+    for (const part of ['banner', 'remote-note', 'attachments', 'body']) $(part).hidden = true;
+    // A message whose file is gone leaves the list.
+    loadList();
     return;
   }
   if (again && id !== state.current) return;
@@ -177,13 +197,12 @@ async function openMessage(id, again = false) {
   const scroll = reader.scrollTop;
   if (!again) {
     closePanel();
-    state.current = id;
-    for (const b of document.querySelectorAll('#messages button'))
-      if (b.dataset.id === id) b.setAttribute('aria-current', 'true'); else b.removeAttribute('aria-current');
+    select(id);
     const entry = state.messages.find((m) => m.id === id);
     if (entry) entry.unread = false;
     document.querySelector(`#messages button[data-id="${CSS.escape(id)}"]`)?.parentElement.classList.remove('unread');
   }
+  $('body').hidden = false;
   state.shown = message;
   reader.hidden = false;
   $('empty-reader').hidden = true;
