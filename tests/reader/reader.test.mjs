@@ -317,3 +317,35 @@ test('a message whose file vanished, or a reader that cannot be reached, is told
   await page.click('#messages button:has-text("Hostile")');
   await page.waitForFunction(() => document.getElementById('notice').textContent.startsWith('无法连接到读信器'));
 }));
+
+test('the list and the banner work from the keyboard', () => withReader({}, async ({ page }) => {
+  const shownCount = () => page.evaluate(() => Number(document.body.dataset.shown || 0));
+  const current = () => page.textContent('#messages button[aria-current="true"] .subject');
+  await page.focus('#messages button');
+  let before = await shownCount();
+  await page.keyboard.press('ArrowDown');
+  await page.waitForFunction((n) => Number(document.body.dataset.shown || 0) > n, before);
+  assert.equal(await current(), 'Hostile');
+
+  // The list drawn anew (new mail is looked for every few seconds) keeps the keyboard's place.
+  await page.evaluate(() => {
+    for (const b of document.querySelectorAll('#messages button')) b.qyOld = true;
+    document.getElementById('refresh').click();
+  });
+  await page.waitForFunction(() => !document.querySelector('#messages button').qyOld);
+  assert.equal(await page.evaluate(() => document.activeElement.textContent), await page.textContent('#messages button[aria-current="true"]'));
+
+  before = await shownCount();
+  await page.keyboard.press('ArrowUp');
+  await page.waitForFunction((n) => Number(document.body.dataset.shown || 0) > n, before);
+  assert.equal(await current(), 'Quarterly report');
+
+  // The banner's button opens the panel, which takes the focus; Escape closes it again.
+  await page.focus('#banner-action');
+  await page.keyboard.press('Enter');
+  await page.waitForSelector('#panel:not([hidden])');
+  assert.equal(await page.evaluate(() => document.activeElement.name), 'panel-mode');
+  await page.keyboard.press('Escape');
+  assert.ok(await page.isHidden('#panel'));
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'banner-action');
+}));

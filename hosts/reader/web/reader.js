@@ -118,6 +118,9 @@ async function loadList() {
     return;
   }
   const list = $('messages');
+  // The list is drawn anew; the message the keyboard was on keeps the focus, the list its place.
+  const focused = list.contains(document.activeElement) ? document.activeElement.dataset.id : null;
+  const scroll = $('messages').parentElement.scrollTop;
   list.replaceChildren();
   $('list-status').hidden = state.messages.length > 0;
   $('list-status').textContent = '没有邮件';
@@ -134,7 +137,9 @@ async function loadList() {
     button.addEventListener('click', () => openMessage(m.id));
     item.append(button);
     list.append(item);
+    if (m.id === focused) button.focus({ preventScroll: true });
   }
+  $('messages').parentElement.scrollTop = scroll;
 }
 
 // Marks the message `id` as the one shown in the list.
@@ -256,7 +261,10 @@ function drawPanel(panel) {
     buttons.append(button);
   }
   $('panel-note').textContent = panel.note;
+  const opening = box.hidden;
   box.hidden = false;
+  // Opened from the keyboard, the panel takes the focus; Escape gives it back to the banner.
+  if (opening) box.querySelector('input:checked')?.focus();
 }
 
 function selectedIndex(control) {
@@ -331,6 +339,22 @@ document.addEventListener('DOMContentLoaded', () => {
     $('banner').hidden = true;
   });
   $('panel-close').addEventListener('click', () => closePanel(true));
+  $('panel').addEventListener('keydown', (event) => {
+    if (event.key !== 'Escape') return;
+    closePanel(true);
+    $('banner-action').focus();
+  });
+  // Up and down (Home, End) go through the list as in a mail client, opening each message.
+  $('messages').addEventListener('keydown', (event) => {
+    const buttons = [...document.querySelectorAll('#messages button')];
+    const at = buttons.indexOf(document.activeElement);
+    if (at < 0) return;
+    const to = { ArrowDown: at + 1, ArrowUp: at - 1, Home: 0, End: buttons.length - 1 }[event.key];
+    if (to === undefined || to < 0 || to >= buttons.length) return;
+    event.preventDefault();
+    buttons[to].focus();
+    openMessage(buttons[to].dataset.id);
+  });
   loadList();
   listen();
   // Mail delivered while the page is open shows up without a reload.
