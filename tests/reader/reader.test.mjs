@@ -173,6 +173,14 @@ test('a pending message becomes translated by itself, and the panel changes how 
   assert.ok(await page.isVisible('#empty-reader'));
 
   let frame = await openMessage(page, 'Quarterly report');
+  assert.equal(await page.$$eval('#messages li.unread', (e) => e.length), 0);
+  // The list drawn anew (it looks for new mail every few seconds) keeps the message read.
+  await page.evaluate(() => {
+    for (const b of document.querySelectorAll('#messages button')) b.qyOld = true;
+    document.getElementById('refresh').click();
+  });
+  await page.waitForFunction(() => !document.querySelector('#messages button').qyOld);
+  assert.equal(await page.$$eval('#messages li.unread', (e) => e.length), 0);
   assert.match(await page.textContent('#banner-title'), /^正在翻译为西班牙语…/);
   assert.equal(await page.textContent('#banner-action'), '设置');
   assert.match(await frame.textContent('body'), new RegExp(kReport));

@@ -4,7 +4,7 @@
 'use strict';
 
 const $ = (id) => document.getElementById(id);
-const state = { messages: [], current: null, shown: null, dismissed: new Set(), panel: null };
+const state = { messages: [], current: null, shown: null, dismissed: new Set(), read: new Set(), panel: null };
 
 async function api(path, body) {
   const options = body === undefined ? {} : {
@@ -112,6 +112,8 @@ async function loadList() {
   try {
     const answer = await api('/api/messages');
     state.messages = answer.messages;
+    // Read here: the mail on disk still says unread, the list no longer does.
+    for (const m of state.messages) if (state.read.has(m.id)) m.unread = false;
   } catch {
     $('list-status').textContent = '无法读取邮件列表';
     $('list-status').hidden = false;
@@ -203,6 +205,7 @@ async function openMessage(id, again = false) {
   if (!again) {
     closePanel();
     select(id);
+    state.read.add(id);
     const entry = state.messages.find((m) => m.id === id);
     if (entry) entry.unread = false;
     document.querySelector(`#messages button[data-id="${CSS.escape(id)}"]`)?.parentElement.classList.remove('unread');
