@@ -12,10 +12,17 @@ namespace {
 
 using nlohmann::json;
 
-// The window's ranges: the steppers' and the slider's ends.
-constexpr int64_t kFontScaleMin = 70, kFontScaleMax = 150;
-constexpr int64_t kOpacityMin = 40, kOpacityMax = 100;
-constexpr double kFirstPaintMin = 0, kFirstPaintMax = 8;
+// The window's ranges: the steppers' and the slider's ends and steps.
+constexpr int64_t kFontScaleMin = 70, kFontScaleMax = 150, kFontScaleStep = 5;
+constexpr int64_t kOpacityMin = 40, kOpacityMax = 100, kOpacityStep = 10;
+constexpr double kFirstPaintMin = 0, kFirstPaintMax = 8, kFirstPaintStep = 0.5;
+
+// A stepper only ever holds its lowest value plus whole steps; a number typed between two steps
+// goes to the nearer one (halves up), then the ends hold.
+int64_t onSteps(int64_t value, int64_t low, int64_t high, int64_t step) {
+  const int64_t held = std::clamp(value, low, high);
+  return std::min(high, low + (held - low + step / 2) / step * step);
+}
 
 json choices(std::initializer_list<std::pair<const char*, const char*>> list) {
   json out = json::array();
@@ -99,12 +106,15 @@ std::optional<std::string> editConfig(Config& cfg, const json& fields) {
     } else if (key == "fontScale" || key == "opacity") {
       const std::optional<int64_t> number = wholeNumber(value);
       if (!number) return key + " must be a whole number";
-      if (key == "fontScale") cfg.fontScale = std::clamp(*number, kFontScaleMin, kFontScaleMax);
-      else cfg.opacity = std::clamp(*number, kOpacityMin, kOpacityMax);
+      if (key == "fontScale")
+        cfg.fontScale = onSteps(*number, kFontScaleMin, kFontScaleMax, kFontScaleStep);
+      else cfg.opacity = onSteps(*number, kOpacityMin, kOpacityMax, kOpacityStep);
     } else if (key == "firstPaintSeconds") {
       if (!value.is_number() || !std::isfinite(value.get<double>()))
         return key + " must be a number";
-      cfg.firstPaintSeconds = std::clamp(value.get<double>(), kFirstPaintMin, kFirstPaintMax);
+      // The slider moves in half seconds.
+      const double held = std::clamp(value.get<double>(), kFirstPaintMin, kFirstPaintMax);
+      cfg.firstPaintSeconds = std::round(held / kFirstPaintStep) * kFirstPaintStep;
     } else if (key == "autoReload") {
       if (!value.is_boolean()) return key + " must be true or false";
       cfg.autoReload = value.get<bool>();

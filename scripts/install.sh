@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs Quillory for the user who runs it, in one step: the Debian packages that the two
-# programs need (as root or through sudo), a build of quillory-ext and quillory alone (no tests,
-# benchmarks or fuzzers) into build/, and `cmake --install` into ~/.local (as root: /usr/local).
+# programs need (as root or through sudo), a build of quillory-ext, quillory and the Thunderbird
+# add-on file alone (no tests, benchmarks or fuzzers: the `programs` target) into build/, and
+# `cmake --install` into ~/.local (as root: /usr/local).
 # Safe to run again: it installs only what is missing and rebuilds only what changed.
 #   scripts/install.sh
 #   QY_PREFIX=/opt/quillory scripts/install.sh     another prefix
@@ -31,7 +32,7 @@ build=${QY_BUILD_DIR:-build}
 args=(-DQY_TESTS=OFF)
 if [ -n "${QY_PREFIX:-}" ]; then args+=("-DCMAKE_INSTALL_PREFIX=$QY_PREFIX"); fi
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${args[@]}" > /dev/null
-cmake --build "$build" -j "$(nproc)" --target quillory-ext quillory
+cmake --build "$build" -j "$(nproc)" --target programs
 cmake --install "$build" > /dev/null
 
 prefix=$(sed -n 's/^CMAKE_INSTALL_PREFIX:PATH=//p' "$build/CMakeCache.txt")

@@ -6,14 +6,46 @@
 const $ = (id) => document.getElementById(id);
 let version = 0;
 
+// What the page says when it cannot reach the application.
+const kGone = 'Quillory 已经退出，这里的设置改不了了。请重新打开 Quillory。';
+const kRefused = '这个地址只对启动它的 Quillory 有效，请重新打开 Quillory。';
+const kFailed = (status) => `Quillory 没能完成这一步（HTTP ${status}），请再试一次。`;
+
+// A failure the user is told about; `lasting` ones (the application gone, or another one
+// there now) also lock the controls, so no change is made that could not be saved.
+class Trouble extends Error {
+  constructor(text, lasting) { super(text); this.lasting = lasting; }
+}
+
+// Shows `trouble` above the form, or nothing once the application answers again.
+function tell(trouble) {
+  $('connection').hidden = !trouble;
+  $('connection').textContent = trouble ? trouble.message : '';
+  $('controls').disabled = Boolean(trouble?.lasting);
+}
+
 async function call(path, body) {
   const init = body === undefined
     ? { credentials: 'same-origin' }
     : { method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
         body: JSON.stringify(body) };
-  const response = await fetch(path, init);
-  if (!response.ok) throw new Error(`${path}: ${response.status}`);
-  return response.json();
+  let response;
+  try {
+    response = await fetch(path, init);
+  } catch {
+    throw new Trouble(kGone, true);
+  }
+  // Refused: the page's secret is not this launch's (the application was started again).
+  if (response.status === 403) throw new Trouble(kRefused, true);
+  if (!response.ok) throw new Trouble(kFailed(response.status), false);
+  let state;
+  try {
+    state = await response.json();
+  } catch {
+    throw new Trouble(kGone, true);
+  }
+  tell(null);
+  return state;
 }
 
 function fillChoices(select, choices) {
@@ -79,7 +111,7 @@ function valueOf(control) {
 }
 
 function send(path, body) {
-  call(path, body).then(render).catch((error) => console.error(error));
+  call(path, body).then(render).catch(tell);
 }
 
 function bind() {
@@ -116,7 +148,8 @@ async function follow() {
       // moment, so a busy server is not asked in a tight loop.
       if (version === seen) await new Promise((resolve) => setTimeout(resolve, 1000));
     } catch (error) {
-      // The application has ended or is restarting: try again a little later.
+      // The application has ended or is restarting: say so, and try again a little later.
+      tell(error);
       await new Promise((resolve) => setTimeout(resolve, 2000));
     }
   }
@@ -124,7 +157,11 @@ async function follow() {
 
 async function start() {
   bind();
-  render(await call('/api/state'));
+  try {
+    render(await call('/api/state'));
+  } catch (error) {
+    tell(error);
+  }
   send('/api/action/shown', {});
   follow();
 }

@@ -261,6 +261,82 @@ describe('language pack and test translation', () => {
   });
 });
 
+describe('a new user at the keyboard, on a narrow window, and when the program is gone', () => {
+  let app, page;
+  // Not registered: the longest state line, beside its two buttons.
+  before(async () => { app = await startApp({ registration: 'not-found' }); page = await openPage(app); });
+  after(async () => { await page?.close(); await app?.close(); });
+
+  test('Tab reaches every control in order, each by its label', async () => {
+    await until(() => page.getByText('系统还没登记这个扩展。运行“quillory-ext install-service”后点“重新检查”。').isVisible());
+    await until(async () => (await page.locator('#packStatus').textContent()) !== '');
+    const download = (await page.locator('#download').isVisible()) ? [['button', '下载语言包']] : [];
+    const expected = [
+      ['button', '重新检查'], ['button', '打开 Mail'],
+      ['combobox', '显示方式'], ['combobox', '什么时候翻译'], ['combobox', '翻译成'],
+      ['combobox', '来信语言'], ...download, ['button', '测试翻译'],
+      ['combobox', '邮件正文'], [null, '底色'],
+      ['combobox', '样式'], [null, '颜色'], ['spinbutton', '字号 100%'], ['spinbutton', '不透明度 100%'],
+      ['checkbox', '翻译完成后自动刷新 Mail'], ['slider', '最多等'],
+      ['button', '清空缓存'], ['button', '查看日志'],
+    ];
+    await page.evaluate(() => document.activeElement?.blur());
+    for (const [role, name] of expected) {
+      await page.keyboard.press('Tab');
+      const control = role ? page.getByRole(role, { name, exact: true }) : page.getByLabel(name, { exact: true });
+      assert.equal(await control.evaluate((e) => e === document.activeElement), true, `Tab to ${name}`);
+    }
+  });
+
+  // Every element of the form inside the window, and no text cut off inside its box.
+  async function overflows() {
+    return page.evaluate(() => {
+      const width = document.documentElement.clientWidth;
+      const out = [];
+      if (document.documentElement.scrollWidth > width) out.push(`page ${document.documentElement.scrollWidth} > ${width}`);
+      for (const e of document.querySelectorAll('main *')) {
+        const box = e.getBoundingClientRect();
+        if (box.width === 0 && box.height === 0) continue;
+        const name = e.id || e.textContent.trim().slice(0, 20) || e.tagName;
+        if (box.left < -0.5 || box.right > width + 0.5) out.push(`${name}: ${box.left}…${box.right} of ${width}`);
+        if (!['SELECT', 'INPUT'].includes(e.tagName) && e.scrollWidth > e.clientWidth + 1 && getComputedStyle(e).overflowX !== 'visible')
+          out.push(`${name}: clipped`);
+        if (['BUTTON', 'LABEL', 'SPAN', 'P', 'OUTPUT'].includes(e.tagName) && e.scrollWidth > e.clientWidth + 1 && e.clientWidth > 0)
+          out.push(`${name}: text wider than its box`);
+      }
+      return out;
+    });
+  }
+
+  test('nothing overflows or is cut off at 640 and at 400 pixels, light and dark', async () => {
+    await page.getByRole('button', { name: '测试翻译' }).click();
+    await until(() => page.locator('#testResult').isVisible());
+    await until(() => page.getByRole('button', { name: '测试翻译' }).isEnabled());
+    const shots = join(build, 'screenshots');
+    mkdirSync(shots, { recursive: true });
+    for (const width of [640, 400]) {
+      for (const scheme of ['light', 'dark']) {
+        await page.emulateMedia({ colorScheme: scheme });
+        await page.setViewportSize({ width, height: 900 });
+        assert.deepEqual(await overflows(), [], `${width} px, ${scheme}`);
+        await page.screenshot({ path: join(shots, `settings-${width}-${scheme}.png`), fullPage: true });
+      }
+    }
+  });
+
+  test('when the program has ended the page says so in Chinese', async () => {
+    const alert = page.getByRole('alert');
+    assert.equal(await alert.isVisible(), false);
+    assert.equal(await app.stop(), 0);
+    await until(() => alert.isVisible());
+    assert.match(await alert.textContent(), /Quillory 已经退出/);
+    // No change can be made that would be lost without a word.
+    assert.equal(await page.getByRole('combobox', { name: '显示方式' }).isDisabled(), true);
+    assert.equal(await page.getByRole('button', { name: '清空缓存' }).isDisabled(), true);
+    await page.screenshot({ path: join(build, 'screenshots', 'settings-gone.png') });
+  });
+});
+
 describe('who may ask', () => {
   let app;
   before(async () => { app = await startApp(); });
@@ -320,7 +396,9 @@ describe('screenshots', () => {
         await page.getByRole('combobox', { name: '翻译成' }).selectOption('es');
         await until(async () => (await page.locator('#packStatus').textContent()).endsWith('已安装'));
         await page.getByRole('button', { name: '测试翻译' }).click();
-        await until(() => page.locator('#testResult').isVisible());
+        // The result of the earlier page's test is shown at first; wait for this one's.
+        await until(() => page.getByRole('button', { name: '测试中…' }).isVisible()
+          .then((busy) => !busy && page.locator('#testResult').isVisible()));
         await until(() => page.getByText('已在 Mail 里启用').isVisible());
         await page.screenshot({ path: join(shots, `settings-${scheme}.png`), fullPage: true });
         await page.close();
