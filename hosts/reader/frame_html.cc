@@ -131,14 +131,35 @@ std::string replaceCidReferences(std::string_view html, const std::map<std::stri
   return out;
 }
 
+// The tag's text with the image sources that name a located image turned into its data: URL.
+std::string withLocatedImages(const HTok& t, const std::map<std::string, std::string>& located) {
+  std::string tag(t.raw);
+  const auto attributes = attributesOf(t.raw);
+  // From the last attribute back, so the earlier ones keep their places.
+  for (auto a = attributes.rbegin(); a != attributes.rend(); ++a) {
+    const std::string name = Unicode::lowercased(a->name);
+    if (!((name == "src" && t.name == "img") || name == "background")) continue;
+    const auto it = located.find(std::string(Unicode::trimBlanks(a->value)));
+    if (it == located.end()) continue;
+    tag.replace(a->begin, a->end - a->begin, " " + std::string(a->name) + "=\"" + it->second + "\"");
+  }
+  return tag;
+}
+
 }  // namespace
 
-FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, std::string>& inlineImages) {
+FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, std::string>& inlineImages,
+                           const std::map<std::string, std::string>& locatedImages) {
   FrameHtml out;
   const auto tokens = HTMLTokenizer::tokenize(std::string(html));
   std::string body;
   body.reserve(html.size());
-  for (const HTok& t : tokens) {
+  for (HTok t : tokens) {
+    std::string located;
+    if (t.kind == HTok::Kind::open && !locatedImages.empty()) {
+      located = withLocatedImages(t, locatedImages);
+      t.raw = located;
+    }
     if (t.kind == HTok::Kind::open) {
       if (t.name == "base") continue;
       if (t.name == "meta") {

@@ -19,8 +19,11 @@ struct FrameHtml {
   bool operator==(const FrameHtml&) const = default;
 };
 
-// `inlineImages` maps a Content-ID (without angle brackets) to the data: URL of its part.
-FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, std::string>& inlineImages);
+// `inlineImages` maps a Content-ID (without angle brackets) to the data: URL of its part;
+// `locatedImages` maps a Content-Location to it, for bodies (web pages saved as mail) whose
+// images are named by their location: an <img src> or background that names one exactly.
+FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, std::string>& inlineImages,
+                           const std::map<std::string, std::string>& locatedImages = {});
 
 // A plain-text body as an HTML document: escaped, line breaks kept, long lines wrapped.
 std::string plainTextDocument(std::string_view text);

@@ -8,6 +8,7 @@
 #include "core/base/unicode.h"
 #include "core/mime/mime_charset.h"
 #include "core/mime/mime_decode.h"
+#include "core/mime/mime_part.h"
 
 namespace qy::reader {
 namespace {
@@ -81,9 +82,44 @@ std::optional<std::string> decodeRun(const std::string& charset, const std::stri
   return MIME::decodeStrict(asBytes(bytes), *encoding);
 }
 
+// Text outside encoded words: UTF-8 as it is, else in the message's charset when it reads so.
+std::string rawText(std::string_view text, std::optional<std::string_view> fallbackCharset) {
+  if (fallbackCharset && !Unicode::isValidUtf8(text))
+    if (const auto encoding = MIME::stringEncoding(*fallbackCharset))
+      if (auto decoded = MIME::decodeStrict(asBytes(text), *encoding)) return *decoded;
+  return Unicode::repairUtf8(text);
+}
+
 }  // namespace
 
-std::string decodeHeaderWords(std::string_view value) {
+std::string fieldAsWritten(std::string_view message, const MIMEPart& part, std::string_view name) {
+  const std::string wanted = Unicode::lowercased(name);
+  for (const MIMEField& f : part.fields()) {
+    if (Unicode::lowercased(f.name) != wanted) continue;
+    if (f.raw.end > message.size() || f.raw.begin >= f.raw.end) return f.value;
+    const std::string_view raw = message.substr(f.raw.begin, f.raw.size());
+    if (Unicode::isValidUtf8(raw)) return f.value;
+    const size_t colon = raw.find(':');
+    if (colon == std::string_view::npos) return f.value;
+    // Unfolded as the parser does: each continuation line joins with one space.
+    std::string out;
+    size_t pos = colon + 1;
+    while (pos < raw.size()) {
+      size_t lf = raw.find('\n', pos);
+      if (lf == std::string_view::npos) lf = raw.size();
+      std::string_view line = raw.substr(pos, lf - pos);
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      line = Unicode::trimBlanks(line);
+      if (!out.empty() && !line.empty()) out += ' ';
+      out += line;
+      pos = lf + 1;
+    }
+    return out;
+  }
+  return {};
+}
+
+std::string decodeHeaderWords(std::string_view value, std::optional<std::string_view> fallbackCharset) {
   std::string out;
   size_t copied = 0;  // bytes of `value` handled so far
   size_t pos = 0;
@@ -104,7 +140,7 @@ std::string decodeHeaderWords(std::string_view value) {
       run.push_back(std::move(*follower));
       next = run.back().end;
     }
-    out += Unicode::repairUtf8(value.substr(copied, run.front().begin - copied));
+    out += rawText(value.substr(copied, run.front().begin - copied), fallbackCharset);
     // Consecutive words of one charset decode as one byte string; a word that does not decode
     // stays as written.
     size_t i = 0;
@@ -123,7 +159,7 @@ std::string decodeHeaderWords(std::string_view value) {
     }
     copied = pos = run.back().end;
   }
-  out += Unicode::repairUtf8(value.substr(copied));
+  out += rawText(value.substr(copied), fallbackCharset);
   // Control characters (a decoded CR LF, a NUL) have no place in a one-line header text.
   for (char& c : out)
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';

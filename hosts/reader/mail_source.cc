@@ -95,9 +95,12 @@ MessageSummary summarize(std::string_view bytes, int64_t fallbackTime) {
   const auto root = MIME::parse(view);
   MessageSummary s;
   s.size = bytes.size();
-  s.from = displayName(decodeHeaderWords(root->field("from").value_or("")));
-  s.subject = decodeHeaderWords(root->field("subject").value_or(""));
-  s.date = decodeHeaderWords(root->field("date").value_or(""));
+  const auto charset = root->params().find("charset");
+  const std::optional<std::string_view> fallback =
+      charset == root->params().end() ? std::nullopt : std::optional<std::string_view>(charset->second);
+  s.from = decodeHeaderWords(displayName(fieldAsWritten(header, *root, "from")), fallback);
+  s.subject = decodeHeaderWords(fieldAsWritten(header, *root, "subject"), fallback);
+  s.date = decodeHeaderWords(fieldAsWritten(header, *root, "date"), fallback);
   s.time = parseMailDate(s.date).value_or(fallbackTime);
   return s;
 }
@@ -191,7 +194,7 @@ std::vector<MessageSummary> MailSource::listFiles() {
       // The list needs only the header: a large message is not read whole for it.
       const auto head = readPrefix(entry.path, kMaxHeaderBytes);
       if (!head) continue;
-      cached = {st->size, st->mtime, summarize(*head, st->mtime)};
+      cached = {st->size, st->mtime, summarize(withoutEnvelope(*head), st->mtime)};
       cached.summary.size = st->size;
     }
     cached.summary.id = id;
@@ -246,7 +249,11 @@ std::optional<std::string> MailSource::read(const std::string& id) {
       if (auto it = paths_.find(id); it != paths_.end()) path = it->second;
     }
     if (path)
-      if (auto bytes = readLimited(*path, kMaxMessageBytes)) return bytes;
+      if (auto bytes = readLimited(*path, kMaxMessageBytes)) {
+        // A message saved behind an envelope line reaches the extension as received.
+        if (const size_t cut = bytes->size() - withoutEnvelope(*bytes).size()) bytes->erase(0, cut);
+        return bytes;
+      }
     // The file may have moved (new/ to cur/, a flag added) since the last list.
     if (attempt == 0) list();
   }

@@ -66,4 +66,10 @@ std::vector<MboxMessage> splitMbox(std::string_view file) {
   return out;
 }
 
+std::string_view withoutEnvelope(std::string_view message) {
+  if (!startsWith(message, "From ")) return message;
+  const size_t lf = message.find('\n');
+  return lf == std::string_view::npos ? std::string_view() : message.substr(lf + 1);
+}
+
 }  // namespace qy::reader

@@ -25,4 +25,9 @@ struct MboxMessage {
 // message and is skipped.
 std::vector<MboxMessage> splitMbox(std::string_view file);
 
+// A single message as some programs save it, behind an envelope line ("From sender date"): the
+// message after that line. Any other message is returned whole ("From:" is a header field, not
+// an envelope line).
+std::string_view withoutEnvelope(std::string_view message);
+
 }  // namespace qy::reader

@@ -77,19 +77,27 @@ MessageView buildMessageView(std::string_view text) {
   const ByteView bytes = asBytes(text);
   const auto root = MIME::parse(bytes);
   MessageView view;
-  auto header = [&](std::string_view name) { return decodeHeaderWords(root->field(name).value_or("")); };
+  const MIMEPart* body = MIME::findTextPart(*root);
+  // Header bytes written unencoded in a legacy charset are read in the charset of the message's
+  // text, as mail clients do.
+  std::optional<std::string_view> textCharset;
+  for (const MIMEPart* part : {static_cast<const MIMEPart*>(root.get()), body}) {
+    if (!part || textCharset) continue;
+    if (auto it = part->params().find("charset"); it != part->params().end()) textCharset = it->second;
+  }
+  auto header = [&](std::string_view name) { return decodeHeaderWords(fieldAsWritten(text, *root, name), textCharset); };
   view.from = header("from");
   view.to = header("to");
   view.cc = header("cc");
   view.date = header("date");
   view.subject = header("subject");
 
-  const MIMEPart* body = MIME::findTextPart(*root);
   std::vector<const MIMEPart*> leaves;
   collectLeaves(*root, leaves);
 
   // Inline images, by Content-ID, for the HTML body's cid: references.
   std::map<std::string, std::string> images;
+  std::map<std::string, std::string> locations;  // by Content-Location
   std::map<const MIMEPart*, bool> usedInline;
   std::string html;
   if (body) {
@@ -106,19 +114,28 @@ MessageView buildMessageView(std::string_view text) {
       for (const MIMEPart* leaf : leaves) {
         if (leaf == body || !leaf->type().starts_with("image/")) continue;
         const std::string id = contentId(*leaf);
-        if (id.empty() || lower.find("cid:") == std::string::npos) continue;
+        const std::string location(Unicode::trimBlanks(leaf->field("content-location").value_or("")));
+        // Named by its location, the body quotes it as an attribute value.
+        const bool located = !location.empty() && (bodyText.find("\"" + location + "\"") != std::string::npos ||
+                                                   bodyText.find("'" + location + "'") != std::string::npos ||
+                                                   bodyText.find("=" + location) != std::string::npos);
+        const bool cited = !id.empty() && lower.find("cid:") != std::string::npos;
+        if (!cited && !located) continue;
         const Bytes data = MIME::decodeBody(bytes, *leaf);
         if (data.size() > kMaxInlineImageBytes) continue;
-        images[id] = "data:" + leaf->type() + ";base64," + base64Encode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        const std::string url = "data:" + leaf->type() + ";base64," + base64Encode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+        if (cited) images[id] = url;
+        if (located) locations[location] = url;
         // Only images the body refers to are inline; the others are listed as attachments.
-        if (lower.find("cid:" + Unicode::lowercased(id)) != std::string::npos) usedInline[leaf] = true;
+        if (located || (cited && lower.find("cid:" + Unicode::lowercased(id)) != std::string::npos))
+          usedInline[leaf] = true;
       }
       html = bodyText;
     } else {
       html = plainTextDocument(bodyText);
     }
   }
-  FrameHtml frame = prepareFrameHtml(html, images);
+  FrameHtml frame = prepareFrameHtml(html, images, locations);
   view.frameHtml = std::move(frame.html);
   view.remoteImages = frame.remoteImages;
 

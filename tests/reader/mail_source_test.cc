@@ -143,6 +143,41 @@ TEST(MailSource, EmlFolderWithSubfoldersAndFallbackTime) {
   EXPECT_EQ(list[0].time, 1900000000);
 }
 
+TEST(MailSource, SummariesAsAMailClientShowsThem) {
+  struct Case { std::string_view name, bytes, from, subject; };
+  const Case kCases[] = {
+      // A display name whose encoded text holds a comma is one name, not the end of a list.
+      {"encoded comma", "From: =?utf-8?Q?Smith=2C_John?= <j@example.com>, b@example.com\nSubject: s\n\n",
+       "Smith, John", "s"},
+      // A subject a sender wrote in Big5 without encoding it reads in the message's charset.
+      {"raw big5", "From: a@example.tw\nSubject: \xa4\xa4\xa4\xe5\nContent-Type: text/html; charset=\"big5\"\n\n",
+       "a@example.tw", "中文"},
+      {"raw bytes, no charset", "From: a@example.tw\nSubject: caf\xe9\n\n", "a@example.tw", "caf\xef\xbf\xbd"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const MessageSummary s = summarize(c.bytes, 0);
+    EXPECT_EQ(s.from, c.from);
+    EXPECT_EQ(s.subject, c.subject);
+  }
+}
+
+TEST(MailSource, MessageFilesSavedBehindAnEnvelopeLine) {
+  TempDir dir;
+  fs::create_directories(dir / "new");
+  const std::string mail = message("saved", "Thu, 10 Dec 2026 08:00:00 +0000");
+  writeFile(dir / "new/1.a", "From zs@example.cn Thu Dec 10 08:00:00 2026\n" + mail);
+  auto source = MailSource::open(dir.path());
+  ASSERT_TRUE(source);
+  const auto list = source->list();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].subject, "saved");
+  EXPECT_EQ(list[0].from, "张三");
+  EXPECT_EQ(list[0].time, 1796889600);
+  EXPECT_EQ(source->read(list[0].id), mail);
+  EXPECT_EQ(withoutEnvelope("From: a@example.com\n\nbody"), "From: a@example.com\n\nbody");
+}
+
 TEST(MailSource, NothingToOpen) {
   TempDir dir;
   EXPECT_FALSE(MailSource::open(dir / "missing"));

@@ -87,6 +87,35 @@ TEST(MessageView, PlainBodyIsEscapedAndMessagesWithoutTextHaveNone) {
   EXPECT_FALSE(buildMessageView("").hasBody);
 }
 
+TEST(MessageView, UnencodedHeaderBytesReadInTheCharsetOfTheText) {
+  // The subject and sender name in Big5 bytes, as some senders write them; the charset is
+  // declared only on the text part.
+  const MessageView view = buildMessageView(
+      "From: \xb1\x69\xa4\x54 <zs@example.tw>\nSubject: \xa4\xa4\xa4\xe5\n"
+      "Content-Type: multipart/mixed; boundary=b\n\n"
+      "--b\nContent-Type: text/html; charset=big5\n\n<p>\xa4\xa4\xa4\xe5</p>\n--b--\n");
+  EXPECT_EQ(view.subject, "中文");
+  EXPECT_EQ(view.from, "張三 <zs@example.tw>");
+  EXPECT_TRUE(contains(view.frameHtml, "<p>中文</p>"));
+}
+
+TEST(MessageView, ImagesNamedByTheirLocationShowInline) {
+  // A web page saved as mail: the image part is named by Content-Location, not Content-ID.
+  const MessageView view = buildMessageView(
+      "Content-Type: multipart/related; boundary=r\n\n"
+      "--r\nContent-Type: image/png\nContent-Location: image1\nContent-Transfer-Encoding: base64\n\niVBORw0=\n"
+      "--r\nContent-Location: http://example.com/logo.png\nContent-Type: image/gif\n"
+      "Content-Transfer-Encoding: base64\n\nR0lGODlh\n"
+      "--r\nContent-Type: text/html; charset=utf-8\n\n"
+      "<p><img alt=one src=\"image1\" width=1><img src='http://example.com/logo.png'><img src=\"image10\"></p>\n--r--\n");
+  EXPECT_TRUE(contains(view.frameHtml, "<img alt=one src=\"data:image/png;base64,iVBORw0=\" width=1>"));
+  EXPECT_TRUE(contains(view.frameHtml, "<img src=\"data:image/gif;base64,R0lGODlh\">"));
+  EXPECT_TRUE(contains(view.frameHtml, "src=\"image10\""));
+  // The image that had a remote location is the message's own, not a remote load.
+  EXPECT_EQ(view.remoteImages, 0u);
+  EXPECT_TRUE(view.attachments.empty());
+}
+
 TEST(FrameHtml, NothingCanTakeTheFrameElsewhere) {
   struct Case { std::string_view name, input, want; size_t remote; };
   const Case kCases[] = {

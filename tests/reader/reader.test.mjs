@@ -168,12 +168,24 @@ test('a pending message becomes translated by itself, and the panel changes how 
   const subjects = await page.$$eval('#messages .subject', (e) => e.map((x) => x.textContent));
   assert.deepEqual(subjects, ['Quarterly report', 'Hostile', '会议纪要']);
   assert.equal(await page.textContent('#messages li.unread .subject'), 'Quarterly report');
+  // Before a message is chosen only the hint shows, not an empty message pane.
+  assert.ok(await page.isHidden('#reader'));
+  assert.ok(await page.isVisible('#empty-reader'));
 
   let frame = await openMessage(page, 'Quarterly report');
+  assert.equal(await page.$$eval('#messages li.unread', (e) => e.length), 0);
+  // The list drawn anew (it looks for new mail every few seconds) keeps the message read.
+  await page.evaluate(() => {
+    for (const b of document.querySelectorAll('#messages button')) b.qyOld = true;
+    document.getElementById('refresh').click();
+  });
+  await page.waitForFunction(() => !document.querySelector('#messages button').qyOld);
+  assert.equal(await page.$$eval('#messages li.unread', (e) => e.length), 0);
   assert.match(await page.textContent('#banner-title'), /^正在翻译为西班牙语…/);
   assert.equal(await page.textContent('#banner-action'), '设置');
   assert.match(await frame.textContent('body'), new RegExp(kReport));
   assert.doesNotMatch(await frame.textContent('body'), /es:/);
+  assert.ok(await page.isHidden('#attachments'));
   assert.equal(await page.textContent('#headers'), '发件人Ana Smith <ana@example.com>收件人you@example.com' +
     '日期Thu, 10 Dec 2026 10:00:00 +0000主题Quarterly report');
 
@@ -249,7 +261,7 @@ test('a message runs no script and loads nothing remote; inline images and attac
   await frame.click('#away');
 
   await openMessage(page, '会议纪要');
-  assert.equal(await page.textContent('#attachments'), '📎 agenda.pdf（9 字节）');
+  assert.equal(await page.textContent('#attachments'), 'agenda.pdf（9 字节）');
   assert.match(await page.textContent('#headers'), /发件人张三 <zs@example.cn>/);
   assert.equal(context.pages().length, 1);
   assert.deepEqual(trapHits, []);
@@ -276,3 +288,72 @@ test('the reader and the message follow a dark appearance, and the switch overri
     assert.equal(await page.evaluate(() => getComputedStyle(document.body).backgroundColor), 'rgb(28, 28, 30)');
   });
 });
+
+test('in a narrow window the list sits above the message, which keeps the whole width', () => withReader({ viewport: { width: 480, height: 900 } }, async ({ page }) => {
+  await openMessage(page, '会议纪要');
+  const list = await page.locator('nav.list').boundingBox();
+  const body = await page.locator('#body').boundingBox();
+  assert.ok(body.width >= 440, `frame ${body.width} px wide`);
+  assert.ok(list.y + list.height <= body.y, 'list above the message');
+  // The attachment row is labelled in words: no pictograph that the fonts may not have.
+  assert.equal(await page.evaluate(() => getComputedStyle(document.getElementById('attachments'), '::before').content), '"附件"');
+  await page.screenshot({ path: join(shots, 'reader-narrow.png') });
+}));
+
+test('a message whose file vanished, or a reader that cannot be reached, is told in words', () => withReader({}, async ({ page }) => {
+  const file = join(mail, 'new', '9.gone');
+  writeFileSync(file, message({ from: 'Gone <g@example.com>', subject: 'Soon gone', date: 'Tue, 01 Dec 2026 08:00:00 +0000',
+    type: 'text/plain', body: 'This message will be deleted.' }));
+  await page.click('#refresh');
+  await page.waitForSelector('#messages button:has-text("Soon gone")');
+  await openMessage(page, 'Hostile');
+  unlinkSync(file);
+  await page.click('#messages button:has-text("Soon gone")');
+  await page.waitForFunction(() => document.getElementById('notice').textContent === '无法读取这封邮件');
+  // Nothing of the message shown before stays under the error.
+  assert.equal(await page.textContent('#headers'), '');
+  assert.ok(await page.isHidden('#body'));
+  assert.ok(await page.isHidden('#remote-note'));
+  assert.ok(await page.isHidden('#banner'));
+  await page.waitForFunction(() => ![...document.querySelectorAll('#messages .subject')].some((e) => e.textContent === 'Soon gone'));
+
+  // The next message shows as usual; one whose request never arrives is explained.
+  await openMessage(page, '会议纪要');
+  assert.ok(await page.isVisible('#body'));
+  assert.ok(await page.isHidden('#notice'));
+  await page.route('**/api/message?*', (route) => route.abort());
+  await page.click('#messages button:has-text("Hostile")');
+  await page.waitForFunction(() => document.getElementById('notice').textContent.startsWith('无法连接到读信器'));
+}));
+
+test('the list and the banner work from the keyboard', () => withReader({}, async ({ page }) => {
+  const shownCount = () => page.evaluate(() => Number(document.body.dataset.shown || 0));
+  const current = () => page.textContent('#messages button[aria-current="true"] .subject');
+  await page.focus('#messages button');
+  let before = await shownCount();
+  await page.keyboard.press('ArrowDown');
+  await page.waitForFunction((n) => Number(document.body.dataset.shown || 0) > n, before);
+  assert.equal(await current(), 'Hostile');
+
+  // The list drawn anew (new mail is looked for every few seconds) keeps the keyboard's place.
+  await page.evaluate(() => {
+    for (const b of document.querySelectorAll('#messages button')) b.qyOld = true;
+    document.getElementById('refresh').click();
+  });
+  await page.waitForFunction(() => !document.querySelector('#messages button').qyOld);
+  assert.equal(await page.evaluate(() => document.activeElement.textContent), await page.textContent('#messages button[aria-current="true"]'));
+
+  before = await shownCount();
+  await page.keyboard.press('ArrowUp');
+  await page.waitForFunction((n) => Number(document.body.dataset.shown || 0) > n, before);
+  assert.equal(await current(), 'Quarterly report');
+
+  // The banner's button opens the panel, which takes the focus; Escape closes it again.
+  await page.focus('#banner-action');
+  await page.keyboard.press('Enter');
+  await page.waitForSelector('#panel:not([hidden])');
+  assert.equal(await page.evaluate(() => document.activeElement.name), 'panel-mode');
+  await page.keyboard.press('Escape');
+  assert.ok(await page.isHidden('#panel'));
+  assert.equal(await page.evaluate(() => document.activeElement.id), 'banner-action');
+}));

@@ -4,17 +4,24 @@
 'use strict';
 
 const $ = (id) => document.getElementById(id);
-const state = { messages: [], current: null, shown: null, dismissed: new Set(), panel: null };
+const state = { messages: [], current: null, shown: null, dismissed: new Set(), read: new Set(), panel: null };
 
 async function api(path, body) {
   const options = body === undefined ? {} : {
     method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
   };
-  const response = await fetch(path, options);
+  let response;
+  try {
+    response = await fetch(path, options);
+  } catch {
+    throw new Error('无法连接到读信器：请确认 quillory-ext serve 仍在运行');
+  }
   let answer = null;
   try { answer = await response.json(); } catch { answer = null; }
-  if (!response.ok) throw new Error((answer && answer.error) || `HTTP ${response.status}`);
-  return answer;
+  if (response.ok) return answer;
+  if (answer && answer.error) throw new Error(answer.error);
+  if (response.status === 403) throw new Error('读信器拒绝了请求：请重新打开 quillory-ext serve 给出的链接');
+  throw new Error(`读信器出错（HTTP ${response.status}）`);
 }
 
 // Light, dark, or the browser's choice; the frame gets the same.
@@ -105,12 +112,17 @@ async function loadList() {
   try {
     const answer = await api('/api/messages');
     state.messages = answer.messages;
+    // Read here: the mail on disk still says unread, the list no longer does.
+    for (const m of state.messages) if (state.read.has(m.id)) m.unread = false;
   } catch {
     $('list-status').textContent = '无法读取邮件列表';
     $('list-status').hidden = false;
     return;
   }
   const list = $('messages');
+  // The list is drawn anew; the message the keyboard was on keeps the focus, the list its place.
+  const focused = list.contains(document.activeElement) ? document.activeElement.dataset.id : null;
+  const scroll = $('messages').parentElement.scrollTop;
   list.replaceChildren();
   $('list-status').hidden = state.messages.length > 0;
   $('list-status').textContent = '没有邮件';
@@ -127,7 +139,16 @@ async function loadList() {
     button.addEventListener('click', () => openMessage(m.id));
     item.append(button);
     list.append(item);
+    if (m.id === focused) button.focus({ preventScroll: true });
   }
+  $('messages').parentElement.scrollTop = scroll;
+}
+
+// Marks the message `id` as the one shown in the list.
+function select(id) {
+  state.current = id;
+  for (const b of document.querySelectorAll('#messages button'))
+    if (b.dataset.id === id) b.setAttribute('aria-current', 'true'); else b.removeAttribute('aria-current');
 }
 
 function showHeaders(view) {
@@ -144,7 +165,7 @@ function showHeaders(view) {
   const attachments = $('attachments');
   attachments.replaceChildren();
   attachments.hidden = view.attachments.length === 0;
-  for (const a of view.attachments) attachments.append(element('li', '', `📎 ${a.name}（${formatSize(a.size)}）`));
+  for (const a of view.attachments) attachments.append(element('li', '', `${a.name}（${formatSize(a.size)}）`));
 }
 
 function showBanner(message) {
@@ -165,11 +186,17 @@ async function openMessage(id, again = false) {
     message = await api(`/api/message?id=${encodeURIComponent(id)}`);
   } catch (error) {
     if (again) return;
-    state.current = id;
+    // Nothing of the message shown before stays under the error, as if it were this one.
+    closePanel();
+    select(id);
+    state.shown = null;
     $('reader').hidden = false;
     $('empty-reader').hidden = true;
-    $('notice').hidden = false;
-    $('notice').textContent = error.message === 'HTTP 404' ? '无法读取这封邮件' : error.message;
+    showNotice(error.message);
+    $('headers').replaceChildren();
+    for (const part of ['banner', 'remote-note', 'attachments', 'body']) $(part).hidden = true;
+    // A message whose file is gone leaves the list.
+    loadList();
     return;
   }
   if (again && id !== state.current) return;
@@ -177,13 +204,13 @@ async function openMessage(id, again = false) {
   const scroll = reader.scrollTop;
   if (!again) {
     closePanel();
-    state.current = id;
-    for (const b of document.querySelectorAll('#messages button'))
-      if (b.dataset.id === id) b.setAttribute('aria-current', 'true'); else b.removeAttribute('aria-current');
+    select(id);
+    state.read.add(id);
     const entry = state.messages.find((m) => m.id === id);
     if (entry) entry.unread = false;
     document.querySelector(`#messages button[data-id="${CSS.escape(id)}"]`)?.parentElement.classList.remove('unread');
   }
+  $('body').hidden = false;
   state.shown = message;
   reader.hidden = false;
   $('empty-reader').hidden = true;
@@ -237,7 +264,10 @@ function drawPanel(panel) {
     buttons.append(button);
   }
   $('panel-note').textContent = panel.note;
+  const opening = box.hidden;
   box.hidden = false;
+  // Opened from the keyboard, the panel takes the focus; Escape gives it back to the banner.
+  if (opening) box.querySelector('input:checked')?.focus();
 }
 
 function selectedIndex(control) {
@@ -312,6 +342,22 @@ document.addEventListener('DOMContentLoaded', () => {
     $('banner').hidden = true;
   });
   $('panel-close').addEventListener('click', () => closePanel(true));
+  $('panel').addEventListener('keydown', (event) => {
+    if (event.key !== 'Escape') return;
+    closePanel(true);
+    $('banner-action').focus();
+  });
+  // Up and down (Home, End) go through the list as in a mail client, opening each message.
+  $('messages').addEventListener('keydown', (event) => {
+    const buttons = [...document.querySelectorAll('#messages button')];
+    const at = buttons.indexOf(document.activeElement);
+    if (at < 0) return;
+    const to = { ArrowDown: at + 1, ArrowUp: at - 1, Home: 0, End: buttons.length - 1 }[event.key];
+    if (to === undefined || to < 0 || to >= buttons.length) return;
+    event.preventDefault();
+    buttons[to].focus();
+    openMessage(buttons[to].dataset.id);
+  });
   loadList();
   listen();
   // Mail delivered while the page is open shows up without a reload.
