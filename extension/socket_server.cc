@@ -273,13 +273,19 @@ struct SocketServer::State : std::enable_shared_from_this<SocketServer::State> {
       for (size_t i = 0; i < current.size(); ++i) {
         const auto& connection = current[i];
         bool alive = true;
-        if (fds[3 + i].revents & (POLLIN | POLLHUP | POLLERR)) alive = receive(*connection);
+        const short revents = fds[3 + i].revents;
+        if (revents & (POLLIN | POLLHUP | POLLERR)) alive = receive(*connection);
         if (alive) dispatch(connection);
         if (alive) alive = flush(*connection);
-        bool done = !hasOutput(*connection) &&
-                    (connection->failed ||
-                     (connection->readClosed && connection->inFlight.load() == 0 &&
-                      connection->reader.buffered() == 0));
+        // A peer that has hung up entirely (not just ended its requests) can receive nothing;
+        // poll reports that on every turn, so the connection goes now, whatever still runs.
+        if (connection->readClosed && (revents & (POLLHUP | POLLERR))) alive = false;
+        // With no request running, every complete frame has been started: bytes left over
+        // after the peer's end are a frame it never finished. inFlight is read before the
+        // outbox: a request posts its answer before it counts itself out.
+        const bool idle = connection->inFlight.load() == 0;
+        bool done = (connection->failed || (connection->readClosed && idle)) &&
+                    !hasOutput(*connection);
         if (!alive || done) closeConnection(connection);
       }
     }

@@ -292,6 +292,59 @@ TEST(Serve, ABadFrameGetsAnErrorAndClosesOnlyItsConnection) {
   EXPECT_EQ(request(*bystander, {{"op", "hello"}, {"version", 1}})["ok"], true);
 }
 
+// The service's open sockets: its listener and the connections it still holds.
+size_t openSockets(pid_t pid) {
+  size_t count = 0;
+  std::error_code error;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+    std::error_code unreadable;
+    auto target = std::filesystem::read_symlink(entry.path(), unreadable);
+    if (!unreadable && target.string().starts_with("socket:")) ++count;
+  }
+  return count;
+}
+
+// Waits until the service holds `count` sockets; whether it came to that.
+bool socketsCome(pid_t pid, size_t count) {
+  for (int i = 0; i < 6000; ++i) {
+    if (openSockets(pid) == count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(Serve, AHostThatHangsUpIsLetGoWhateverItLeftUnfinished) {
+  ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  auto bystander = serve.connect();
+  ASSERT_TRUE(bystander);
+  EXPECT_EQ(request(*bystander, {{"op", "hello"}, {"version", 1}})["ok"], true);
+  const size_t before = openSockets(serve.pid());
+  {
+    // Gone in the middle of a frame: the rest can never come.
+    RawConnection raw(serve.socket());
+    ASSERT_TRUE(raw.connected());
+    raw.send(platform::frameHeader(100) + R"({"id": 1, "op": "hel)");
+    ASSERT_TRUE(socketsCome(serve.pid(), before + 1));  // accepted
+  }
+  EXPECT_TRUE(socketsCome(serve.pid(), before));
+  {
+    // Gone while its decode waits for a translation: nobody is left to answer.
+    serve.holdTranslations();
+    RawConnection raw(serve.socket());
+    ASSERT_TRUE(raw.connected());
+    std::string body = json{{"id", 1}, {"op", "process"},
+                            {"data", b64(testing::plainMessage(kEnglish, "Gone"))},
+                            {"wait", nullptr}}.dump();
+    raw.send(platform::frameHeader(body.size()) + body);
+    ASSERT_TRUE(socketsCome(serve.pid(), before + 1));
+  }
+  EXPECT_TRUE(socketsCome(serve.pid(), before));
+  serve.releaseTranslations();
+  EXPECT_EQ(request(*bystander, {{"op", "hello"}, {"version", 1}})["ok"], true);
+}
+
 TEST(Serve, ASlowDecodeHoldsUpNoOtherRequestOrConnection) {
   ServeProcess serve;
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();
