@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <tuple>
 
+#include "core/base/unicode.h"
 #include "core/translate/lang.h"
 #include "platform/child_process.h"
 
@@ -52,11 +53,7 @@ std::string pairCode(std::string_view code) { return ApertiumFormat::languageCod
 // The region or script after the language ("en-US" → "us"), lower-cased.
 std::string regionOf(std::string_view code) {
   const size_t dash = code.find('-');
-  if (dash == std::string_view::npos) return {};
-  std::string region(code.substr(dash + 1));
-  for (char& c : region)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return region;
+  return dash == std::string_view::npos ? std::string() : Unicode::lowercased(code.substr(dash + 1));
 }
 
 std::vector<std::string> splitWords(std::string_view text) {
@@ -226,9 +223,7 @@ std::optional<ApertiumFormat::ModeName> ApertiumProvider::findMode(std::string_v
     if (path.extension() != ".mode") continue;
     auto mode = ApertiumFormat::parseModeName(path.stem().string());
     if (!mode || mode->source != from || mode->target != to) continue;
-    std::string variant = mode->variant;
-    for (char& c : variant)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    const std::string variant = Unicode::lowercased(mode->variant);
     // Directory order is arbitrary: keep the smallest name of each kind, so the choice is stable.
     auto keep = [&](std::optional<ApertiumFormat::ModeName>& slot) {
       if (!slot || mode->name < slot->name) slot = *mode;
@@ -250,15 +245,11 @@ std::string ApertiumProvider::servedTarget(std::string_view source, std::string_
   if (plain == target || !toolsPresent()) return std::string(target);
   const std::optional<ApertiumFormat::ModeName> mode = findMode(source, target);
   if (!mode) return std::string(target);
-  std::string variant = mode->variant;
-  for (char& c : variant)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::string variant = Unicode::lowercased(mode->variant);
   if (variant == regionOf(target)) return std::string(target);
   // Another region's mode ("eng_US" for en-GB) writes that region; any other variant
   // ("cat_valencia") is no region, and the plain language names it well enough.
-  const bool isRegion = variant.size() == 2 && std::isalpha(static_cast<unsigned char>(variant[0])) &&
-                        std::isalpha(static_cast<unsigned char>(variant[1]));
-  if (!isRegion) return plain;
+  if (!Lang::isRegionSubtag(variant)) return plain;
   for (char& c : variant) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return plain + "-" + variant;
 }

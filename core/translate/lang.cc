@@ -71,14 +71,15 @@ std::string base(std::string_view code) {
   return Unicode::lowercased(code);
 }
 
+bool isRegionSubtag(std::string_view tag) {
+  if (tag.size() == 2)
+    return std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
+  if (tag.size() == 3)
+    return std::all_of(tag.begin(), tag.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return false;
+}
+
 std::string withoutRegion(std::string_view code) {
-  auto isRegion = [](std::string_view tag) {
-    if (tag.size() == 2)
-      return std::all_of(tag.begin(), tag.end(), [](char c) { return std::isalpha(static_cast<unsigned char>(c)); });
-    if (tag.size() == 3)
-      return std::all_of(tag.begin(), tag.end(), [](char c) { return c >= '0' && c <= '9'; });
-    return false;
-  };
   std::string out;
   bool dropped = false;
   size_t start = 0;
@@ -86,7 +87,7 @@ std::string withoutRegion(std::string_view code) {
     size_t end = code.find_first_of("-_", start);
     if (end == std::string_view::npos) end = code.size();
     const std::string_view tag = code.substr(start, end - start);
-    if (!first && !dropped && isRegion(tag)) {
+    if (!first && !dropped && isRegionSubtag(tag)) {
       dropped = true;
     } else {
       if (!out.empty()) out += '-';

@@ -27,6 +27,9 @@ Scripts scripts(std::string_view text);
 // The part of a code before the first '-', lower-cased, empty pieces skipped ("zh-Hans" → "zh").
 std::string base(std::string_view code);
 
+// Whether a subtag after the language names a region: two letters or three digits ("MX", "419").
+bool isRegionSubtag(std::string_view tag);
+
 // The code without its region subtag (two letters or three digits after the language):
 // "es-MX" → "es", "zh-Hant-TW" → "zh-Hant"; a code without a region is returned as it is.
 std::string withoutRegion(std::string_view code);

@@ -73,7 +73,9 @@ async function showFrameAgain(url) {
   frames.loaded = false;
   const before = history.length;
   const held = frameLoad(frame);
-  frame.contentWindow.location.href = new URL(`/frame-hold${url.includes('?') ? url.slice(url.indexOf('?')) : ''}`, location.href).href;
+  const hold = new URL(url);  // the same colour scheme, on the empty page
+  hold.pathname = '/frame-hold';
+  frame.contentWindow.location.href = hold.href;
   const arrived = await held;
   if (move !== frames.move) return;
   // An entry was added (a held step ahead is replaced by the new one): only then does Back
