@@ -327,8 +327,13 @@ describe('a new user at the keyboard, on a narrow window, and when the program i
   test('when the program has ended the page says so in Chinese', async () => {
     const alert = page.getByRole('alert');
     assert.equal(await alert.isVisible(), false);
+    // Read from the bottom of the page, the notice must still come into view.
+    await page.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
     assert.equal(await app.stop(), 0);
     await until(() => alert.isVisible());
+    const box = await alert.boundingBox();
+    const height = await page.evaluate(() => window.innerHeight);
+    assert.ok(box.y >= 0 && box.y + box.height <= height, `the notice at ${box.y} is out of view`);
     assert.match(await alert.textContent(), /Quillory 已经退出/);
     // No change can be made that would be lost without a word.
     assert.equal(await page.getByRole('combobox', { name: '显示方式' }).isDisabled(), true);
