@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "extension/config_check.h"
-#include "extension/engine_survey.h"
+#include "platform/engine_survey.h"
 
 namespace qy {
 
