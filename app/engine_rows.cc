@@ -45,6 +45,16 @@ std::vector<EngineRow> engineRows(const EngineSurvey& survey) {
     if (command.pairs.empty()) rows.push_back({command.command.front(), "没有列出语言对", false});
     else rows.push_back({command.command.front(), pairList(command.pairs), true});
   }
+  for (const platform::ServerSpec& server : survey.translators.servers) {
+    std::string detail;
+    if (server.api == platform::ServerApi::libretranslate)
+      detail = server.pairs.empty() ? "它支持的所有语言" : pairList(server.pairs);
+    else
+      detail = "模型 " + server.model + "：" + (server.pairs.empty() ? "所有语言" : pairList(server.pairs));
+    rows.push_back({platform::serverName(server.api, server.url), detail, true});
+  }
+  for (const std::string& refusal : survey.translators.serverRefusals)
+    rows.push_back({"translators.json", refusal, false});
   return rows;
 }
 

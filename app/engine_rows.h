@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/engine_survey.h"
+#include "platform/local_server.h"
 
 namespace qy::app {
 

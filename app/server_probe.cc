@@ -22,6 +22,13 @@ std::string withoutTrailingSlash(std::string_view url) {
   return std::string(url);
 }
 
+// "127.0.0.1:11434" of "http://127.0.0.1:11434/v1".
+std::string hostPort(std::string_view url) {
+  if (const size_t scheme = url.find("://"); scheme != std::string_view::npos)
+    url.remove_prefix(scheme + 3);
+  return std::string(url.substr(0, url.find('/')));
+}
+
 }  // namespace
 
 std::vector<ProbeTarget> usualTargets() {
@@ -64,12 +71,6 @@ std::vector<ProbeTarget> targetsAt(std::string_view address) {
           named(ServerApi::libretranslate, url)};
 }
 
-std::string hostPort(std::string_view url) {
-  if (const size_t scheme = url.find("://"); scheme != std::string_view::npos)
-    url.remove_prefix(scheme + 3);
-  return std::string(url.substr(0, url.find('/')));
-}
-
 std::optional<FoundServer> foundServer(const ProbeTarget& target,
                                        const platform::ServerSurvey& survey) {
   // An answer that is not this API's (another kind of server on the port) is no offer.
@@ -104,7 +105,7 @@ std::string probeOutcomeText(size_t found) {
 
 std::string choiceText(ServerApi api, std::string_view url, std::string_view model,
                        bool preferEveryPair) {
-  std::string server = std::string(platform::apiDisplayName(api)) + "（" + hostPort(url) + "）";
+  std::string server = platform::serverName(api, url);
   if (!model.empty()) server += "的 " + std::string(model);
   return "已写入 translators.json：" +
          (preferEveryPair ? "所有语言都用 " + server + " 翻译。"

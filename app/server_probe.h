@@ -39,9 +39,6 @@ std::vector<ProbeTarget> defaultTargets();
 // or only OpenAI-compatible when it already ends in "/v1".
 std::vector<ProbeTarget> targetsAt(std::string_view address);
 
-// "127.0.0.1:11434" of "http://127.0.0.1:11434/v1".
-std::string hostPort(std::string_view url);
-
 // A server that answered, as the page offers it.
 struct FoundServer {
   platform::ServerApi api;

@@ -7,13 +7,12 @@
 #include <httplib.h>
 #include <sys/stat.h>
 
-#include <atomic>
 #include <nlohmann/json.hpp>
-#include <thread>
 
 #include "app/settings_api.h"
 #include "app/settings_model.h"
 #include "support/scripted_translation_service.h"
+#include "support/stand_in_server.h"
 #include "support/temp_dir.h"
 
 namespace qy::app {
@@ -22,33 +21,9 @@ namespace {
 using platform::ServerApi;
 using testing::readFile;
 using testing::ScriptedTranslationService;
+using testing::StandInServer;
 using testing::TempDir;
 using testing::writeFile;
-
-// A stand-in for Ollama on a free loopback port: its model listing, and a count of requests.
-class StandInOllama {
- public:
-  explicit StandInOllama(std::string models) {
-    http_.Get("/api/tags", [this, models](const httplib::Request&, httplib::Response& response) {
-      ++requests;
-      response.set_content(models, "application/json");
-    });
-    // Bound and listening from here on: a connection waits in the backlog until the loop runs.
-    port_ = http_.bind_to_any_port("127.0.0.1");
-    thread_ = std::thread([this] { http_.listen_after_bind(); });
-  }
-  ~StandInOllama() {
-    http_.stop();
-    thread_.join();
-  }
-  std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  std::atomic<int> requests{0};
-
- private:
-  httplib::Server http_;
-  int port_ = 0;
-  std::thread thread_;
-};
 
 // A loopback port nobody listens on (bound, then closed).
 int closedPort() {
@@ -99,16 +74,24 @@ std::vector<std::string> rowTexts(const SettingsState& state) {
   return out;
 }
 
-TEST(SettingsEngines, ListsApertiumAndEachCommandWithTheirPairs) {
+TEST(SettingsEngines, ListsApertiumEachCommandAndEachServerAndWhatIsNotUsed) {
   Fixture f;
   writeFile(f.translators(), R"({"commands": [
       {"command": ["/opt/mt"], "pairs": [["*", "zh-Hans"], ["en", "ja"]]},
-      {"command": ["/opt/empty"]}]})");
+      {"command": ["/opt/empty"]}],
+    "servers": [
+      {"api": "ollama", "url": "http://127.0.0.1:11434", "model": "qwen2.5:7b"},
+      {"api": "libretranslate", "url": "http://localhost:5000", "pairs": [["en", "de"]]},
+      {"api": "openai", "url": "http://192.0.2.7:8080/v1", "model": "m"}]})");
   auto model = f.model();
   const std::vector<std::string> want = {
       "+ Apertium: 英语 → 西班牙语",
       "+ /opt/mt: 任意语言 → 简体中文、英语 → 日语",
       "- /opt/empty: 没有列出语言对",
+      "+ Ollama（127.0.0.1:11434）: 模型 qwen2.5:7b：所有语言",
+      "+ LibreTranslate（localhost:5000）: 英语 → 德语",
+      "- translators.json: servers 第 3 项：" + *platform::loopbackRefusal("http://192.0.2.7:8080/v1") +
+          "，没有使用",
   };
   EXPECT_EQ(rowTexts(model->snapshot()), want);
 
@@ -144,8 +127,11 @@ TEST(SettingsEngines, PreferringTheServerIsOnExactlyWhenApertiumCannotTranslateI
 
 TEST(SettingsEngines, FindsTheServersAtTheAddressesInTheirOrder) {
   Fixture f;
-  StandInOllama ollama(R"({"models": [{"name": "qwen2.5:7b"}, {"name": "llama3.2"}]})");
-  StandInOllama empty(R"({"models": []})");
+  StandInServer::Options two, none;
+  two.models = {"qwen2.5:7b", "llama3.2"};
+  none.models = {};
+  StandInServer ollama(StandInServer::Api::ollama, two);
+  StandInServer empty(StandInServer::Api::ollama, none);
   const std::string closed = "http://127.0.0.1:" + std::to_string(closedPort());
   auto model = f.model({{ServerApi::openai, closed + "/v1", "llama.cpp"},
                         {ServerApi::ollama, ollama.url(), "Ollama"},
