@@ -392,7 +392,7 @@ TEST(SettingsModel, TestTranslationUsesTheEditedSettingsAndReportsItsOutcome) {
        "✓ " + english + "\n→ [en→es]" + english},
       {"en-GB takes the Chinese sample", "en-GB", PairStatus::installed, false,
        "✓ " + chinese + "\n→ [zh-Hans→en-GB]" + chinese},
-      {"pair missing", "es", PairStatus::unsupported, false, "✗ 系统翻译不支持「英语 → 西班牙语」"},
+      {"pair missing", "es", PairStatus::unsupported, false, "✗ 系统翻译不支持「英语 → 西班牙语」：可在设置的“翻译引擎”里选用本机的 Ollama 等翻译服务"},
       {"empty translation", "es", PairStatus::installed, true, "✗ 没有拿到译文"},
   };
   for (const Case& c : kCases) {

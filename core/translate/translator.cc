@@ -171,7 +171,7 @@ class Run {
       if (status == PairStatus::supported)
         errors_.push_back("还没下载「" + pair + "」语言包，请打开“Quillory”App 下载");
       else
-        errors_.push_back("系统翻译不支持「" + pair + "」");
+        errors_.push_back("系统翻译不支持「" + pair + "」" + std::string(kNoEngineAdvice));
     }
     return installed;
   }
