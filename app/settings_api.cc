@@ -65,6 +65,7 @@ json stateJson(const SettingsState& state) {
       {"testResult", state.testResult},
       {"testing", state.testing},
       {"cacheInfo", state.cacheInfo},
+      {"saveError", state.saveError.empty() ? json(nullptr) : json(state.saveError)},
       {"choices",
        {{"mode", choices({{"双语对照", "bilingual"}, {"仅译文", "replace"}, {"关闭", "off"}})},
         {"trigger",

@@ -67,12 +67,17 @@ struct SettingsState {
   std::string testResult;
   bool testing = false;
   std::string cacheInfo;
+  // Why the last change could not be written (empty when everything is saved); the change stays
+  // shown and pending, and the save is tried again.
+  std::string saveError;
 };
 
 class SettingsModel {
  public:
   // The delay between the last change and its save.
   static constexpr std::chrono::milliseconds kSaveDelay{400};
+  // After a failed save, the change is written again this much later (and with the next change).
+  static constexpr std::chrono::seconds kSaveRetry{5};
 
   // Loads the settings, makes sure the storage directory exists, writes config.json holding
   // the defaults when there is none yet (and only then), starts the registration check and
