@@ -95,9 +95,9 @@ void sendAsset(httplib::Response& response, std::string_view path, std::string_v
 // the Front hands over.
 class LocalServer::Http : public httplib::Server {
  public:
-  void serve(Connection& connection) {
+  void serve(httplib::Stream& stream) {
     bool closed = false;
-    process_request(connection, true, closed, [](httplib::Request&) {});
+    process_request(stream, true, closed, [](httplib::Request&) {});
   }
   // Streamed answers (event streams) go on while this holds a socket; stop() ends them.
   void setServing(bool serving, int fd) { svr_sock_ = serving ? fd : INVALID_SOCKET; }
@@ -213,6 +213,8 @@ std::optional<std::string> LocalServer::printedAddress() const {
 bool LocalServer::open(const std::string& opener) const {
   return book_ && openPageWithKey(opener, options_.root, options_.name, address(), book_->key());
 }
+
+void LocalServer::serve(httplib::Stream& stream) { http_->serve(stream); }
 
 bool LocalServer::redeem(std::string_view token) const { return book_ && book_->redeem(token, unixNow()); }
 

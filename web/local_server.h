@@ -67,6 +67,9 @@ class LocalServer {
   bool open(const std::string& opener) const;
   // Takes a launch token (tests use it to see a second use refused).
   bool redeem(std::string_view token) const;
+  // Runs one request read from `stream` through the checks and the routes, as the Front's
+  // workers do with a connection (the request fuzzer feeds bytes this way).
+  void serve(httplib::Stream& stream);
 
  private:
   class Http;
