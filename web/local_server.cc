@@ -132,6 +132,7 @@ LocalServer::LocalServer(LocalServerOptions options)
     if (request.method == "GET" && request.path == "/" && request.has_param("k")) {
       const bool fresh = book_ && book_->redeem(request.get_param_value("k"), unixNow());
       if (!fresh && !allowed(request)) return refuse(403, options_.refusedText);
+      if (options_.onAllowed) options_.onAllowed();
       if (fresh)
         response.set_header("Set-Cookie", cookieName() + "=" + secret_ + "; Path=/; HttpOnly; SameSite=Strict");
       response.set_content(kForwardPage, kHtml);
