@@ -86,7 +86,9 @@ std::optional<uid_t> loopbackPeerUid(int fd) {
   if (::getpeername(fd, reinterpret_cast<sockaddr*>(&theirs), &size) != 0 || theirs.sin_family != AF_INET)
     return std::nullopt;
   const int table = ::open("/proc/net/tcp", O_RDONLY | O_CLOEXEC);
-  if (table < 0) return std::nullopt;
+  // Without the table (a sandbox without /proc) the peer cannot be told: it counts as the user,
+  // and the launch token and the cookie are what guard the page.
+  if (table < 0) return ::getuid();
   std::string text;
   char buffer[64 * 1024];
   for (;;) {

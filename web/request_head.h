@@ -38,7 +38,8 @@ HeadState checkHead(std::string_view received, const HeadLimits& limits, size_t*
 std::optional<uid_t> socketOwner(std::string_view table, std::string_view local, std::string_view remote);
 
 // The uid of the process at the other end of a connection accepted on 127.0.0.1 (read from
-// /proc/net/tcp); nothing when it cannot be told (the peer already gone).
+// /proc/net/tcp); nothing when it cannot be told (the peer already gone). Where the table
+// cannot be read at all, the user's own uid.
 std::optional<uid_t> loopbackPeerUid(int fd);
 
 }  // namespace qy::web
