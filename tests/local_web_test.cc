@@ -347,7 +347,9 @@ TEST_F(LocalServerTest, TheBrowserGetsALaunchFileNotTheSecret) {
   start();
   const TempDir dir;
   const std::filesystem::path opener = dir / "opener";
-  qy::testing::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + (dir / "args").string() + "'\n");
+  // Written whole, then renamed: the test never reads it half written.
+  qy::testing::writeFile(opener, "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + (dir / "args.tmp").string() + "'\nmv '" +
+                                     (dir / "args.tmp").string() + "' '" + (dir / "args").string() + "'\n");
   std::filesystem::permissions(opener, std::filesystem::perms::owner_all);
   ASSERT_TRUE(server_->open(opener.string()));
   for (int i = 0; i < 6000 && !std::filesystem::exists(dir / "args"); ++i) usleep(10'000);
