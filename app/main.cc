@@ -29,6 +29,7 @@
 #include "core/translate/translation_service.h"
 #include "platform/system_translation_service.h"
 #include "platform/termination.h"
+#include "web/launch.h"
 
 namespace {
 
@@ -112,31 +113,43 @@ int main(int argc, char** argv) {
       std::fputs("quillory：已经有一个 Quillory 在运行，但没找到它的地址。\n", stderr);
       return 1;
     }
-    std::printf("%s\n", address->c_str());
+    // The running page's key lets this program mint a launch token of its own; the browser
+    // gets it through a launch file, never on its command line.
+    const std::optional<std::string> key = web::readKey(Paths::root(), "settings");
+    const std::optional<std::string> printed =
+        key ? web::launchAddress(*address, *key, web::kPrintedLife) : std::nullopt;
+    std::printf("%s\n", printed.value_or(*address).c_str());
     std::fflush(stdout);
-    if (options->browser) app::openDetached(opener(), *address);
+    if (options->browser && !web::openPage(opener(), Paths::root(), "settings", *address))
+      std::fputs("quillory：无法打开浏览器，请手动打开上面的链接。\n", stderr);
     return 0;
   }
 
   TranslationService::setShared(platform::systemTranslationService());
   app::SettingsModelOptions modelOptions;
-  modelOptions.open = [](const std::string& target) { app::openDetached(opener(), target); };
+  modelOptions.open = [](const std::string& target) {
+    // The reader's page is opened like this one, with a token from its key file.
+    if (target.starts_with("http://127.0.0.1:")) (void)web::openPage(opener(), Paths::root(), "reader", target);
+    else app::openDetached(opener(), target);
+  };
   modelOptions.reloadVisibleMessages = [] { (void)app::askServiceToReload(Paths::root()); };
   modelOptions.readerURL = [] { return app::serviceReaderURL(Paths::root()); };
   app::SettingsModel model(std::move(modelOptions));
 
-  app::SettingsServer server(model);
+  app::SettingsServer server(model, Paths::root());
   if (!server.start(options->port)) {
     std::fprintf(stderr, "quillory：无法在 127.0.0.1:%d 上监听：%s\n", options->port,
                  std::strerror(errno));
     return 1;
   }
-  const std::string url = server.url();
-  instance.publish(url);
-  std::printf("%s\n", url.c_str());
+  // The lock file gets the address without any secret; the address printed carries a launch
+  // token, and the browser gets one through a launch file (web/launch.h).
+  instance.publish(server.address());
+  std::printf("%s\n", server.printedAddress().c_str());
   std::fflush(stdout);
   Log::write("settings application started on 127.0.0.1:" + std::to_string(server.port()));
-  if (options->browser) app::openDetached(opener(), url);
+  if (options->browser && !server.open(opener()))
+    std::fputs("quillory：无法打开浏览器，请手动打开上面的链接。\n", stderr);
 
   std::mutex mutex;
   std::condition_variable done;

@@ -100,6 +100,7 @@ json stateJson(const SettingsState& state) {
       {"packHelp", state.packHelp},
       {"engines", engineJson(state)},
       {"cacheInfo", state.cacheInfo},
+      {"saveError", state.saveError.empty() ? json(nullptr) : json(state.saveError)},
       {"choices",
        {{"mode", choices({{"双语对照", "bilingual"}, {"仅译文", "replace"}, {"关闭", "off"}})},
         {"trigger",

@@ -169,6 +169,10 @@ void SettingsModel::scheduleSave() {
   options_.timer->after(kSaveDelay, [this, generation] { save(generation); });
 }
 
+namespace {
+constexpr const char* kNotSaved = "更改没有保存：无法写入设置文件（磁盘可能已满，或没有写入权限）。会稍后自动重试。";
+}  // namespace
+
 void SettingsModel::save(uint64_t generation) {
   MutexLock ordered(saveMutex_);
   Config cfg;
@@ -178,8 +182,24 @@ void SettingsModel::save(uint64_t generation) {
     savePending_ = false;
     cfg = state_.cfg;  // the record as it is now, not as it was when the save was scheduled
   }
-  if (!store_.save(cfg)) log("settings: config.json could not be written");
-  // The hosts reload whatever the save's result, as they would after any change.
+  const bool saved = store_.save(cfg);
+  {
+    MutexLock hold(mutex_);
+    const std::string error = saved ? std::string() : std::string(kNotSaved);
+    if (!saved && generation == saveGeneration_ && !savePending_ && options_.timer) {
+      // Still the latest change: it stays pending and is tried again.
+      savePending_ = true;
+      options_.timer->after(kSaveRetry, [this, generation] { save(generation); });
+    }
+    if (error != state_.saveError) {
+      state_.saveError = error;
+      publish();
+    }
+  }
+  if (!saved) {
+    log("settings: config.json could not be written");
+    return;  // nothing new to show the mail client
+  }
   if (options_.reloadVisibleMessages) options_.reloadVisibleMessages();
 }
 

@@ -78,6 +78,9 @@ struct SettingsState {
   std::string testResult;
   bool testing = false;
   std::string cacheInfo;
+  // Why the last change could not be written (empty when everything is saved); the change stays
+  // shown and pending, and the save is tried again.
+  std::string saveError;
   // The engines section.
   std::vector<EngineRow> engines;
   bool packDownloadable = false;  // a Debian package would add the pack row's pair
@@ -93,6 +96,8 @@ class SettingsModel {
  public:
   // The delay between the last change and its save.
   static constexpr std::chrono::milliseconds kSaveDelay{400};
+  // After a failed save, the change is written again this much later (and with the next change).
+  static constexpr std::chrono::seconds kSaveRetry{5};
 
   // Loads the settings, makes sure the storage directory exists, writes config.json holding
   // the defaults when there is none yet (and only then), starts the registration check and

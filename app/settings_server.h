@@ -1,19 +1,15 @@
-// SettingsServer: the settings page and its JSON API over HTTP on 127.0.0.1 (cpp-httplib).
-//
-// Who may ask: the URL carries a secret made for this launch; opening it sets a cookie
-// (qy_settings_PORT; HttpOnly, SameSite=Strict) holding the secret, and every other request
-// needs that cookie.
-// A Host other than 127.0.0.1:PORT or localhost:PORT, or an Origin other than those, is refused
-// (no DNS name can be rebound onto this server, no other site can post to it). Every answer
-// carries a strict Content-Security-Policy (scripts and styles from this server only, nothing
-// else loaded) and no CORS headers.
+// SettingsServer: the settings page and its JSON API, served on 127.0.0.1 by the local web layer
+// (web/local_server.h: who may ask, the launch token and cookie qy_settings_PORT, the request
+// bounds, the security headers and Chinese refusal pages); this file declares the routes.
+// Every answer carries a strict Content-Security-Policy (scripts and styles from this server
+// only, nothing else loaded).
 //
 // The page follows the model with a long poll (GET /api/state?after=VERSION). The server counts
 // open polls and remembers the last request, so the program can end once its page has been gone
 // for a while (idleFor()).
 //
-// Threads: start() binds, run() serves on the calling thread with cpp-httplib's pool until
-// stop() (from any thread, a signal thread included).
+// Threads: start() binds, run() serves on the calling thread until stop() (from any thread, a
+// signal thread included).
 #pragma once
 
 #include <atomic>
@@ -23,9 +19,7 @@
 
 #include "app/settings_model.h"
 
-namespace httplib {
-class Server;
-}
+#include "web/local_server.h"
 
 namespace qy::app {
 
@@ -39,7 +33,8 @@ class SettingsServer {
   static constexpr size_t kThreads = 24;
   static constexpr int kMaxPolls = 16;
 
-  explicit SettingsServer(SettingsModel& model);
+  // `root`: the storage root, where the page's launch key and launch file go.
+  SettingsServer(SettingsModel& model, const std::filesystem::path& root);
   ~SettingsServer();
   SettingsServer(const SettingsServer&) = delete;
   SettingsServer& operator=(const SettingsServer&) = delete;
@@ -49,24 +44,24 @@ class SettingsServer {
   void run();
   void stop();
 
-  int port() const { return port_; }
-  // The page's address with the secret: http://127.0.0.1:PORT/?k=SECRET
-  std::string url() const;
+  int port() const { return web_.port(); }
+  // The page's address, http://127.0.0.1:PORT/, without any secret.
+  std::string address() const { return web_.address(); }
+  // The address to print for the user: with a launch token (web/launch.h).
+  std::string printedAddress() const;
+  // Opens the page in the browser through a launch file; false when that fails.
+  bool open(const std::string& opener) const { return web_.open(opener); }
   // How long no page has been following the model (zero while one is).
   std::chrono::steady_clock::duration idleFor() const;
 
  private:
   void routes();
+  ::qy::web::LocalServerOptions webOptions(const std::filesystem::path& root);
 
   SettingsModel& model_;
-  std::unique_ptr<httplib::Server> http_;
-  std::string secret_;
-  int port_ = 0;
+  ::qy::web::LocalServer web_;
   std::atomic<int> polls_{0};
   std::atomic<std::chrono::steady_clock::rep> lastSeen_;
 };
-
-// 32 random bytes (OpenSSL's generator) as 64 lower-case hexadecimal digits.
-std::string makeSecret();
 
 }  // namespace qy::app

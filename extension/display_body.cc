@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/doc/embedded_content.h"
 #include "core/mime/mime.h"
 #include "platform/base64.h"
 
@@ -97,7 +98,8 @@ std::optional<std::string> displayBody(ByteView message) {
     return "<!DOCTYPE html><meta charset=\"utf-8\">"
            "<pre style=\"white-space: pre-wrap; font: inherit\">" + escapeHTML(text) + "</pre>";
   }
-  std::string html = text;
+  // Frames, plugins and refreshes would reach the sender when shown, whatever the frame allows.
+  std::string html = withoutEmbeddedContent(text);
   inlineImages(html, message, *root);
   return html;
 }

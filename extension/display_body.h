@@ -1,7 +1,8 @@
 // The body a host shows in place of the mail client's own rendering of a decoded message: the
 // message's text body as one UTF-8 HTML document.
 //
-// A plain-text body becomes preformatted, escaped text. Images the HTML refers to as parts of
+// A plain-text body becomes preformatted, escaped text. An HTML body loses what would load
+// another document or a plugin, and its refreshes (core/doc/embedded_content.h). Images the HTML refers to as parts of
 // the message ("cid:" URLs) are carried inside it as data: URLs, because the frame that shows the
 // body loads nothing from anywhere. Pure function; any thread.
 #pragma once

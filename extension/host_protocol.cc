@@ -294,7 +294,8 @@ json panelJSON(int64_t id, const PanelViewController& panel) {
            {static_cast<int64_t>(size.width), static_cast<int64_t>(size.height)}},
           {"rows", std::move(rows)},
           {"buttons", std::move(buttons)},
-          {"note", panel.note()}};
+          {"note", panel.note()},
+          {"error", panel.saveError() ? json(*panel.saveError()) : json(nullptr)}};
 }
 
 HostAnswer errorAnswer(const json& id, const std::string& error) {

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
         static std::unique_ptr<qy::reader::Reader> running;  // until the process ends
         running = qy::reader::startForService(reader, server.socketPath(), stdout, stderr);
         if (!running) std::_Exit(1);
-        server.setReaderURL(running->url());
+        server.setReaderURL(running->address());  // hello names the page; no secret goes with it
       };
     }
     return qy::runServe(args, stderr, std::move(options));

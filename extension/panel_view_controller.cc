@@ -70,8 +70,17 @@ void PanelViewController::changed() {
   cfg_.mode = valueOf(kMode, modeControl_);
   cfg_.style = valueOf(kStyle, styleControl_);
   cfg_.darkMode = valueOf(kDark, darkControl_);
-  environment_.saveConfig(cfg_);  // a failed save still reloads: the host shows what holds
-  environment_.engine->requestReload("settings changed in panel");
+  if (environment_.saveConfig(cfg_)) {
+    saveError_.reset();
+    environment_.engine->requestReload("settings changed in panel");
+    return;
+  }
+  // Nothing was written: the panel shows the settings that hold, and says why.
+  saveError_ = "更改没有保存：无法写入设置文件（磁盘可能已满，或没有写入权限）。";
+  cfg_ = environment_.loadConfig();
+  modeControl_.selectedSegment = segmentFor(kMode, cfg_.mode);
+  styleControl_.selectedSegment = segmentFor(kStyle, cfg_.style);
+  darkControl_.selectedSegment = segmentFor(kDark, cfg_.darkMode);
 }
 
 void PanelViewController::retranslateTapped() {

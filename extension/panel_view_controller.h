@@ -51,7 +51,8 @@ class PanelViewController final : public platform::ExtensionViewController {
   bool isViewLoaded() const { return viewLoaded_; }
 
   // The action of the three controls: saves the selected values over the settings as the file
-  // holds them now, then asks for a reload.
+  // holds them now, then asks for a reload. When the file cannot be written, the controls go
+  // back to what it holds and saveError() says so.
   void changed();
   // Forgets this message's translation (when the panel has a key) and asks for a reload.
   void retranslateTapped();
@@ -71,6 +72,8 @@ class PanelViewController final : public platform::ExtensionViewController {
   const std::vector<PanelRow>& rows() const { return rows_; }
   const std::vector<PanelButton>& buttons() const { return buttons_; }
   const std::string& note() const { return note_; }
+  // Why the last change was not saved (Chinese, for the host to show); nothing after a save.
+  const std::optional<std::string>& saveError() const { return saveError_; }
 
  private:
   const std::optional<std::string> key_;
@@ -83,6 +86,7 @@ class PanelViewController final : public platform::ExtensionViewController {
   std::vector<PanelRow> rows_;
   std::vector<PanelButton> buttons_;
   std::string note_;
+  std::optional<std::string> saveError_;
 };
 
 }  // namespace qy

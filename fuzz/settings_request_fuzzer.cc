@@ -8,14 +8,14 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/request_guard.h"
 #include "app/settings_api.h"
+#include "web/request_guard.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  const std::string cookie = qy::app::cookieValue(input, "qy_settings_8123");
-  if (cookie.size() > input.size()) std::abort();
-  (void)qy::app::hostAllowed(input, 8123);
+  for (const std::string& cookie : qy::web::cookieValues(input, "qy_settings_8123"))
+    if (cookie.size() > input.size()) std::abort();
+  (void)qy::web::hostAllowed(input, 8123);
 
   const nlohmann::json body = nlohmann::json::parse(input, nullptr, false);
   if (body.is_discarded()) return 0;

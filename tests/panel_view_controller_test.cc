@@ -100,6 +100,33 @@ TEST(Panel, ChangesSaveOverTheFileAsItIsNowAndAskForAReload) {
   EXPECT_EQ(p.store.load().style, "sidebar");
 }
 
+TEST(Panel, AChangeThatCannotBeSavedSaysSoAndShowsWhatHolds) {
+  PanelFixture p;
+  Config cfg;
+  cfg.darkMode = "off";
+  ASSERT_TRUE(p.store.save(cfg));
+  auto panel = p.open("k1");
+  // config.json replaced by a directory: nothing can be written over it.
+  const std::filesystem::path file = p.store.file();
+  std::filesystem::remove(file);
+  std::filesystem::create_directory(file);
+  const size_t logged = p.f.logLines().size();
+
+  panel->darkControl().selectedSegment = 1;
+  panel->changed();
+  ASSERT_TRUE(panel->saveError());
+  EXPECT_NE(panel->saveError()->find("没有保存"), std::string::npos);
+  EXPECT_EQ(panel->darkControl().selectedSegment, 0u) << "the control shows the settings that hold";
+  EXPECT_EQ(p.f.logLines().size(), logged) << "no reload: nothing changed";
+
+  // Writable again: the next change is saved and the error goes.
+  std::filesystem::remove(file);
+  panel->darkControl().selectedSegment = 1;
+  panel->changed();
+  EXPECT_FALSE(panel->saveError());
+  EXPECT_EQ(p.store.load().darkMode, "on");
+}
+
 TEST(Panel, RetranslateForgetsTheMessageWhenThePanelHasAKey) {
   PanelFixture p;
   p.f.engine().remember("k1", {{"Hello", "Hola"}});

@@ -140,7 +140,19 @@ TEST(Serve, AnswersEveryOperation) {
   EXPECT_EQ(saved["style"], "plain");
   EXPECT_EQ(saved["darkMode"], "on");
   EXPECT_EQ(saved["targetLanguage"], "es");
+  EXPECT_TRUE(changed["panel"]["error"].is_null());
   ASSERT_TRUE(events.waitFor(2));  // "settings changed in panel"
+  // A change that cannot be written (config.json replaced by a directory) is answered with the
+  // panel of the settings that hold and an error for the host to show.
+  std::filesystem::rename(serve.home() / "config.json", serve.home() / "config.saved");
+  std::filesystem::create_directory(serve.home() / "config.json");
+  json refused = request(*host, {{"op", "panelChanged"}, {"panel", panel["id"]},
+                                 {"selected", {{"mode", 2}, {"style", 2}, {"dark", 1}}}});
+  EXPECT_EQ(refused["ok"], true);
+  EXPECT_NE(refused["panel"]["error"].get<std::string>().find("没有保存"), std::string::npos);
+  EXPECT_NE(refused["panel"]["rows"][0]["selected"], 2);
+  std::filesystem::remove(serve.home() / "config.json");
+  std::filesystem::rename(serve.home() / "config.saved", serve.home() / "config.json");
   EXPECT_EQ(request(*host, {{"op", "panelRetranslate"}, {"panel", panel["id"]}})["panel"]["id"],
             panel["id"]);
   EXPECT_EQ(request(*host, {{"op", "panelOpenApp"}, {"panel", panel["id"]}})["ok"], true);

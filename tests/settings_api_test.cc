@@ -5,7 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "app/request_guard.h"
 #include "app/settings_api.h"
 
 namespace qy::app {
@@ -79,25 +78,6 @@ TEST(SettingsApi, AnAnswerWithInvalidUtf8IsStillSent) {
   state.testResult = "✓ Hello\n→ caf\xE9";  // Latin-1 from an engine
   const json back = json::parse(answerText(stateJson(state)));
   EXPECT_EQ(back["testResult"], "✓ Hello\n→ caf\uFFFD");
-}
-
-TEST(RequestGuard, OnlyThisServerByItsOwnNamesAndTheSecret) {
-  EXPECT_TRUE(hostAllowed("127.0.0.1:8123", 8123));
-  EXPECT_TRUE(hostAllowed("localhost:8123", 8123));
-  for (const char* host : {"127.0.0.1", "127.0.0.1:8124", "evil.example:8123", "",
-                           "127.0.0.1:8123.evil.example", "LOCALHOST:8123"})
-    EXPECT_FALSE(hostAllowed(host, 8123)) << host;
-  EXPECT_TRUE(originAllowed("http://localhost:8123", 8123));
-  for (const char* origin : {"null", "http://127.0.0.1:80", "https://127.0.0.1:8123",
-                             "http://127.0.0.1:8123/"})
-    EXPECT_FALSE(originAllowed(origin, 8123)) << origin;
-
-  EXPECT_EQ(cookieValue("a=1; qy_settings=abc; b=2", "qy_settings"), "abc");
-  EXPECT_EQ(cookieValue("xqy_settings=abc", "qy_settings"), "");
-  EXPECT_EQ(cookieValue("qy_settings", "qy_settings"), "");
-  EXPECT_TRUE(sameSecret("abc", "abc"));
-  EXPECT_FALSE(sameSecret("abd", "abc"));
-  EXPECT_FALSE(sameSecret("", ""));
 }
 
 }  // namespace

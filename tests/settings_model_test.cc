@@ -205,7 +205,7 @@ TEST(SettingsModel, ComingBackTakesInWhatThePanelSavedUnlessAChangeIsPending) {
   EXPECT_EQ(f.saved(), mine);
 }
 
-TEST(SettingsModel, AFailedSaveIsLoggedAndTheReloadIsAskedForAnyway) {
+TEST(SettingsModel, AChangeThatCannotBeSavedIsReportedKeptPendingAndSavedLater) {
   Fixture f;
   auto model = f.model();
   // config.json turned into a directory: the rename over it fails.
@@ -215,10 +215,22 @@ TEST(SettingsModel, AFailedSaveIsLoggedAndTheReloadIsAskedForAnyway) {
   cfg.opacity = 40;
   model->setConfig(cfg);
   advance(*f.time, SettingsModel::kSaveDelay);
+  const SettingsState failed = model->snapshot();
+  EXPECT_NE(failed.saveError.find("没有保存"), std::string::npos) << failed.saveError;
+  EXPECT_EQ(failed.cfg.opacity, 40) << "the change stays on the page";
+  EXPECT_EQ(f.reloads, 0) << "nothing new for the mail client to show";
+  {
+    std::lock_guard hold(f.mutex);
+    ASSERT_EQ(f.logged.size(), 1u);
+    EXPECT_EQ(f.logged[0], "settings: config.json could not be written");
+  }
+  // Once the file can be written again, the pending change is saved and the notice goes.
+  std::filesystem::remove(f.configFile());
+  advance(*f.time, milliseconds(SettingsModel::kSaveRetry));
+  EXPECT_EQ(model->snapshot().saveError, "");
   EXPECT_EQ(f.reloads, 1);
-  std::lock_guard hold(f.mutex);
-  ASSERT_EQ(f.logged.size(), 1u);
-  EXPECT_EQ(f.logged[0], "settings: config.json could not be written");
+  ASSERT_TRUE(f.saved());
+  EXPECT_EQ(f.saved()->opacity, 40);
 }
 
 TEST(SettingsModel, RegistrationFollowsWhatSystemctlSays) {

@@ -68,6 +68,9 @@ function render(state) {
 
   $('extensionIcon').className = 'symbol ' + (state.extensionEnabled ? 'ok' : 'warn');
   $('extensionState').textContent = state.extensionState;
+  // A change that could not be written stays on the page, pending, under this notice.
+  $('saveError').hidden = !state.saveError;
+  $('saveError').textContent = state.saveError || '';
 
   for (const name of ['mode', 'trigger', 'targetLanguage', 'darkMode', 'style']) {
     fillChoices($(name), state.choices[name]);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/base/unicode.h"
+#include "core/doc/embedded_content.h"
 #include "core/doc/html_tokenizer.h"
 #include "core/doc/style.h"
 
@@ -151,7 +152,8 @@ std::string withLocatedImages(const HTok& t, const std::map<std::string, std::st
 FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, std::string>& inlineImages,
                            const std::map<std::string, std::string>& locatedImages) {
   FrameHtml out;
-  const auto tokens = HTMLTokenizer::tokenize(std::string(html));
+  // Frames, plugins and refreshes go first: shown, they would reach the sender.
+  const auto tokens = HTMLTokenizer::tokenize(withoutEmbeddedContent(html));
   std::string body;
   body.reserve(html.size());
   for (HTok t : tokens) {
@@ -162,14 +164,6 @@ FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, st
     }
     if (t.kind == HTok::Kind::open) {
       if (t.name == "base") continue;
-      if (t.name == "meta") {
-        bool refresh = false;
-        for (const auto& a : attributesOf(t.raw))
-          if (Unicode::lowercased(a.name) == "http-equiv" &&
-              Unicode::lowercased(Unicode::trimBlanks(a.value)) == "refresh")
-            refresh = true;
-        if (refresh) continue;
-      }
       for (const auto& a : attributesOf(t.raw)) {
         const std::string name = Unicode::lowercased(a.name);
         if ((name == "src" && t.name == "img") || name == "background") out.remoteImages += isRemote(a.value);

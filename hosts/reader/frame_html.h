@@ -1,7 +1,8 @@
 // The HTML document that the reader's sandboxed message frame shows: the message's body with
 // its inline images ("cid:" references to parts of the same message) turned into data: URLs, and
-// with what could take the frame elsewhere removed: <base> and <meta http-equiv="refresh">
-// elements, and the target attributes of links (every link then aims at a new window, which the
+// with what could take the frame elsewhere or reach the sender removed: frames, plugins and every
+// <meta http-equiv> (core/doc/embedded_content.h), <base> elements, and the target attributes of
+// links (every link then aims at a new window, which the
 // sandbox refuses). Scripts and remote loads are left to the frame's sandbox and its
 // Content-Security-Policy; remote images are counted so the page can say they were blocked.
 // Pure functions; any thread.

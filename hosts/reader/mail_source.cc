@@ -1,11 +1,15 @@
 // Scanning Maildirs, mbox files and .eml folders.
 #include "hosts/reader/mail_source.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
 #include <system_error>
+
+#include "core/base/file_io.h"
 
 #include "core/base/unicode.h"
 #include "core/mime/mime_parser.h"
@@ -29,9 +33,53 @@ std::optional<FileStat> statRegular(const fs::path& path) {
   return FileStat{static_cast<uintmax_t>(st.st_size), static_cast<int64_t>(st.st_mtime)};
 }
 
+// A directory itself, not a symbolic link to one: the mail folder's links are never followed.
 bool isDirectory(const fs::path& path) {
   std::error_code ec;
-  return fs::is_directory(path, ec);
+  return fs::is_directory(fs::symlink_status(path, ec));
+}
+
+// Opens the regular file `path` inside the mail folder `root`, following no symbolic link on
+// the way (the folder itself may be one: the user named it). Nothing for anything else.
+FileIO::Descriptor openInside(const fs::path& root, const fs::path& path) {
+  const fs::path relative = path.lexically_relative(root);
+  if (relative.empty() || relative.is_absolute()) return {};
+  FileIO::Descriptor dir(::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return {};
+  std::vector<fs::path> parts(relative.begin(), relative.end());
+  for (size_t i = 0; i < parts.size(); ++i) {
+    const std::string part = parts[i].string();
+    if (part.empty() || part == "." || part == "..") return {};
+    const bool last = i + 1 == parts.size();
+    const int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (last ? O_NONBLOCK | O_NOCTTY : O_DIRECTORY);
+    FileIO::Descriptor next(::openat(dir.get(), part.c_str(), flags));
+    if (!next.valid()) return {};
+    dir = std::move(next);
+  }
+  struct stat st {};
+  if (::fstat(dir.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  return dir;
+}
+
+std::optional<FileStat> statOpen(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStat{static_cast<uintmax_t>(st.st_size), static_cast<int64_t>(st.st_mtime)};
+}
+
+// At most `count` bytes from the start of an open file.
+std::optional<std::string> readOpenPrefix(int fd, size_t count) {
+  std::string bytes(count, '\0');
+  size_t got = 0;
+  while (got < count) {
+    const ssize_t n = ::pread(fd, bytes.data() + got, count - got, static_cast<off_t>(got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return bytes;
 }
 
 // At most `count` bytes from the start of a file.
@@ -130,10 +178,13 @@ std::vector<MailSource::FileEntry> MailSource::scanFiles() const {
                                           kind_ == Kind::maildir);
     if (kind_ == Kind::maildir && isMaildir(dir)) {
       for (const char* sub : {"new", "cur"}) {
+        if (!isDirectory(dir / sub)) continue;  // a link named cur/ could point anywhere
         std::error_code ec;
         for (fs::directory_iterator it(dir / sub, ec), end; !ec && it != end; it.increment(ec)) {
           const std::string name = it->path().filename().string();
-          if (name.empty() || name[0] == '.') continue;
+          std::error_code typeError;
+          if (name.empty() || name[0] == '.' || !it->is_regular_file(typeError) || it->is_symlink(typeError))
+            continue;
           out.push_back({it->path(), folder, std::string_view(sub) == "new" || !maildirSeen(name)});
         }
       }
@@ -144,11 +195,9 @@ std::vector<MailSource::FileEntry> MailSource::scanFiles() const {
       const fs::path& p = it->path();
       const std::string name = p.filename().string();
       std::error_code typeError;
-      if (it->is_symlink(typeError)) {
-        // Links to single messages are fine; links to directories could loop.
-        if (kind_ == Kind::emlFolder && hasEmlSuffix(p) && statRegular(p)) out.push_back({p, folder, true});
-        continue;
-      }
+      // Only what is inside the folder is read: a link, to a message or a directory, is not
+      // followed.
+      if (it->is_symlink(typeError)) continue;
       if (it->is_directory(typeError)) {
         if (kind_ == Kind::maildir && (name == "new" || name == "cur" || name == "tmp")) continue;
         if (kind_ == Kind::emlFolder && !name.empty() && name[0] == '.') continue;
@@ -180,7 +229,8 @@ std::vector<MessageSummary> MailSource::listFiles() {
     previous = files_;
   }
   for (const auto& entry : entries) {
-    const auto st = statRegular(entry.path);
+    const FileIO::Descriptor file = openInside(root_, entry.path);
+    const auto st = file.valid() ? statOpen(file.get()) : std::nullopt;
     if (!st || st->size > kMaxMessageBytes) continue;
     const std::string name = entry.path.filename().string();
     const std::string unique = kind_ == Kind::maildir ? maildirUnique(name) : name;
@@ -192,7 +242,7 @@ std::vector<MessageSummary> MailSource::listFiles() {
       cached = it->second;
     } else {
       // The list needs only the header: a large message is not read whole for it.
-      const auto head = readPrefix(entry.path, kMaxHeaderBytes);
+      const auto head = readOpenPrefix(file.get(), kMaxHeaderBytes);
       if (!head) continue;
       cached = {st->size, st->mtime, summarize(withoutEnvelope(*head), st->mtime)};
       cached.summary.size = st->size;
@@ -235,6 +285,13 @@ std::vector<MessageSummary> MailSource::listMbox() {
   return out;
 }
 
+std::optional<std::string> MailSource::readInside(const fs::path& path) const {
+  const FileIO::Descriptor file = openInside(root_, path);
+  const auto st = file.valid() ? statOpen(file.get()) : std::nullopt;
+  if (!st || st->size > kMaxMessageBytes) return std::nullopt;
+  return readOpenPrefix(file.get(), static_cast<size_t>(st->size));
+}
+
 std::optional<std::string> MailSource::read(const std::string& id) {
   if (kind_ == Kind::mbox) {
     MutexLock lock(mutex_);
@@ -249,7 +306,7 @@ std::optional<std::string> MailSource::read(const std::string& id) {
       if (auto it = paths_.find(id); it != paths_.end()) path = it->second;
     }
     if (path)
-      if (auto bytes = readLimited(*path, kMaxMessageBytes)) {
+      if (auto bytes = readInside(*path)) {
         // A message saved behind an envelope line reaches the extension as received.
         if (const size_t cut = bytes->size() - withoutEnvelope(*bytes).size()) bytes->erase(0, cut);
         return bytes;

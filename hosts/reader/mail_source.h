@@ -6,7 +6,9 @@
 // Every list() looks at the disk again, so mail delivered while the reader runs shows up without
 // a restart; what was read before is kept by file name, size and modification time, so a rescan
 // reads only new or changed files. Message ids are opaque: read() takes only an id handed out by
-// list(), never a path, so a request cannot name a file outside the mail.
+// list(), never a path, so a request cannot name a file outside the mail. Only regular files
+// inside the folder are listed and read: no symbolic link in it is followed (a cur/ linking to
+// /etc lists nothing), whatever it points to.
 //
 // Threads: list() and read() may be called from several threads at once; one lock guards the
 // caches and is held while a scan updates them.
@@ -78,6 +80,8 @@ class MailSource {
   };
 
   std::vector<FileEntry> scanFiles() const;
+  // The message file at `path` (inside the folder), reached without following a link.
+  std::optional<std::string> readInside(const std::filesystem::path& path) const;
   std::vector<MessageSummary> listFiles() QY_EXCLUDES(mutex_);
   std::vector<MessageSummary> listMbox() QY_EXCLUDES(mutex_);
 

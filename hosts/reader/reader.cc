@@ -1,15 +1,6 @@
 // Starting the web mail reader.
 #include "hosts/reader/reader.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <thread>
-
-#include "platform/app_launcher.h"
-#include "platform/child_process.h"
-
 
 namespace qy::reader {
 
@@ -24,7 +15,8 @@ std::unique_ptr<Reader> Reader::start(const ReaderOptions& options, std::string&
   // the reader, which outlives both.
   Reader* self = reader.get();
   reader->server_ = std::make_unique<ReaderServer>(
-      std::move(source), [self](nlohmann::json request) { return self->link_->call(request); });
+      std::move(source), [self](nlohmann::json request) { return self->link_->call(request); },
+      options.socketPath.parent_path());
   reader->link_ = std::make_unique<ExtensionLink>(options.socketPath, [self] { self->server_->notifyReload(); });
   if (!reader->server_->start(options.port)) {
     error = "无法启动读信器：端口 " + std::to_string(options.port) + " 已被占用";
@@ -51,14 +43,9 @@ std::unique_ptr<Reader> startForService(const ReaderArguments& args, const std::
   }
   std::fprintf(out, "%s\n", reader->url().c_str());
   std::fflush(out);
-  if (args.openBrowser && !openInBrowser(reader->url()))
+  if (args.openBrowser && !reader->open("xdg-open"))
     std::fprintf(err, "quillory-ext serve: 无法用 xdg-open 打开读信器，请手动打开上面的链接\n");
   return reader;
-}
-
-bool openInBrowser(const std::string& url) {
-  const auto program = platform::findProgram("xdg-open");
-  return program && platform::startDetached({*program, url});
 }
 
 }  // namespace qy::reader

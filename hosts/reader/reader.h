@@ -20,7 +20,7 @@ namespace qy::reader {
 
 struct ReaderOptions {
   std::filesystem::path mail;        // a Maildir, an mbox file or a folder of .eml files
-  std::filesystem::path socketPath;  // the extension service's socket
+  std::filesystem::path socketPath;  // the extension service's socket, in the storage root
   int port = 0;                      // 0: a free port
 };
 
@@ -33,7 +33,11 @@ class Reader {
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
+  // The address to print, with a launch token; the address alone, for other hosts.
   std::string url() const { return server_->url(); }
+  std::string address() const { return server_->address(); }
+  // Opens the page through a launch file in the storage root with `opener` ("xdg-open").
+  bool open(const std::string& opener) const { return server_->open(opener); }
 
  private:
   Reader() = default;
@@ -42,13 +46,10 @@ class Reader {
 };
 
 // The reader of `serve --reader`, started once the service's socket at `socketPath` listens:
-// prints its URL as one line on `out` (flushed) and opens it unless --no-browser. Nothing, with
+// prints its URL as one line on `out` (flushed) and opens it unless --no-browser (through a
+// launch file: no secret on xdg-open's command line). Nothing, with
 // the reason on `err`, when it cannot start.
 std::unique_ptr<Reader> startForService(const ReaderArguments& args, const std::filesystem::path& socketPath,
                                         std::FILE* out, std::FILE* err);
-
-// Opens `url` in the user's browser with xdg-open, without waiting for it; false when
-// xdg-open cannot be started.
-bool openInBrowser(const std::string& url);
 
 }  // namespace qy::reader

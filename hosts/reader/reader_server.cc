@@ -2,8 +2,6 @@
 // banner's button and panel, and the reload events.
 #include "hosts/reader/reader_server.h"
 
-#include <sys/random.h>
-
 #include <httplib.h>
 
 #include <chrono>
@@ -31,34 +29,9 @@ constexpr const char* kFramePolicy =
     "default-src 'none'; img-src data:; style-src 'unsafe-inline'; form-action 'none'; "
     "base-uri 'none'; frame-ancestors 'self'; sandbox";
 
-constexpr const char* kRefusedPage =
-    "<!DOCTYPE html><html lang=\"zh-Hans\"><meta charset=\"utf-8\"><title>无法打开读信器</title>"
-    "<p>无法打开读信器：请使用 quillory-ext serve 启动时给出的链接。</p></html>";
+constexpr const char* kRefusedText = "无法打开读信器：请使用 quillory-ext serve 启动时给出的链接。";
 
-bool secretEquals(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  unsigned char diff = 0;
-  for (size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-  return diff == 0;
-}
-
-std::string cookieValue(const std::string& header, const std::string& name) {
-  size_t pos = 0;
-  while (pos < header.size()) {
-    size_t end = header.find(';', pos);
-    if (end == std::string::npos) end = header.size();
-    std::string_view item(header.data() + pos, end - pos);
-    while (!item.empty() && item.front() == ' ') item.remove_prefix(1);
-    if (item.substr(0, name.size() + 1) == name + "=") return std::string(item.substr(name.size() + 1));
-    pos = end + 1;
-  }
-  return {};
-}
-
-void sendJson(httplib::Response& res, const json& body, int status = 200) {
-  res.status = status;
-  res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json; charset=utf-8");
-}
+void sendJson(httplib::Response& res, const json& body, int status = 200) { web::sendJson(res, body, status); }
 
 void sendError(httplib::Response& res, int status, const std::string& text) {
   sendJson(res, {{"error", text}}, status);
@@ -70,52 +43,34 @@ std::optional<std::string> asset(std::string_view path) {
   return std::nullopt;
 }
 
-std::string contentTypeOf(std::string_view path) {
-  if (path.ends_with(".js")) return "text/javascript; charset=utf-8";
-  if (path.ends_with(".css")) return "text/css; charset=utf-8";
-  return "text/html; charset=utf-8";
+web::LocalServerOptions webOptions(std::filesystem::path root) {
+  web::LocalServerOptions options;
+  options.name = "reader";
+  options.root = std::move(root);
+  options.policy = kPagePolicy;
+  options.refusedText = kRefusedText;
+  options.bodyLimit = kMaxRequestBytes;
+  options.limits.workers = kThreads;
+  return options;
 }
+
+// A frame token: random, or nothing when the generator fails.
+std::string frameToken() { return web::randomHex(32).value_or(std::string()); }
 
 }  // namespace
 
-std::string randomToken() {
-  unsigned char bytes[32];
-  size_t got = 0;
-  while (got < sizeof bytes) {
-    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
-    if (n > 0) got += static_cast<size_t>(n);
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char b : bytes) {
-    out.push_back(kHex[b >> 4]);
-    out.push_back(kHex[b & 15]);
-  }
-  return out;
+ReaderServer::ReaderServer(std::unique_ptr<MailSource> source, HostCall host, std::filesystem::path root)
+    : source_(std::move(source)), host_(std::move(host)), web_(webOptions(std::move(root))) {
+  routes();
 }
-
-ReaderServer::ReaderServer(std::unique_ptr<MailSource> source, HostCall host)
-    : source_(std::move(source)), host_(std::move(host)), server_(std::make_unique<httplib::Server>()),
-      secret_(randomToken()) {}
 
 ReaderServer::~ReaderServer() { stop(); }
 
-std::string ReaderServer::url() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/?k=" + secret_;
-}
+std::string ReaderServer::url() const { return web_.printedAddress().value_or(web_.address()); }
 
 bool ReaderServer::start(int port) {
-  server_->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
-  server_->set_payload_max_length(kMaxRequestBytes);
-  routes();
-  if (port == 0) {
-    port_ = server_->bind_to_any_port("127.0.0.1");
-    if (port_ < 0) return false;
-  } else {
-    if (!server_->bind_to_port("127.0.0.1", port)) return false;
-    port_ = port;
-  }
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  if (!web_.start(port)) return false;
+  thread_ = std::thread([this] { web_.run(); });
   return true;
 }
 
@@ -125,7 +80,7 @@ void ReaderServer::stop() {
     stopping_ = true;
   }
   changed_.notify_all();
-  if (server_) server_->stop();
+  web_.stop();
   if (thread_.joinable()) thread_.join();
 }
 
@@ -137,50 +92,8 @@ void ReaderServer::notifyReload() {
   changed_.notify_all();
 }
 
-bool ReaderServer::allowed(const httplib::Request& req, bool& viaSecret) const {
-  viaSecret = false;
-  const std::string port = std::to_string(port_);
-  const std::string host = req.get_header_value("Host");
-  // A foreign Host is how a page elsewhere reaches a local server through DNS rebinding.
-  if (host != "127.0.0.1:" + port && host != "localhost:" + port) return false;
-  if (req.has_header("Origin")) {
-    const std::string origin = req.get_header_value("Origin");
-    if (origin != "http://127.0.0.1:" + port && origin != "http://localhost:" + port) return false;
-  }
-  if (req.get_header_value("Sec-Fetch-Site") == "cross-site") return false;
-  if (req.has_param("k") && secretEquals(req.get_param_value("k"), secret_)) {
-    viaSecret = true;
-    return true;
-  }
-  return secretEquals(cookieValue(req.get_header_value("Cookie"), "qy_reader_" + port), secret_);
-}
-
 void ReaderServer::routes() {
-  server_->set_default_headers({{"Referrer-Policy", "no-referrer"},
-                                {"X-Content-Type-Options", "nosniff"},
-                                {"Cache-Control", "no-store"}});
-  server_->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
-    bool viaSecret = false;
-    if (!allowed(req, viaSecret)) {
-      res.status = 403;
-      res.set_header("Content-Security-Policy", "default-src 'none'");
-      res.set_content(kRefusedPage, "text/html; charset=utf-8");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (viaSecret && req.path == "/") {
-      // The secret moves into a cookie; the address bar and history keep a clean URL.
-      res.set_header("Set-Cookie", "qy_reader_" + std::to_string(port_) + "=" + secret_ +
-                                       "; Path=/; HttpOnly; SameSite=Strict");
-      res.set_redirect("/", 303);
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    if (req.method == "POST" && req.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
-      sendError(res, 415, "请求格式不对");
-      return httplib::Server::HandlerResponse::Handled;
-    }
-    return httplib::Server::HandlerResponse::Unhandled;
-  });
-
+  httplib::Server& http = web_.http();
   auto page = [](const httplib::Request& req, httplib::Response& res) {
     const std::string path = req.path == "/" ? "/index.html" : req.path;
     const auto body = asset(path);
@@ -188,30 +101,28 @@ void ReaderServer::routes() {
       res.status = 404;
       return;
     }
-    res.set_header("Content-Security-Policy", kPagePolicy);
-    res.set_header("X-Frame-Options", "DENY");
-    res.set_content(*body, contentTypeOf(path));
+    web::sendAsset(res, path, *body);
   };
-  server_->Get("/", page);
-  server_->Get("/reader.js", page);
-  server_->Get("/reader.css", page);
+  http.Get("/", page);
+  http.Get("/reader.js", page);
+  http.Get("/reader.css", page);
 
-  server_->Get("/api/messages", [this](const httplib::Request&, httplib::Response& res) {
+  http.Get("/api/messages", [this](const httplib::Request&, httplib::Response& res) {
     json list = json::array();
     for (const auto& m : source_->list())
       list.push_back({{"id", m.id}, {"folder", m.folder}, {"from", m.from}, {"subject", m.subject},
                       {"date", m.date}, {"time", m.time}, {"size", m.size}, {"unread", m.unread}});
     sendJson(res, {{"messages", list}});
   });
-  server_->Get("/api/message", [this](const httplib::Request& req, httplib::Response& res) { handleMessage(req, res); });
-  server_->Get(R"(/frame/([0-9a-f]+))", [this](const httplib::Request& req, httplib::Response& res) { handleFrame(req, res); });
+  http.Get("/api/message", [this](const httplib::Request& req, httplib::Response& res) { handleMessage(req, res); });
+  http.Get(R"(/frame/([0-9a-f]+))", [this](const httplib::Request& req, httplib::Response& res) { handleFrame(req, res); });
   // An empty document the frame steps onto for a moment, to come back to its message.
-  server_->Get("/frame-hold", [](const httplib::Request& req, httplib::Response& res) {
+  http.Get("/frame-hold", [](const httplib::Request& req, httplib::Response& res) {
     sendFrame(req, res, "<!DOCTYPE html><meta charset=\"utf-8\"><meta name=\"color-scheme\" content=\"light dark\">");
   });
-  server_->Get("/events", [this](const httplib::Request&, httplib::Response& res) { handleEvents(res); });
-  server_->Post("/api/action", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
-  server_->Post("/api/panel", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
+  http.Get("/events", [this](const httplib::Request&, httplib::Response& res) { handleEvents(res); });
+  http.Post("/api/action", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
+  http.Post("/api/panel", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
 }
 
 void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response& res) {
@@ -250,7 +161,7 @@ std::string ReaderServer::keepFrame(const std::string& id, std::string html) {
     frames_.erase(it);
     break;
   }
-  if (token.empty()) token = randomToken();
+  if (token.empty()) token = frameToken();
   frames_.push_back({id, token, std::move(html)});
   while (frames_.size() > kMaxFrames) frames_.pop_front();
   return token;

@@ -4,13 +4,12 @@
 // button and the panel, and a stream of Server-Sent Events that tells the page to show the
 // visible message again when the extension asks for a reload.
 //
-// Who may ask: only requests whose Host is this server's own address, without a foreign Origin,
-// and that carry the per-launch secret: in the URL of the first visit (which sets a SameSite
-// cookie and redirects to a clean address) or in that cookie. No CORS headers are ever sent.
-// Every response forbids framing by others and sends no referrer; the page's policy allows only
-// its own script and style; the message frame's forbids every script and every remote load.
+// Who may ask, the launch token and cookie (qy_reader_PORT), the request bounds, the security
+// headers and the refusal pages are the local web layer's (web/local_server.h); this file declares
+// the routes. The page's policy allows only its own script and style; the message frame's
+// forbids every script and every remote load.
 //
-// Threads: the HTTP server runs its own pool; notifyReload() may be called from any thread (the
+// Threads: the HTTP server runs on a thread of its own and its workers; notifyReload() may be called from any thread (the
 // protocol client's reader thread). stop() (also run by the destructor) ends the event streams and
 // the server, then joins its thread.
 #pragma once
@@ -29,11 +28,7 @@
 #include "core/base/thread_annotations.h"
 #include "hosts/reader/mail_source.h"
 
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
+#include "web/local_server.h"
 
 namespace qy::reader {
 
@@ -52,7 +47,8 @@ inline constexpr size_t kMaxRequestBytes = 64 * 1024;
 
 class ReaderServer {
  public:
-  ReaderServer(std::unique_ptr<MailSource> source, HostCall host);
+  // `root`: the storage root, where the page's launch key and launch file go (none when empty).
+  ReaderServer(std::unique_ptr<MailSource> source, HostCall host, std::filesystem::path root = {});
   ~ReaderServer();
   ReaderServer(const ReaderServer&) = delete;
   ReaderServer& operator=(const ReaderServer&) = delete;
@@ -61,15 +57,20 @@ class ReaderServer {
   bool start(int port);
   void stop();
 
-  int port() const { return port_; }
-  // The address to open, with the secret: http://127.0.0.1:PORT/?k=SECRET
+  int port() const { return web_.port(); }
+  // http://127.0.0.1:PORT/, without any secret (what `hello` tells other hosts).
+  std::string address() const { return web_.address(); }
+  // The address to print for the user, with a launch token (web/launch.h).
   std::string url() const;
+  // Opens the page in the browser through a launch file; false when that fails.
+  bool open(const std::string& opener) const { return web_.open(opener); }
+  // Takes a launch token, as the page's first visit does (for tests of a second use).
+  bool redeem(std::string_view token) const { return web_.redeem(token); }
 
   // Tells every open page to show its message again.
   void notifyReload() QY_EXCLUDES(mutex_);
 
  private:
-  bool allowed(const httplib::Request& req, bool& viaSecret) const;
   void routes();
   void handleMessage(const httplib::Request& req, httplib::Response& res);
   void handleFrame(const httplib::Request& req, httplib::Response& res) QY_EXCLUDES(mutex_);
@@ -81,10 +82,8 @@ class ReaderServer {
 
   std::unique_ptr<MailSource> source_;
   HostCall host_;
-  std::unique_ptr<httplib::Server> server_;
+  web::LocalServer web_;
   std::thread thread_;
-  int port_ = 0;
-  const std::string secret_;
 
   Mutex mutex_;
   std::condition_variable changed_;
@@ -95,8 +94,5 @@ class ReaderServer {
   };
   std::deque<Frame> frames_ QY_GUARDED_BY(mutex_);  // the most recently shown last
 };
-
-// 32 random bytes as hexadecimal, for secrets and frame tokens.
-std::string randomToken();
 
 }  // namespace qy::reader

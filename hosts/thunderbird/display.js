@@ -28,6 +28,7 @@
     "qy-segment": "white-space: nowrap;",
     "qy-buttons": "display: flex; gap: 8px; margin: 6px 0;",
     "qy-note": "font-size: 11px; color: #5a6472; margin: 4px 0 0;",
+    "qy-error": "font-size: 12px; font-weight: 600; color: #b3261e; margin: 4px 0 0;",
     frame: "display: block; border: 0; width: 100%; min-height: 40px;",
   };
 
@@ -139,6 +140,12 @@
     // ahead of time.
     for (const meta of [...parsed.querySelectorAll("meta[http-equiv]")].slice(1)) {
       meta.remove();
+    }
+    // Frames and plugins would make Thunderbird connect to the sender before any policy blocks
+    // the load (an opened-receipt): they go, wherever they are (inside SVG too).
+    for (const embedded of parsed.querySelectorAll(
+      "iframe, frame, frameset, object, embed, applet, portal, fencedframe")) {
+      embedded.remove();
     }
     for (const link of parsed.querySelectorAll("link[rel]")) {
       if (!/^\s*stylesheet\s*$/i.test(link.rel)) {

@@ -4,7 +4,7 @@
 // drawPanel() builds the controls from the panel model alone and reports the user's actions
 // through send(op, fields) with the protocol's ops: "panelChanged" (with the selected indexes),
 // "panelRetranslate", "panelOpenApp". The caller adds the panel's id. Elements carry class
-// names ("qy-row", "qy-label", "qy-segment", "qy-buttons", "qy-note") for the caller to style.
+// names ("qy-row", "qy-label", "qy-segment", "qy-buttons", "qy-error", "qy-note") for the caller to style.
 "use strict";
 
 const kPanelOps = { retranslate: "panelRetranslate", openApp: "panelOpenApp" };
@@ -62,6 +62,14 @@ function drawPanel(doc, container, panel, send) {
     buttons.append(element);
   }
   container.append(buttons);
+  if (panel.error) {
+    // A change that could not be saved: the rows show the settings that hold.
+    const error = doc.createElement("p");
+    error.className = "qy-error";
+    error.setAttribute("role", "alert");
+    error.textContent = panel.error;
+    container.append(error);
+  }
   if (panel.note) {
     const note = doc.createElement("p");
     note.className = "qy-note";

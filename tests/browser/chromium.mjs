@@ -4,7 +4,8 @@
 //
 // Nothing here skips: a missing Chromium or a program that never prints its URL fails the test.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { createHmac, randomBytes } from 'node:crypto';
+import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
@@ -114,4 +115,20 @@ export function startServer(command, args = [], { env = {}, cwd } = {}) {
       reject(new Error(`${command} ended (${status}) before printing a URL; stderr: ${stderr}`));
     });
   });
+}
+
+// A fresh launch address for the page of server `name` ("settings", "reader") whose key file is
+// in the storage root `home`, as another program of the user's makes one: each address opens the
+// page once. `address` is the page's origin with "/".
+export function launchAddress(home, name, address) {
+  const key = readFileSync(join(home, `${name}.key`), 'utf8').trim();
+  const signed = `${Math.floor(Date.now() / 1000) + 600}-${randomBytes(16).toString('hex')}`;
+  const mac = createHmac('sha256', key).update(signed).digest('hex').slice(0, 32);
+  return `${address}?k=${signed}-${mac}`;
+}
+
+// The cookie ("name=value") that a launch address turns into.
+export async function launchCookie(url) {
+  const response = await fetch(url, { redirect: 'manual' });
+  return (response.headers.get('set-cookie') || '').split(';')[0];
 }

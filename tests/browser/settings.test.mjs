@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { launch, startServer } from './chromium.mjs';
+import { launch, launchAddress, launchCookie, startServer } from './chromium.mjs';
 
 const build = process.env.QY_BUILD_DIR;
 const quillory = join(build, 'app', 'quillory');
@@ -88,7 +88,7 @@ after(async () => { await context?.close(); });
 
 async function openPage(app) {
   const page = await context.newPage();
-  await page.goto(app.url);
+  await page.goto(launchAddress(app.home, 'settings', new URL(app.url).origin + '/'));
   await page.locator('main[aria-busy="false"]').waitFor();
   return page;
 }
@@ -206,8 +206,7 @@ describe('settings page', () => {
   test('a change just before SIGTERM is saved', async () => {
     const separate = await startApp();
     const origin = new URL(separate.url).origin;
-    const key = await fetch(separate.url, { redirect: 'manual' });
-    const cookie = key.headers.get('set-cookie').split(';')[0];
+    const cookie = await launchCookie(separate.url);
     const response = await fetch(origin + '/api/settings', {
       method: 'POST', headers: { Cookie: cookie, 'Content-Type': 'application/json' },
       body: JSON.stringify({ style: 'plain' }) });
@@ -217,10 +216,26 @@ describe('settings page', () => {
     rmSync(separate.dir, { recursive: true, force: true });
   });
 
-  test('a second start answers with the running page', async () => {
-    const second = await startServer(quillory, ['--no-browser'], { env: app.env });
-    assert.equal(second.url, app.url);
+  test('a second start opens the running page through a launch file, with no secret on a command line', async () => {
+    const second = await startServer(quillory, [], { env: app.env });
+    assert.equal(new URL(second.url).origin, new URL(app.url).origin);
+    assert.notEqual(second.url, app.url);  // a token of its own
     assert.equal(await second.stop() ?? 0, 0);
+    // The opener was given the launch file, 0600 in the storage root; the browser opens it and
+    // lands on the page, let in by the token the file forwards to.
+    const launchFile = join(app.home, 'open-settings.html');
+    await until(() => readFileSync(join(app.dir, 'opened'), 'utf8').includes(launchFile));
+    const opened = readFileSync(join(app.dir, 'opened'), 'utf8');
+    assert.ok(!opened.includes('k='), opened);
+    assert.equal(statSync(launchFile).mode & 0o777, 0o600);
+    const fresh = await context.newPage();
+    try {
+      await fresh.goto('file://' + launchFile);
+      await fresh.locator('main[aria-busy="false"]').waitFor();
+      assert.equal(new URL(fresh.url()).pathname, '/');
+    } finally {
+      await fresh.close();
+    }
   });
 });
 
@@ -442,15 +457,17 @@ describe('who may ask', () => {
 
   test('requests without the secret, or from a foreign host or origin, are refused', async () => {
     const origin = new URL(app.url).origin;
-    const secret = new URL(app.url).searchParams.get('k');
-    const cookie = `qy_settings_${new URL(app.url).port}=${secret}`;
+    const token = new URL(app.url).searchParams.get('k');
     const status = async (path, init = {}) => (await fetch(origin + path, { redirect: 'manual', ...init })).status;
     assert.equal(await status('/'), 403);
     assert.equal(await status('/api/state'), 403);
     assert.equal(await status('/?k=' + '0'.repeat(64)), 403);
     assert.equal(await status('/api/action/clearCache', { method: 'POST', headers: { 'Content-Type': 'application/json', Cookie: `qy_settings_${new URL(app.url).port}=wrong` }, body: '{}' }), 403);
-    assert.equal(await status('/?k=' + secret), 303);
+    const cookie = await launchCookie(app.url);
+    assert.match(cookie, new RegExp(`^qy_settings_${new URL(app.url).port}=[0-9a-f]{64}$`));
+    assert.equal(await status('/?k=' + token), 403, 'a launch token opens the page once');
     assert.equal(await status('/api/state', { headers: { Cookie: cookie } }), 200);
+    assert.equal(await status('/api/state', { headers: { Cookie: cookie, 'Sec-Fetch-Site': 'same-site' } }), 403);
     assert.equal(await status('/api/state', { headers: { Cookie: cookie, Origin: 'http://evil.example' } }), 403);
     assert.equal(await status('/api/action/test', { method: 'POST', headers: { Cookie: cookie, 'Content-Type': 'text/plain' }, body: '{}' }), 415);
     assert.equal(await status('/api/settings', { method: 'POST', headers: { Cookie: cookie, 'Content-Type': 'application/json' }, body: '{"maxChars": 5}' }), 400);

@@ -178,6 +178,38 @@ TEST(MailSource, MessageFilesSavedBehindAnEnvelopeLine) {
   EXPECT_EQ(withoutEnvelope("From: a@example.com\n\nbody"), "From: a@example.com\n\nbody");
 }
 
+TEST(MailSource, SymbolicLinksInTheFolderAreNotFollowed) {
+  // Outside the mail folder: a directory of messages and one message file.
+  TempDir outside;
+  fs::create_directories(outside / "cur");
+  writeFile(outside / "secret.eml", message("outside", "Thu, 10 Dec 2026 08:00:00 +0000"));
+  writeFile(outside / "cur/1.a:2,S", message("outside", "Thu, 10 Dec 2026 08:00:00 +0000"));
+  struct Case {
+    const char* name;
+    bool maildir;
+    std::vector<std::pair<std::string, fs::path>> links;  // link inside → target
+  };
+  const Case kCases[] = {
+      {"cur/ links to another directory", true, {{"cur", outside / "cur"}}},
+      {"a message in new/ links to a file", true, {{"new/2.b", outside / "secret.eml"}}},
+      {"a subfolder links to a maildir", true, {{".Archive", outside.path()}}},
+      {"an .eml links to a file", false, {{"linked.eml", outside / "secret.eml"}}},
+      {"a subfolder of .eml files links elsewhere", false, {{"more", outside.path()}}},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    TempDir mail;
+    if (c.maildir) fs::create_directories(mail / "new");
+    writeFile(mail / (c.maildir ? "new/1.a" : "own.eml"), message("own", "Thu, 10 Dec 2026 09:00:00 +0000"));
+    for (const auto& [link, target] : c.links) fs::create_symlink(target, mail / link);
+    auto source = MailSource::open(mail.path());
+    ASSERT_TRUE(source);
+    const auto list = source->list();
+    EXPECT_EQ(subjects(list), std::vector<std::string>{"own"});
+    for (const auto& m : list) EXPECT_TRUE(source->read(m.id));
+  }
+}
+
 TEST(MailSource, NothingToOpen) {
   TempDir dir;
   EXPECT_FALSE(MailSource::open(dir / "missing"));

@@ -6,10 +6,11 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
+import net from 'node:net';
 import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, unlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
-import { launch, startServer } from '../browser/chromium.mjs';
+import { launch, launchAddress, launchCookie, startServer } from '../browser/chromium.mjs';
 
 const binary = process.env.QY_EXT_BINARY;
 const provider = join(process.env.QY_READER_TEST_DIR, 'held_provider.py');
@@ -20,7 +21,7 @@ const kWait = 120_000;
 const kPixel = 'iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==';
 const kReport = 'The quarterly report shows that sales grew in every region this year.';
 
-let home, mail, gate, trap, trapHits = [], service, readerUrl, origin;
+let home, mail, gate, trap, trapHits = [], sender, senderConnects = 0, service, readerUrl, origin;
 
 function message({ from, subject, date, type = 'text/html', body, extra = '' }) {
   return `From: ${from}\nTo: you@example.com\nSubject: ${subject}\nDate: ${date}\nMIME-Version: 1.0\n${extra}` +
@@ -41,6 +42,11 @@ before(async () => {
   trap = http.createServer((req, res) => { trapHits.push(req.url); res.end(); });
   await new Promise((resolve) => trap.listen(0, '127.0.0.1', resolve));
   const trapUrl = `http://127.0.0.1:${trap.address().port}`;
+  // The sender of frames, plugins and refreshes: any connection at all counts, even one the
+  // browser would drop before sending a request.
+  sender = net.createServer((socket) => { senderConnects++; socket.destroy(); });
+  await new Promise((resolve) => sender.listen(0, '127.0.0.1', resolve));
+  const senderUrl = `http://127.0.0.1:${sender.address().port}`;
 
   mail = mkdtempSync(join(tmpdir(), 'qy-reader-mail-'));
   for (const sub of ['new', 'cur', 'tmp']) mkdirSync(join(mail, sub));
@@ -57,7 +63,11 @@ before(async () => {
       `<img id="remote" src="${trapUrl}/remote.gif"><img id="inline" src="cid:pixel@x">` +
       `<img src="x" onerror="document.documentElement.dataset.ran = 'onerror'">` +
       `<div style="background:url(${trapUrl}/css.png)">The weather is nice today and we are going to the park.</div>` +
-      `<a id="away" href="${trapUrl}/link" target="_self">more</a></body></html>\n` +
+      `<a id="away" href="${trapUrl}/link" target="_self">more</a>` +
+      `<iframe src="${senderUrl}/frame"></iframe><object data="${senderUrl}/object"></object>` +
+      `<embed src="${senderUrl}/embed"><svg><foreignObject><iframe src="${senderUrl}/svg"></iframe>` +
+      `</foreignObject></svg><meta http-equiv="&#114;efresh" content="0;url=${senderUrl}/refresh">` +
+      '</body></html>\n' +
       `--b\nContent-Type: image/png\nContent-ID: <pixel@x>\nContent-Transfer-Encoding: base64\n\n${kPixel}\n--b--\n`,
   }));
   writeFileSync(join(mail, 'cur', '1.plain:2,S'), message({
@@ -80,6 +90,7 @@ after(async () => {
   if (existsSync(gate)) unlinkSync(gate);
   if (service) assert.equal(await service.stop(), 0);
   trap?.close();
+  sender?.close();
   rmSync(home, { recursive: true, force: true });
   rmSync(mail, { recursive: true, force: true });
 });
@@ -104,7 +115,7 @@ async function openReader(options = {}) {
   page.on('requestfailed', (r) => {
     if (r.failure()?.errorText !== 'csp') requests.push(r.url());
   });
-  await page.goto(readerUrl);
+  await page.goto(launchAddress(home, 'reader', origin + '/'));
   await page.waitForSelector('#messages button');
   await page.waitForFunction(() => document.body.dataset.events === 'open');
   return { context, page, requests };
@@ -146,11 +157,13 @@ test('requests without the secret or from elsewhere are refused', async () => {
   assert.equal((await get('/')).status, 403);
   assert.equal((await get('/api/messages')).status, 403);
   const url = new URL(readerUrl);
-  const secret = url.searchParams.get('k');
-  assert.equal((await get(`/api/messages?k=${secret}`)).status, 200);
-  assert.equal((await get(`/api/messages?k=${secret}`, { Host: `evil.example:${url.port}` })).status, 403);
-  assert.equal((await get(`/api/messages?k=${secret}`, { Origin: 'http://evil.example' })).status, 403);
-  const ok = await get(`/api/messages?k=${secret}`);
+  const cookie = await launchCookie(launchAddress(home, 'reader', origin + '/'));
+  assert.equal((await get('/api/messages', { Cookie: cookie })).status, 200);
+  assert.equal((await get('/api/messages', { Cookie: cookie, Host: `evil.example:${url.port}` })).status, 403);
+  assert.equal((await get('/api/messages', { Cookie: cookie, Origin: 'http://evil.example' })).status, 403);
+  // A page on another port of 127.0.0.1 is the same site to the browser: refused too.
+  assert.equal((await get('/api/messages', { Cookie: cookie, 'Sec-Fetch-Site': 'same-site' })).status, 403);
+  const ok = await get('/api/messages', { Cookie: cookie });
   assert.equal(ok.headers['access-control-allow-origin'], undefined);
 
   const context = await launch();
@@ -265,6 +278,7 @@ test('a message runs no script and loads nothing remote; inline images and attac
   assert.match(await page.textContent('#headers'), /发件人张三 <zs@example.cn>/);
   assert.equal(context.pages().length, 1);
   assert.deepEqual(trapHits, []);
+  assert.equal(senderConnects, 0, 'frames, plugins and refreshes never reach the sender');
   for (const url of requests) assert.ok(url.startsWith(origin) || url.startsWith('data:'), url);
 }));
 

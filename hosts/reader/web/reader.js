@@ -265,6 +265,9 @@ function drawPanel(panel) {
     button.addEventListener('click', () => panelCall(b.action === 'retranslate' ? 'panelRetranslate' : 'panelOpenApp'));
     buttons.append(button);
   }
+  // A change the extension could not save: the panel shows the settings that hold, and why.
+  $('panel-error').hidden = !panel.error;
+  $('panel-error').textContent = panel.error || '';
   $('panel-note').textContent = panel.note;
   const opening = box.hidden;
   box.hidden = false;
