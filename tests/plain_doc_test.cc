@@ -38,6 +38,10 @@ std::string page(const std::string& paragraphs, const std::string& head = "") {
 }
 
 std::string div(const std::string& inner) { return kDiv + inner + "</div>\n"; }
+// A paragraph translated in place, with its source as the tooltip.
+std::string in(const std::string& source, const std::string& html) {
+  return "<span class=\"qy-in\" title=\"" + source + "\">" + html + "</span>";
+}
 
 std::string block(const std::string& inner) {
   return R"(<span class="qy-tr" style="display:block;margin:4px 0 6px 0;letter-spacing:normal;text-transform:none;">)" +
@@ -125,8 +129,9 @@ TEST(PlainDoc, RendersBilingualAndReplace) {
                  kDiv + "Same text" + block("Même texte") + "</div>\n" + div("Untranslated one")));
 
   EXPECT_EQ(doc.render(dict, lightConfig("replace")),
-            page(div("Bonjour &lt;là&gt;\net toi") + div("--") + div("Même texte") + div("Même texte") +
-                 div("Untranslated one")));
+            page(div("<span class=\"qy-in\" title=\"&gt; Hello &lt;there&gt; &amp; you\n&gt;   second line\">"
+                     "Bonjour &lt;là&gt;\net toi</span>") + div("--") + div(in("Same text", "Même texte")) +
+                 div(in("Same text", "Même texte")) + div("Untranslated one")));
 
   // Without translations both modes show the escaped raw paragraphs.
   const std::string plain = page(rawFirst + div("--") + div("Same text") + div("Same text") + div("Untranslated one"));

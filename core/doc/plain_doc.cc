@@ -125,7 +125,7 @@ std::string PlainDoc::render(const TranslationDict& dict, const Config& cfg) con
     if (translation && replace) {
       // The translation replaces the whole paragraph, quoting markers included; its own line
       // breaks show through the pre-wrap style.
-      shown = Style::escape(*translation);
+      shown = Style::inPlace(Style::escape(*translation), para.raw);
     } else {
       shown = Style::escape(para.raw);
       if (translation) extra = Style::translationBlock(*translation, cfg);
