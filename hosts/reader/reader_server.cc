@@ -241,6 +241,7 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
             : std::nullopt;
   json out = {{"id", req.get_param_value("id")}, {"banner", nullptr}, {"context", nullptr},
               {"notice", nullptr}, {"subject", nullptr}, {"state", nullptr}, {"original", original},
+              {"changed", false},
               // The page shows a translated subject under the original, or in its place.
               {"mode", ConfigStore::load().mode == "replace" ? "replace" : "bilingual"}};
   std::string shown = *bytes;
@@ -252,6 +253,8 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
     if (message.contains("banner") && message["banner"].is_object()) out["banner"] = message["banner"];
     if (message.contains("subject") && message["subject"].is_string()) out["subject"] = message["subject"];
     out["state"] = bannerState(out["context"]);
+    // Whether there is a translation to step away from: only then does the page offer the original.
+    out["changed"] = shown != *bytes;
     if (original) shown = *bytes;
   }
   const MessageView view = buildMessageView(shown);

@@ -429,6 +429,8 @@ test('an error banner looks like a warning, in light and in dark', () => withRea
   assert.match(await page.textContent('#banner-title'), /^翻译未完成（0\/1）：/);
   assert.equal(await page.textContent('#banner-action'), '重试');
   assert.equal(error.icon, '⚠');
+  // Nothing was translated: there is no original to step back to.
+  assert.ok(await page.isHidden('#banner-original'));
   assert.equal(done.icon, '');
   assert.notEqual(error.background, done.background);
   assert.ok(!isLight(await page.evaluate(() => getComputedStyle(document.getElementById('banner')).color)));

@@ -219,8 +219,9 @@ function showBanner(message) {
   toggle.setAttribute('aria-pressed', String(Boolean(message.original)));
 }
 
+// A message shown translated (or partly so): one with something to step away from.
 function translatable(message) {
-  return ['done', 'pending', 'error'].includes(message.state);
+  return ['done', 'pending', 'error'].includes(message.state) && message.changed;
 }
 
 // Shows the current message as it arrived, or translated again; no setting changes.
