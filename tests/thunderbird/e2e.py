@@ -3,8 +3,9 @@
 # installed into the profile, the native host installed by `quillory-ext install-thunderbird`
 # into a temporary HOME, and a scripted translation engine ("<to>:<text>") in the storage root.
 # Thunderbird runs under Xvfb and is driven through its Marionette port (chrome context): the
-# first message is opened, and the test waits until the displayed document holds the banner and
-# the translated text. A screenshot of the window is saved.
+# first message is opened, and the test waits until the displayed document holds the banner, the
+# translated subject and the translated text; 显示原文 brings Thunderbird's own rendering back and
+# 显示译文 the translation. A screenshot of the window is saved.
 #
 #   e2e.py --ext build/extension/quillory-ext --xpi build/quillory.xpi --screenshot out.png
 import argparse
