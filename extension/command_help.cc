@@ -15,9 +15,11 @@ constexpr std::array<CommandHelp, 9> kCommands = {{
     {"decode", "quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]",
      "翻译一封邮件：读入文件或标准输入，把要显示的邮件写到标准输出（用于 procmail、maildrop 等过滤器）",
      "选项：\n"
-     "  --wait SECONDS    最多等这么久就输出（默认：等翻译结束）\n"
+     "  --wait SECONDS    最多等这么久就输出并结束；没翻完的部分由正在运行的服务接着翻译并缓存，\n"
+     "                    没有服务时放弃（默认：等翻译结束）\n"
      "  --json            改为输出一个 JSON 对象：data（Base64 或 null）、banner、action、context、note\n"
-     "  --status-header   在邮件最前面加上 X-Quillory-Status 头字段，写明翻译结果和横幅文字\n"
+     "  --status-header   在邮件最前面加上 X-Quillory-Status 头字段：先是结果关键词（translated、\n"
+     "                    partial、pending、error、skipped），再是“; ”和横幅文字或原因\n"
      "                    （发件人自己写的同名字段会被去掉；与 --json 同用时不起作用）\n"
      "  FILE|-            邮件文件；“-”或省略时读标准输入\n"
      "开头的 mbox 信封行（From sender date）原样保留在输出前面。\n"

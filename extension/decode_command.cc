@@ -20,16 +20,13 @@
 #include <nlohmann/json.hpp>
 
 #include "core/config/log.h"
+#include "platform/termination.h"
 
 namespace qy {
 namespace {
 
 // No limit: wait until the translation has ended.
 constexpr double kUntilEnded = std::numeric_limits<double>::infinity();
-// Once the output is written and closed, running jobs get this long to store what they
-// translate; a mail filter's pipeline has moved on by then, and a hung engine must not keep
-// one process per message alive for minutes.
-constexpr auto kJobsBound = std::chrono::seconds(30);
 // Room for the mbox envelope line in front of a message of the engine's largest size.
 constexpr size_t kMaxEnvelopeBytes = 4096;
 // Input past this is not buffered: the message is too large for the engine anyway, and is
@@ -86,8 +83,9 @@ bool writeAll(std::FILE* out, std::string_view bytes) {
   return std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
 }
 
-// Copies the rest of the input to the output unchanged.
-bool passThrough(int fd, std::FILE* out, bool* readError) {
+// Copies the rest of the input to the output unchanged (or, without an output, reads it to the
+// end), adding the bytes to `count`; false on a write error.
+bool passThrough(int fd, std::FILE* out, bool* readError, uint64_t* count) {
   std::string buffer(kChunkBytes, '\0');
   for (;;) {
     ssize_t n = ::read(fd, buffer.data(), buffer.size());
@@ -97,8 +95,16 @@ bool passThrough(int fd, std::FILE* out, bool* readError) {
       return true;
     }
     if (n == 0) return true;
-    if (!writeAll(out, std::string_view(buffer.data(), static_cast<size_t>(n)))) return false;
+    *count += static_cast<uint64_t>(n);
+    if (out && !writeAll(out, std::string_view(buffer.data(), static_cast<size_t>(n)))) return false;
   }
+}
+
+// The size of the file behind `fd` when it is a regular file.
+std::optional<uint64_t> regularFileSize(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return std::nullopt;
+  return static_cast<uint64_t>(info.st_size);
 }
 
 // Base64 of `head` followed by `body`, handed to `sink` in pieces, without joining the two.
@@ -264,40 +270,62 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
     envelope = {};
     message = input->bytes;
   }
-  std::optional<Engine::Result> decoded;
-  // A message past the limit is passed through as it is; a running service is asked only for
-  // whole messages.
-  if (elsewhere && input->complete) decoded = elsewhere(input->bytes, options->wait);
-  if (decoded) {
-    envelope = {};  // the result's data holds it already
-  } else {
-    const auto* data = reinterpret_cast<const uint8_t*>(message.data());
-    decoded = engine.process(ByteView(data, message.size()), options->wait.value_or(kUntilEnded));
-  }
-  const Engine::Result& result = *decoded;
   bool written;
   bool readError = false;
-  if (options->json) {
-    written = writeResultJSON(out, result, envelope);
-  } else if (options->statusHeader) {
-    const std::string_view shown =
-        result.data ? std::string_view(reinterpret_cast<const char*>(result.data->data()),
-                                       result.data->size())
-                    : message;
-    written = writeAll(out, envelope) && writeAll(out, withStatusHeader(shown, result));
-    if (written && !result.data && !input->complete) written = passThrough(fd, out, &readError);
-  } else if (result.data) {
-    written = writeAll(out, envelope) &&
-              writeAll(out, std::string_view(reinterpret_cast<const char*>(result.data->data()),
-                                             result.data->size()));
+  bool settled = true;
+  if (!input->complete) {
+    // Past the limit: passed through as it is, never buffered whole. Its size is the file's, or
+    // what streams through (counted, not stored); the log line names it once it is known.
+    const Engine::Result result = engine.tooLarge();
+    const std::optional<uint64_t> fileSize = options->input == "-" ? std::nullopt : regularFileSize(fd);
+    uint64_t streamed = input->bytes.size();
+    if (options->json) {
+      written = writeResultJSON(out, result, envelope);
+      if (!fileSize) passThrough(fd, nullptr, &readError, &streamed);
+    } else {
+      if (options->statusHeader) {
+        written = writeAll(out, envelope) && writeAll(out, withStatusHeader(message, result));
+      } else {
+        written = writeAll(out, input->bytes);
+      }
+      if (written) written = passThrough(fd, out, &readError, &streamed);
+    }
+    written = std::fclose(out) == 0 && written;
+    engine.logTooLarge(result, fileSize.value_or(streamed) - envelope.size());
   } else {
-    written = writeAll(out, input->bytes);
-    if (written && !input->complete) written = passThrough(fd, out, &readError);
+    std::optional<Engine::Result> decoded;
+    // A running service is asked for whole messages only.
+    if (elsewhere) decoded = elsewhere(input->bytes, options->wait);
+    if (decoded) {
+      envelope = {};  // the result's data holds it already
+    } else {
+      const auto* data = reinterpret_cast<const uint8_t*>(message.data());
+      decoded = engine.process(ByteView(data, message.size()), options->wait.value_or(kUntilEnded));
+    }
+    const Engine::Result& result = *decoded;
+    if (options->json) {
+      written = writeResultJSON(out, result, envelope);
+    } else if (options->statusHeader) {
+      const std::string_view shown =
+          result.data ? std::string_view(reinterpret_cast<const char*>(result.data->data()),
+                                         result.data->size())
+                      : message;
+      written = writeAll(out, envelope) && writeAll(out, withStatusHeader(shown, result));
+    } else if (result.data) {
+      written = writeAll(out, envelope) &&
+                writeAll(out, std::string_view(reinterpret_cast<const char*>(result.data->data()),
+                                               result.data->size()));
+    } else {
+      written = writeAll(out, input->bytes);
+    }
+    // Closing the output ends the filter's read at once.
+    written = std::fclose(out) == 0 && written;
+    engine.pruneIfDue();
+    // A mail filter waits for the filter to exit, so we end now. A job still running (the wait
+    // ran out) is abandoned: nothing it translates is cached or recorded. With a running service
+    // the translation goes on there, and the service caches it.
+    settled = engine.waitForJobs(std::chrono::milliseconds(0));
   }
-  // Closing the output ends the filter's read at once; what follows is the engine's own work.
-  written = std::fclose(out) == 0 && written;
-  engine.pruneIfDue();
-  const bool settled = engine.waitForJobs(kJobsBound);
   int status = 0;
   if (readError) {
     std::fprintf(err, "quillory-ext decode：无法读取 %s：%s\n", inputName.c_str(),
@@ -308,8 +336,9 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
     status = 1;
   }
   if (!settled) {
-    // The abandoned jobs still run inside the translation service: end the process here rather
-    // than tear its statics down under them.
+    // The abandoned jobs still run inside the translation service: end their engines and the
+    // process here rather than tear its statics down under them.
+    platform::endChildProcesses();
     Log::flush();
     std::fflush(err);
     std::_Exit(status);

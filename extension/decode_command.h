@@ -2,12 +2,13 @@
 // out, for mail filters (procmail, maildrop, fdm, notmuch hooks, aerc).
 //
 // Without --wait it waits until the translation has ended (a one-shot process gets no later
-// reload); with --wait it answers after at most that long. Either way the output is closed as
-// soon as it is written; the process then prunes the cache when that is due and gives running
-// jobs up to 30 s to store their translations, abandoning them after that. A leading mbox
+// reload); with --wait it answers after at most that long. Either way the process ends once the
+// output is written and closed (after pruning the cache when that is due), since mail filters
+// wait for it: a translation still running goes on in the running service that decoded the
+// message, or, decoded in this process, is abandoned and caches nothing. A leading mbox
 // envelope line ("From sender date") is set aside and put back unchanged in front of the output.
 // An input larger than the engine takes is not buffered: it passes through unchanged, as a
-// stream. Exit status: 0 for every outcome of the pipeline, 1 when the input cannot be read, 2
+// stream, and the log line names its whole size. Exit status: 0 for every outcome of the pipeline, 1 when the input cannot be read, 2
 // for a usage error. --status-header puts the outcome and the banner into a header field of the
 // output message (extension/status_header.h); without it the output is exactly the pipeline's.
 #pragma once

@@ -1,6 +1,7 @@
 // The X-Quillory-Status and X-Quillory-Subject header fields: RFC 2047 encoded words, folding, and its place in a message.
 #include "extension/status_header.h"
 
+#include "core/engine/engine_report.h"
 #include "platform/base64.h"
 
 namespace qy {
@@ -100,19 +101,30 @@ bool isField(std::string_view line, std::string_view name) {
 
 }  // namespace
 
+StatusValue statusValue(const Engine::Result& result) {
+  const std::string banner = result.banner.value_or("");
+  if (result.note == "translated") {
+    const bool truncated = banner.ends_with(EngineReport::kTruncatedSuffix);
+    return {truncated ? "partial" : "translated", banner};
+  }
+  if (result.note == "partial") return {"pending", banner};
+  if (result.note == "error") return {"error", banner};
+  // Everything else translated nothing; the text says why.
+  if (result.note == "offer") return {"skipped", banner + "（设置为手动翻译）"};
+  if (result.note == "off") return {"skipped", "翻译已关闭"};
+  if (result.note == "dark") return {"skipped", "未翻译，只调整了深色显示"};
+  return {"skipped", result.note};
+}
+
 std::string statusHeaderField(const Engine::Result& result, std::string_view newline) {
   FieldWriter writer(newline);
-  std::string note = result.note.empty() ? "none" : result.note;
-  if (result.banner) note += ";";
-  // The note's words one by one: plain ones stay readable, anything else is encoded.
-  size_t begin = 0;
-  while (begin < note.size()) {
-    size_t end = note.find(' ', begin);
-    if (end == std::string::npos) end = note.size();
-    if (end > begin) writer.addText(std::string_view(note).substr(begin, end - begin));
-    begin = end + 1;
+  const StatusValue value = statusValue(result);
+  if (value.text.empty()) {
+    writer.addText(value.keyword);
+  } else {
+    writer.addText(value.keyword + ";");
+    writer.addText(value.text);
   }
-  if (result.banner) writer.addText(*result.banner);
   return writer.finish();
 }
 

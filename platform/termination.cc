@@ -17,6 +17,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "core/base/process_ending.h"
 #include "platform/child_process.h"
 
 namespace qy::platform {
@@ -152,6 +153,8 @@ void install(TerminationOptions options) {
 }  // namespace
 
 void endChildProcesses() noexcept {
+  // First, so that a job that sees its engine die from here on records no failure.
+  ProcessEnding::mark();
   endAllProcessGroups();
   if (isSubreaper.load()) sweepChildren();
 }

@@ -6,10 +6,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include <nlohmann/json.hpp>
 
 #include "extension/decode_command.h"
 #include "platform/base64.h"
+#include "support/serve_process.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -175,51 +179,66 @@ const std::string kMail =
     "Subject: Train\nMIME-Version: 1.0\nContent-Type: text/plain; charset=utf-8\n\n"
     "I have booked the train for Friday morning and will arrive at noon.\n";
 
-// A mail filter reads until the end of the output: decode closes it as soon as the result is
-// written, while the job it started goes on (and still stores its translation).
-TEST(DecodeCommand, OutputEndsBeforeTheRunningJob) {
+// decode ends once its output is written; with a running service, a translation still running
+// goes on there, and the service caches it for the next time the message is decoded.
+TEST(DecodeCommand, ATranslationLeftRunningGoesOnInTheService) {
+  testing::ServeProcess service;
+  ASSERT_TRUE(service.start()) << service.serviceErrors();
+  service.holdTranslations();
+  const auto env = service.environment((service.home() / "decode-provider.log").string());
+  auto first = runProcess({QY_EXT_BINARY, "decode", "--wait", "0", "--json"}, kMail, env);
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(nlohmann::json::parse(first.out)["note"], "partial");
+  service.releaseTranslations();
+  // decode has exited; the service finishes the job and stores it.
+  auto cachedFiles = [&] {
+    int cached = 0;
+    for (auto& entry : std::filesystem::directory_iterator(service.home() / "cache"))
+      cached += entry.path().extension() == ".json";
+    return cached;
+  };
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (cachedFiles() == 0 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(cachedFiles(), 1) << service.log();
+  auto second = runProcess({QY_EXT_BINARY, "decode", "--wait", "0", "--json"}, kMail, env);
+  EXPECT_EQ(nlohmann::json::parse(second.out)["note"], "translated");
+  EXPECT_FALSE(std::filesystem::exists(service.home() / "decode-provider.log"))
+      << "decode started no engine of its own";
+}
+
+// The log line of a message too large to take names its size, not the bytes read of it: from
+// the file, or counted while it streams through a pipe.
+TEST(DecodeCommand, TooLargeMessagesAreLoggedWithTheirWholeSize) {
   TempDir home;
-  installProvider(home);
-  testing::writeFile(home / "mail.eml", kMail);
-  int out[2];
-  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int in = open((home / "mail.eml").c_str(), O_RDONLY);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(in, 0);
-    dup2(out[1], 1);
-    dup2(null, 2);
-    setenv("QY_HOME", home.path().c_str(), 1);
-    execl(QY_EXT_BINARY, QY_EXT_BINARY, "decode", "--wait", "0", static_cast<char*>(nullptr));
-    _exit(127);
+  const std::map<std::string, std::string> env = {{"QY_HOME", home.path().string()}};
+  const std::string envelope = "From a@b Tue Dec  8 09:14:20 2026\n";
+  const std::string big = "Subject: big\n\n" + std::string(40'000'001 - 19, 'a') + "tail\n";
+  ASSERT_EQ(big.size(), 40'000'001u);
+  testing::writeFile(home / "big.eml", envelope + big);
+  const std::string want = "B -> skipped (邮件太大)";
+  struct Case { const char* name; std::vector<std::string> args; bool fromPipe; };
+  const Case kCases[] = {
+      {"file", {(home / "big.eml").string()}, false},
+      {"pipe", {}, true},
+      {"pipe, JSON", {"--json"}, true},
+      {"file, JSON", {"--json", (home / "big.eml").string()}, false},
+      {"pipe, status header", {"--status-header"}, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(home / "qy.log");
+    // Through a shell: the output goes to /dev/null while the input streams in from a pipe.
+    std::string command = "\"$0\" decode";
+    for (const auto& arg : c.args) command += " '" + arg + "'";
+    const std::string script =
+        (c.fromPipe ? "set -o pipefail; cat \"$1\" | " + command : command) + " > /dev/null";
+    auto run = runProcess({"/bin/bash", "-c", script, QY_EXT_BINARY, (home / "big.eml").string()}, "", env);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string log = testing::readFile(home / "qy.log");
+    EXPECT_NE(log.find(" decode 40000001" + want), std::string::npos) << log;
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
   }
-  close(out[1]);
-  std::string output;
-  char buffer[4096];
-  bool ended = false;
-  // The job cannot end before the release below: a minute without the end of the output means
-  // decode keeps it open while it waits (the wait only bounds a failing run, never a passing one).
-  for (pollfd ready{out[0], POLLIN, 0}; poll(&ready, 1, 60'000) > 0;) {
-    ssize_t n = read(out[0], buffer, sizeof buffer);
-    if (n <= 0) {
-      ended = true;
-      break;
-    }
-    output.append(buffer, static_cast<size_t>(n));
-  }
-  close(out[0]);
-  EXPECT_TRUE(ended) << "the output stayed open while the job ran";
-  EXPECT_EQ(output, kMail);  // nothing translated yet: the message as it came
-  int status = 0;
-  EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "decode ended before its job did";
-  testing::writeFile(home / "release", "");
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  int cached = 0;
-  for (auto& entry : std::filesystem::directory_iterator(home / "cache"))
-    cached += entry.path().extension() == ".json";
-  EXPECT_EQ(cached, 1);
 }
 
 // A failed key's pause holds for the next process: the second decode of the message asks the

@@ -110,6 +110,29 @@ TEST(HTMLDoc, SkippedAndHiddenElementsFormNoSegments) {
   check(kCases);
 }
 
+// Names, codes and addresses the sender marked as not to be translated.
+TEST(HTMLDoc, TextMarkedNotToTranslateFormsNoSegment) {
+  const Case kCases[] = {
+      {"translate=no on a block", R"(<p translate="no">Acme Widgets GmbH</p><p>after it</p>)", "after it @after it t=1"},
+      {"any case, unquoted, blanks", "<p TRANSLATE= No >Acme Widgets</p>", ""},
+      {"notranslate among the classes", R"(<div class="footer notranslate x">Preslynn Drive 12</div>after it)",
+       "after it @after it t=1"},
+      {"descendants too", R"(<div translate="no"><p>Inside text</p><b>bold text</b></div>Outside text)",
+       "Outside text @Outside text t=1"},
+      {"inline: the sentence around it stays one",
+       R"(<p>Please call <span class="notranslate">Preslynn Marsh</span> today</p>)",
+       "Please call today @ today t=2"},
+      {"translate=yes is translated", R"(<p translate="yes">Good morning</p>)", "Good morning @Good morning t=1"},
+      {"a longer class name is not the mark", R"(<p class="notranslated">Good morning</p>)",
+       "Good morning @Good morning t=1"},
+      {"the word in a value is not the mark", R"(<p title="translate no">Good morning</p>)",
+       "Good morning @Good morning t=1"},
+  };
+  check(kCases);
+  HTMLDoc replaced(R"(<p>Call <span translate="no">Preslynn</span> now <a href="x">here</a></p>)", true);
+  EXPECT_EQ(dump(replaced), "Call @Call  t=1 | now @ now  t=1 | here @here t=1");
+}
+
 TEST(HTMLDoc, SplitLinkedCutsLinkedParagraphsPerTextToken) {
   const std::string html = "<p>Click <a href='x'>here</a> to confirm</p><p>No link in this one</p>";
   EXPECT_EQ(dump(HTMLDoc(html, true)),
@@ -117,8 +140,9 @@ TEST(HTMLDoc, SplitLinkedCutsLinkedParagraphsPerTextToken) {
             "No link in this one @No link in this one t=1");
   EXPECT_EQ(dump(HTMLDoc(html, false)),
             "Click here to confirm @ to confirm t=3 | No link in this one @No link in this one t=1");
-  // A single text token with a link stays whole; untranslatable pieces are dropped.
-  EXPECT_EQ(dump(HTMLDoc("<p><a href=x>Read more</a></p>", true)), "Read more @</a> t=1");
+  // A single text token with a link stays whole (the link around all of it holds its
+  // translation); untranslatable pieces are dropped.
+  EXPECT_EQ(dump(HTMLDoc("<p><a href=x>Read more</a></p>", true)), "Read more @Read more t=1");
   EXPECT_EQ(dump(HTMLDoc("<p>See <a href=x>1</a></p>", true)), "See @See  t=1");
 }
 

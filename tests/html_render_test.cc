@@ -68,6 +68,40 @@ TEST(HTMLRender, BilingualInsertsBlocksAfterSegments) {
             "<p>Good morning" + kBlockOpen + "Hi</span></p>");
 }
 
+// Inside the one inline element that holds all of a segment's text, the translation takes on
+// the text's colour, size, face and visibility; a white headline on a dark cell stays readable.
+TEST(HTMLRender, BilingualBlockGoesInsideTheInlineElementHoldingAllTheText) {
+  const std::string kFont = R"(<font color="#FFFFFF" size="4">)";
+  const Case kCases[] = {
+      {"white headline: innermost of two", "<td><b>" + kFont + "Holiday Gift Ideas</font></b></td>",
+       {{"Holiday Gift Ideas", "节日礼物创意"}},
+       "<td><b>" + kFont + "Holiday Gift Ideas" + kBlockOpen + "节日礼物创意</span></font></b></td>"},
+      {"fine print", R"(<p><font size="1">Terms apply to every offer</font></p>)",
+       {{"Terms apply to every offer", "所有优惠均适用条款"}},
+       R"(<p><font size="1">Terms apply to every offer)" + kBlockOpen + "所有优惠均适用条款</span></font></p>"},
+      {"preheader hidden by its class", R"(<span class="preheader">Your weekly deals are here</span>)",
+       {{"Your weekly deals are here", "本周优惠"}},
+       R"(<span class="preheader">Your weekly deals are here)" + kBlockOpen + "本周优惠</span></span>"},
+      {"a link around the whole text wraps the translation", R"(<p><a href="x">Read the story</a></p>)",
+       {{"Read the story", "阅读全文"}}, R"(<p><a href="x">Read the story)" + kBlockOpen + "阅读全文</span></a></p>"},
+      {"blank text outside does not count", "<td> <span>Good morning</span> </td>", {{"Good morning", "早上好"}},
+       "<td> <span>Good morning" + kBlockOpen + "早上好</span></span> </td>"},
+      {"paragraphs inside one element", "<font color=white>First part<br><br>Second part</font>",
+       {{"First part", "第一"}, {"Second part", "第二"}},
+       "<font color=white>First part" + kBlockOpen + "第一</span><br><br>Second part" + kBlockOpen +
+           "第二</span></font>"},
+      {"text beside the element: after it", "<p>Hello <b>world</b></p>", {{"Hello world", "你好"}},
+       "<p>Hello <b>world</b>" + kBlockOpen + "你好</span></p>"},
+      {"two elements: after the last", "<p><b>Hello</b> <i>world</i></p>", {{"Hello world", "你好"}},
+       "<p><b>Hello</b> <i>world</i>" + kBlockOpen + "你好</span></p>"},
+      {"an image outside: after it", "<p><b>Look here</b> <img src=x></p>", {{"Look here", "看这里"}},
+       "<p><b>Look here</b> <img src=x>" + kBlockOpen + "看这里</span></p>"},
+      {"element left open: after the text", "<p><b>Good morning</p>", {{"Good morning", "早上好"}},
+       "<p><b>Good morning" + kBlockOpen + "早上好</span></p>"},
+  };
+  check(kCases, "bilingual");
+}
+
 TEST(HTMLRender, ReplacePutsTranslationsIntoTextTokens) {
   const Case kCases[] = {
       {"spaces kept around the first token, later tokens reduced",
@@ -92,6 +126,10 @@ TEST(HTMLRender, ReplacePutsTranslationsIntoTextTokens) {
       {"same as the source", "<p>Good morning</p>", {{"Good morning", "good MORNING"}}, "<p>Good morning</p>"},
       {"blank tokens of the segment untouched", "<td><b>Good</b>\n<i>day</i></td>", {{"Good day", "Bonjour"}},
        "<td><b>" + in("Good day", "Bonjour") + "</b>\n<i></i></td>"},
+      {"text marked not to translate stays in its place",
+       R"(<p>Please call <span translate="no">Preslynn Marsh</span> today</p>)",
+       {{"Please call today", "请今天打电话"}},
+       "<p>" + in("Please call today", "请今天打电话") + R"( <span translate="no">Preslynn Marsh</span> </p>)"},
   };
   check(kCases, "replace");
 }

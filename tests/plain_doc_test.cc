@@ -2,6 +2,8 @@
 // bilingual and replace mode, with and without dark mode.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <string>
 #include <vector>
 
@@ -38,6 +40,11 @@ std::string page(const std::string& paragraphs, const std::string& head = "") {
 }
 
 std::string div(const std::string& inner) { return kDiv + inner + "</div>\n"; }
+// The rendering without the tooltip spans around translations (checked on their own below).
+std::string withoutTooltips(const std::string& html) {
+  static const std::regex kInPlace(R"re(<span class="qy-in" title="[^"]*">([^<]*)</span>)re");
+  return std::regex_replace(html, kInPlace, "$1");
+}
 // A paragraph translated in place, with its source as the tooltip.
 std::string in(const std::string& source, const std::string& html) {
   return "<span class=\"qy-in\" title=\"" + source + "\">" + html + "</span>";
@@ -130,13 +137,60 @@ TEST(PlainDoc, RendersBilingualAndReplace) {
 
   EXPECT_EQ(doc.render(dict, lightConfig("replace")),
             page(div("<span class=\"qy-in\" title=\"&gt; Hello &lt;there&gt; &amp; you\n&gt;   second line\">"
-                     "Bonjour &lt;là&gt;\net toi</span>") + div("--") + div(in("Same text", "Même texte")) +
+                     "&gt; Bonjour &lt;là&gt;\n&gt; et toi</span>") + div("--") + div(in("Same text", "Même texte")) +
                  div(in("Same text", "Même texte")) + div("Untranslated one")));
 
   // Without translations both modes show the escaped raw paragraphs.
   const std::string plain = page(rawFirst + div("--") + div("Same text") + div("Same text") + div("Untranslated one"));
   EXPECT_EQ(doc.render({}, lightConfig("bilingual")), plain);
   EXPECT_EQ(doc.render({}, lightConfig("replace")), plain);
+}
+
+// A quoted question replaced by its bare translation would read as the sender's own words.
+TEST(PlainDoc, ReplaceKeepsTheQuoteMarkersOnEveryLineOfTheTranslation) {
+  struct Case { const char* name; std::string body, text, translation, want; };
+  const Case kCases[] = {
+      {"one level", "> When does the first session start?", "When does the first session start?",
+       "第一节课什么时候开始？", "&gt; 第一节课什么时候开始？"},
+      {"two levels, written tight", ">>Are you coming to the meeting?", "Are you coming to the meeting?",
+       "你来开会吗？", "&gt; &gt; 你来开会吗？"},
+      {"every line of a two-line translation", "> First line of it\n> second line of it",
+       "First line of it\nsecond line of it", "第一行\n第二行", "&gt; 第一行\n&gt; 第二行"},
+      {"levels as the first line has them", "> > Deeper first line\n> shallower second line",
+       "Deeper first line\nshallower second line", "一\n二", "&gt; &gt; 一\n&gt; &gt; 二"},
+      {"unquoted paragraph", "See you on Monday then", "See you on Monday then", "周一见", "周一见"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    PlainDoc doc(c.body);
+    ASSERT_EQ(doc.segmentTexts(), Texts{c.text});
+    EXPECT_EQ(withoutTooltips(doc.render({{c.text, c.translation}}, lightConfig("replace"))), page(div(c.want)));
+  }
+}
+
+// Names, addresses and titles under the "-- " line come out as nonsense when translated.
+TEST(PlainDoc, ParagraphsFromTheSignatureSeparatorOnAreNotTranslated) {
+  struct Case { const char* name; std::string body; Texts want; };
+  const Case kCases[] = {
+      {"separator inside a paragraph",
+       "Thanks for the update on the schedule.\n\nBest regards,\nPreslynn\n-- \nPreslynn Marsh\n"
+       "Senior Curator\n\n12 Preslynn Drive, Springfield",
+       {"Thanks for the update on the schedule.", "Best regards,\nPreslynn"}},
+      {"CRLF line ends", "See you soon, all of you\r\n-- \r\nPreslynn Marsh\r\n",
+       {"See you soon, all of you"}},
+      {"without its space it is no separator", "Hello there\n\n--\n\nKind words here",
+       {"Hello there", "Kind words here"}},
+      {"a quoted separator is not ours", "> Quoted text here\n> -- \n> Quoted name here",
+       {"Quoted text here\n--\nQuoted name here"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(PlainDoc(c.body).segmentTexts(), c.want);
+  }
+  // The signature shows as it came, in both modes, even when its text has a translation.
+  PlainDoc doc("Thanks a lot for this\n-- \nSenior Curator");
+  const TranslationDict dict = {{"Thanks a lot for this", "非常感谢"}, {"Senior Curator", "高级馆长"}};
+  EXPECT_EQ(withoutTooltips(doc.render(dict, lightConfig("replace"))), page(div("非常感谢") + div("-- \nSenior Curator")));
 }
 
 TEST(PlainDoc, TranslationsThatAddNothingAreNotShown) {

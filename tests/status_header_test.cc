@@ -92,14 +92,14 @@ TEST(StatusHeader, EncodesTheBannerIntoFoldedWordsThatReadBackWhole) {
   for (int i = 0; i < 6; ++i) longBanner += "已翻译的段落保留，其余的段落下次打开邮件时重新翻译。";
   const Case kCases[] = {
       {"short banner", "translated", "已翻译为西班牙语", "translated; 已翻译为西班牙语"},
-      {"no banner", "off", std::nullopt, "off"},
-      {"empty note", "", "未翻译", "none; 未翻译"},
-      {"note of several words", "skipped (no text part)", std::nullopt, "skipped (no text part)"},
+      {"no banner", "off", std::nullopt, "skipped; 翻译已关闭"},
+      {"empty note", "", std::nullopt, "skipped"},
+      {"a skip reason", "签名或加密邮件", std::nullopt, "skipped; 签名或加密邮件"},
       {"long mixed banner", "error", longBanner, "error; " + longBanner},
       {"four-byte characters", "translated", "已翻译 😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀",
        "translated; 已翻译 😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀😀"},
-      {"note that looks like an encoded word", "=?x?", std::nullopt, "=?x?"},
-      {"a word longer than a line", std::string(100, ':'), std::nullopt, std::string(100, ':')},
+      {"note that looks like an encoded word", "=?x?", std::nullopt, "skipped; =?x?"},
+      {"a word longer than a line", std::string(100, ':'), std::nullopt, "skipped; " + std::string(100, ':')},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -121,6 +121,36 @@ TEST(StatusHeader, EncodesTheBannerIntoFoldedWordsThatReadBackWhole) {
   result.note = "error";
   result.banner = longBanner;
   EXPECT_GT(readField(statusHeaderField(result, "\n"), "\n").lines.size(), 4u) << "folded";
+}
+
+// Filter rules match on the keyword, so every outcome has one.
+TEST(StatusHeader, EveryValueStartsWithAnOutcomeKeyword) {
+  struct Case { const char* note; std::optional<std::string> banner; const char* keyword; std::string text; };
+  const Case kCases[] = {
+      {"translated", "已翻译为西班牙语", "translated", "已翻译为西班牙语"},
+      {"translated", "已翻译为西班牙语（邮件太长，只翻了前面一部分）", "partial",
+       "已翻译为西班牙语（邮件太长，只翻了前面一部分）"},
+      {"partial", "正在翻译为西班牙语… 1/3", "pending", "正在翻译为西班牙语… 1/3"},
+      {"error", "翻译未完成（0/1）：翻译程序 mt 意外退出", "error", "翻译未完成（0/1）：翻译程序 mt 意外退出"},
+      {"签名或加密邮件", std::nullopt, "skipped", "签名或加密邮件"},
+      {"已是目标语言", std::nullopt, "skipped", "已是目标语言"},
+      {"没有文字正文", std::nullopt, "skipped", "没有文字正文"},
+      {"邮件太大", std::nullopt, "skipped", "邮件太大"},
+      {"翻译已关闭", std::nullopt, "skipped", "翻译已关闭"},
+      {"off", std::nullopt, "skipped", "翻译已关闭"},
+      {"dark", std::nullopt, "skipped", "未翻译，只调整了深色显示"},
+      {"offer", "这封邮件是英语", "skipped", "这封邮件是英语（设置为手动翻译）"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.note);
+    Engine::Result result;
+    result.note = c.note;
+    result.banner = c.banner;
+    const StatusValue value = statusValue(result);
+    EXPECT_EQ(value.keyword, c.keyword);
+    EXPECT_EQ(value.text, c.text);
+    EXPECT_EQ(readField(statusHeaderField(result, "\n"), "\n").value, std::string(c.keyword) + "; " + c.text);
+  }
 }
 
 TEST(StatusHeader, GoesOnTopAndDropsOnlyTheSendersOwnStatusFields) {
@@ -177,7 +207,7 @@ TEST(StatusHeader, DecodeAddsItOnlyWhenAskedAndChangesNothingElse) {
   struct Case { const char* name; std::string config, wantStart; };
   const Case kCases[] = {
       // Nothing to do: the received bytes, with the field on top.
-      {"translation off", R"({"mode": "off", "darkMode": "off"})", "X-Quillory-Status: off\n"},
+      {"translation off", R"({"mode": "off", "darkMode": "off"})", "X-Quillory-Status: skipped; "},
       // A rewritten message: its own bytes after the field.
       {"no engine for the target", R"({"targetLanguage": "ar"})", "X-Quillory-Status: "},
   };

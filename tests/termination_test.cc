@@ -123,7 +123,57 @@ TEST(Termination, ASignalToDecodeEndsEveryEngineEvenOneThatLeftItsGroup) {
     ASSERT_EQ(waitpid(decode, &status, 0), decode);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
     for (const pid_t pid : home.pids()) EXPECT_FALSE(running(pid)) << pid;
+    // Ending our own engines is no failure of theirs: the next message must not be refused
+    // with "engine exited unexpectedly".
+    EXPECT_FALSE(std::filesystem::exists(home.home / "failures.json"))
+        << testing::readFile(home.home / "failures.json");
   }
+}
+
+// A mail filter waits for the filter to exit: decode ends as soon as its output is written.
+// Its unfinished job is abandoned (nothing cached, nothing recorded) and its engine ended.
+TEST(Termination, DecodeExitsOnceItsOutputIsWrittenAndEndsItsEngine) {
+  DecodeHome home("Good morning to all of you.\n\nHANG\n");
+  int out[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  const pid_t decode = fork();
+  if (decode == 0) {
+    for (const auto& [name, value] : home.env()) setenv(name.c_str(), value.c_str(), 1);
+    const int devNull = open("/dev/null", O_RDWR);
+    dup2(devNull, 0);
+    dup2(out[1], 1);
+    dup2(devNull, 2);
+    execl(QY_EXT_BINARY, QY_EXT_BINARY, "decode", "--wait", "0", home.input.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(out[1]);
+  std::string output;
+  char buffer[4096];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) output.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  EXPECT_EQ(output, testing::readFile(home.input));
+  // The engine never answers, so only decode's own ending can end it. A job used to be given
+  // 30 s after the output; the process must be gone well before that.
+  const auto limit = std::chrono::steady_clock::now() + 20s;
+  int status = 0;
+  pid_t waited = 0;
+  while ((waited = waitpid(decode, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < limit)
+    std::this_thread::sleep_for(5ms);
+  if (waited == 0) {
+    kill(decode, SIGKILL);
+    waitpid(decode, &status, 0);
+    FAIL() << "decode lived on after its output was written";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  for (const pid_t pid : home.pids()) EXPECT_TRUE(ends(pid)) << pid;
+  EXPECT_FALSE(std::filesystem::exists(home.home / "failures.json"));
+  size_t cached = 0;
+  if (std::filesystem::exists(home.home / "cache")) {
+    for (const auto& entry : std::filesystem::directory_iterator(home.home / "cache"))
+      cached += entry.path().extension() == ".json";
+  }
+  EXPECT_EQ(cached, 0u);
 }
 
 TEST(Termination, DecodeLeavesNoEngineBehindWhenItExits) {

@@ -13,6 +13,7 @@
 #include "core/base/regex.h"
 #include "core/base/unicode.h"
 #include "core/doc/entities.h"
+#include "core/doc/html_attributes.h"
 #include "core/doc/text_util.h"
 
 namespace qy {
@@ -176,7 +177,10 @@ class Segmenter {
       const HTok& t = toks_[i];
       switch (t.kind) {
         case HTok::Kind::text:
-          if (skipDepth_ == 0) run_.push_back(i);
+          if (skipDepth_ == 0) {
+            run_.push_back(i);
+            if (significant_[i]) noteContent();
+          }
           break;
         case HTok::Kind::other:
           break;  // comments and raw-text content neither join nor end the run
@@ -203,15 +207,45 @@ class Segmenter {
     const NameInfo info = nameInfo(t.name);
     // The end tag of the head may be left out: the body's start tag ends the head, or an
     // unclosed head would hide the whole mail.
-    if (t.name == "body") close("head", nameInfo("head").id);
-    const bool skip = (info.flags & kSkipped) || HTMLDoc::hidesElement(t.raw);
-    if (skip || !(info.flags & kInline)) flush();
-    else if (skipDepth_ == 0) run_.push_back(i);
+    if (t.name == "body") close("head", nameInfo("head").id, kNoToken);
+    const bool hidden = (info.flags & kSkipped) || HTMLDoc::hidesElement(t.raw);
+    // Text the sender marked as not to be translated (names, codes, addresses) joins no segment.
+    // An inline one does not end the sentence around it, which is still read as one.
+    const bool keptOut = !hidden && HTMLAttributes::marksNoTranslate(t.raw);
+    const bool skip = hidden || keptOut;
+    const bool joins = !skip && (info.flags & kInline) && skipDepth_ == 0;
+    if (hidden || !(info.flags & kInline)) flush();
+    else if (joins || (keptOut && skipDepth_ == 0)) run_.push_back(i);  // kept out: a gap
+    if (joins && t.name == "img") noteContent();
     if (!(info.flags & kVoid)) {
-      stack_.push_back({t.name, info.id, skip});
+      stack_.push_back({t.name, info.id, skip, (info.flags & kInline) != 0, nextEntrySerial_++});
       ++openCount(t.name, info.id);
       if (skip) ++skipDepth_;
     }
+  }
+
+  // The inline elements inside the innermost open block that are open at every visible token
+  // (text and images) of the run so far, outermost first: the candidates that may hold the run's
+  // translation.
+  // Within one run no block opens or closes (either would end the run), so the candidates stay
+  // a prefix of the stack above the same block.
+  void noteContent() {
+    if (!sawContent_) {
+      size_t first = stack_.size();
+      while (first > 0 && stack_[first - 1].isInline) --first;
+      chainBase_ = first;
+      enclosing_.clear();
+      for (size_t k = first; k < stack_.size(); ++k) enclosing_.push_back(stack_[k].serial);
+      closedAt_.assign(enclosing_.size(), kNoToken);
+      sawContent_ = true;
+      return;
+    }
+    size_t common = 0;
+    while (common < enclosing_.size() && chainBase_ + common < stack_.size() &&
+           enclosing_[common] == stack_[chainBase_ + common].serial)
+      ++common;
+    enclosing_.resize(common);
+    closedAt_.resize(common);
   }
 
   uint32_t& openCount(std::string_view name, uint32_t id) {
@@ -221,14 +255,16 @@ class Segmenter {
   void endTag(size_t i, const HTok& t) {
     // Every end tag of a non-inline element ends the run, "</br>" and unknown names included.
     const NameInfo info = nameInfo(t.name);
+    bool joins = false;
     if (!(info.flags & kInline)) flush();
-    else if (skipDepth_ == 0) run_.push_back(i);
-    close(t.name, info.id);
+    else if (skipDepth_ == 0) joins = true, run_.push_back(i);
+    close(t.name, info.id, joins ? i : kNoToken);
   }
 
   // Closes the topmost open element of this name and everything above it. A name that is not
-  // open leaves the stack alone, without looking at it.
-  void close(std::string_view name, uint32_t id) {
+  // open leaves the stack alone, without looking at it. `endTok`: the end tag that closes it as
+  // part of the run, if it is one.
+  void close(std::string_view name, uint32_t id, size_t endTok) {
     if (id == NameInfo::kUnknown) {
       auto count = otherOpenCount_.find(name);
       if (count == otherOpenCount_.end() || count->second == 0) return;
@@ -240,7 +276,14 @@ class Segmenter {
       stack_.pop_back();
       --openCount(top.name, top.id);
       if (top.skip) --skipDepth_;
-      if (top.name == name) break;
+      if (top.name == name) {
+        // A candidate closed by its own end tag within the run.
+        const size_t at = stack_.size() - chainBase_;
+        if (endTok != kNoToken && sawContent_ && stack_.size() >= chainBase_ &&
+            at < enclosing_.size() && enclosing_[at] == top.serial)
+          closedAt_[at] = endTok;
+        break;
+      }
     }
   }
 
@@ -259,20 +302,28 @@ class Segmenter {
     std::vector<size_t> textToks, brToks;
     std::optional<size_t> lastTok;
     bool hasLink = false;
+    bool afterGap = false;  // right after text kept out of translation
     for (size_t k : run_) {
       const HTok& t = toks_[k];
       if (t.kind == HTok::Kind::text) {
         if (significant_[k]) {
-          text += textOf(t);
+          std::string piece = textOf(t);
+          // The spaces on both sides of the left-out text are one space of the sentence.
+          if (afterGap && !text.empty() && text.back() == ' ' && piece.starts_with(' ')) piece.erase(0, 1);
+          afterGap = false;
+          text += piece;
           textToks.push_back(k);
           lastTok = k;
-        } else {
-          text += blankPiece(t.raw);
+        } else if (std::string blank = blankPiece(t.raw);
+                   !(afterGap && blank == " " && !text.empty() && text.back() == ' ')) {
+          text += blank;
         }
       } else if (t.kind == HTok::Kind::open) {
         if (t.name == "br") {
           text += '\n';
           brToks.push_back(k);
+        } else if (HTMLAttributes::marksNoTranslate(t.raw)) {
+          afterGap = true;
         } else if (t.name == "a") {
           hasLink = true;
         } else if (t.name == "img") {
@@ -283,7 +334,13 @@ class Segmenter {
       }
     }
     run_.clear();
+    const std::optional<size_t> inside = innermostEnd();
+    sawContent_ = false;
     if (textToks.empty()) return;
+    // One inline element holding all of the text: its translation goes inside it, just before
+    // its end tag, so that it takes on the text's colour, size, face and visibility (and a link
+    // around the whole text wraps the translation too).
+    if (inside) lastTok = *inside - 1;
     if (splitLinked_ && hasLink && textToks.size() > 1) {
       for (size_t k : textToks) {
         std::string piece = TextUtil::tidy(textOf(toks_[k]));
@@ -297,10 +354,24 @@ class Segmenter {
     }
   }
 
+  // The end tag of the innermost element that encloses all visible tokens of the run and was
+  // closed by its own end tag within the run.
+  std::optional<size_t> innermostEnd() const {
+    if (!sawContent_) return std::nullopt;
+    for (size_t p = closedAt_.size(); p-- > 0;) {
+      if (closedAt_[p] != kNoToken) return closedAt_[p];
+    }
+    return std::nullopt;
+  }
+
+  static constexpr size_t kNoToken = static_cast<size_t>(-1);
+
   struct Entry {
     std::string_view name;  // points into the token's name, which outlives the pass
     uint32_t id;            // NameInfo::id
     bool skip;
+    bool isInline;
+    uint64_t serial;  // tells entries of the same name apart
   };
 
   std::span<const HTok> toks_;
@@ -313,6 +384,13 @@ class Segmenter {
   std::array<uint32_t, kNameTable.size()> knownOpenCount_{};
   std::unordered_map<std::string_view, uint32_t> otherOpenCount_;
   uint32_t skipDepth_ = 0;
+  uint64_t nextEntrySerial_ = 0;
+  bool sawContent_ = false;       // the run has a visible token
+  // The candidates for the run's translation: serials of the inline elements from stack_[chainBase_]
+  // up that are open at every visible token, and the end tag that closed each (or kNoToken).
+  size_t chainBase_ = 0;
+  std::vector<uint64_t> enclosing_;
+  std::vector<size_t> closedAt_;
 };
 
 }  // namespace

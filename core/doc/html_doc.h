@@ -5,7 +5,12 @@
 // rendering writes the tokens back out with translations inserted and never re-parses.
 //
 // Text the reader cannot see or that is not prose (the head, scripts, styles, preformatted text,
-// option lists, SVG and MathML, elements hidden by their inline style) forms no segment.
+// option lists, SVG and MathML, elements hidden by their inline style) forms no segment, nor does
+// text the sender marked as not to be translated (translate="no", class "notranslate").
+//
+// A bilingual translation goes after the segment's last text, or, when one inline element inside
+// the segment's block holds all of its text, inside the innermost such element just before its
+// end tag: there it takes on the text's colour, size, face, weight and visibility.
 //
 // An HTMLDoc owns the body's text, and its tokens are views into it. It is built, read and
 // discarded within one engine call; it never changes after construction, and rendering may be

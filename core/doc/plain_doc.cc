@@ -23,13 +23,34 @@ constexpr std::string_view kParaStart = R"(<div style="white-space:pre-wrap;marg
 constexpr std::string_view kParaEnd = "</div>\n";
 constexpr std::string_view kDocumentEnd = "</body></html>";
 
+// The usual separator above a signature: names, addresses and titles under it are not prose.
+constexpr std::string_view kSignatureSeparator = "-- ";
+
 // The line without its quoting markers: each leading ">" and one space after it.
-std::string_view unquote(std::string_view line) {
+std::string_view unquote(std::string_view line, size_t* level = nullptr) {
+  size_t markers = 0;
   while (line.starts_with('>')) {
     line.remove_prefix(1);
+    ++markers;
     if (line.starts_with(' ')) line.remove_prefix(1);
   }
+  if (level) *level = markers;
   return line;
+}
+
+// Every line of `text` with `prefix` in front.
+std::string prefixLines(std::string_view text, std::string_view prefix) {
+  std::string out;
+  size_t start = 0;
+  while (true) {
+    const size_t newline = text.find('\n', start);
+    out.append(prefix);
+    out.append(text.substr(start, newline == std::string_view::npos ? std::string_view::npos
+                                                                     : newline + 1 - start));
+    if (newline == std::string_view::npos) break;
+    start = newline + 1;
+  }
+  return out;
 }
 
 std::string joined(const std::vector<std::string>& lines, char joiner) {
@@ -58,26 +79,35 @@ PlainDoc::PlainDoc(std::string_view input) {
   }
 
   std::vector<std::string_view> pending;
+  bool inSignature = false;
   const std::string_view all = text;
   size_t start = 0;
   while (true) {
     size_t newline = all.find('\n', start);
     std::string_view line = all.substr(start, newline == std::string_view::npos ? std::string_view::npos
                                                                                  : newline - start);
-    if (TextUtil::trimBlanks(line).empty()) {
-      flush(pending);
+    if (line == kSignatureSeparator && !inSignature) {
+      // The signature's paragraphs are shown as they are, never translated.
+      flush(pending, true);
+      inSignature = true;
+      pending.push_back(line);
+    } else if (TextUtil::trimBlanks(line).empty()) {
+      flush(pending, !inSignature);
     } else {
       pending.push_back(line);
     }
     if (newline == std::string_view::npos) break;
     start = newline + 1;
   }
-  flush(pending);
+  flush(pending, !inSignature);
 }
 
-void PlainDoc::flush(std::vector<std::string_view>& pending) {
+void PlainDoc::flush(std::vector<std::string_view>& pending, bool translate) {
   if (pending.empty()) return;
   Para para;
+  size_t level = 0;
+  unquote(pending.front(), &level);
+  for (size_t i = 0; i < level; ++i) para.quote += "> ";
   std::vector<std::string> kept;
   for (size_t i = 0; i < pending.size(); ++i) {
     std::string_view line = pending[i];
@@ -99,7 +129,7 @@ void PlainDoc::flush(std::vector<std::string_view>& pending) {
     if (wrapped) joiner = ' ';
   }
   std::string text = joined(kept, joiner);
-  if (TextUtil::translatable(text)) para.text = std::move(text);
+  if (translate && TextUtil::translatable(text)) para.text = std::move(text);
   paras_.push_back(std::move(para));
 }
 
@@ -123,9 +153,13 @@ std::string PlainDoc::render(const TranslationDict& dict, const Config& cfg) con
       if (it != dict.end() && Style::worthShowing(it->second, *para.text)) translation = &it->second;
     }
     if (translation && replace) {
-      // The translation replaces the whole paragraph, quoting markers included; its own line
-      // breaks show through the pre-wrap style.
-      shown = Style::inPlace(Style::escape(*translation), para.raw);
+      // The translation replaces the whole paragraph; its own line breaks show through the
+      // pre-wrap style. A quoted paragraph stays quoted: each line of its translation starts
+      // with the quoting markers, or the other person's words would read as the sender's.
+      // The source stays as the tooltip.
+      shown = Style::inPlace(
+          Style::escape(para.quote.empty() ? *translation : prefixLines(*translation, para.quote)),
+          para.raw);
     } else {
       shown = Style::escape(para.raw);
       if (translation) extra = Style::translationBlock(*translation, cfg);

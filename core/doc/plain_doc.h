@@ -1,7 +1,8 @@
 // PlainDoc: the translatable view of a plain-text mail body. The unit of translation is the
 // paragraph, a run of non-blank lines; quoting markers (">") are taken out of the text that is
 // translated but kept in what is shown, and hard-wrapped paragraphs (lines of 50 to 90
-// characters) are rejoined into one line. Rendering gives a complete HTML document that shows each
+// characters) are rejoined into one line. Paragraphs from a signature separator ("-- ") on are
+// shown as they are, never translated. Rendering gives a complete HTML document that shows each
 // paragraph with its translation below it (bilingual) or in its place (replace).
 // Built once and only read afterwards; used by one engine call on one thread.
 #pragma once
@@ -30,9 +31,11 @@ class PlainDoc final : public TranslatableDoc {
   struct Para {
     std::string raw;                  // the lines as received, joined with U+000A
     std::optional<std::string> text;  // what is translated; absent when nothing is worth it
+    std::string quote;                // "> " per quoting level of its first line
   };
 
-  void flush(std::vector<std::string_view>& pending);
+  // Ends the pending paragraph; `translate` false keeps it out of translation (a signature).
+  void flush(std::vector<std::string_view>& pending, bool translate);
 
   std::vector<Para> paras_;
 };

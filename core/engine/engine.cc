@@ -22,6 +22,7 @@ namespace qy {
 namespace {
 
 constexpr size_t kSampleCharacters = 6'000;
+constexpr std::string_view kTooLarge = "邮件太大";
 // Waits longer than this are treated as "until the job ends" (jobs always end: every batch has
 // an answer limit).
 constexpr double kUnboundedWait = 1e6;
@@ -160,6 +161,17 @@ Engine::Result Engine::darkOnly(std::string_view reason, size_t size, const Mess
   return result;
 }
 
+Engine::Result Engine::tooLarge() const {
+  const Config cfg = loadConfig_();
+  Result result;
+  result.note = cfg.mode == "off" && cfg.darkMode == "off" ? "off" : kTooLarge;
+  return result;
+}
+
+void Engine::logTooLarge(const Result& result, uint64_t size) const {
+  if (result.note == kTooLarge) skip(kTooLarge, size);
+}
+
 Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   const auto start = std::chrono::steady_clock::now();
   const size_t size = bytes.size();
@@ -175,7 +187,7 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
     }
     darkOnlyMode = true;
   }
-  if (size > Engine::kMaxMessageBytes) return skip("邮件太大", size);
+  if (size > Engine::kMaxMessageBytes) return skip(kTooLarge, size);
 
   MessageBody body(bytes, cfg);
   if (!body.skipReason().empty()) {

@@ -116,6 +116,12 @@ class Engine {
   Engine& operator=(const Engine&) = delete;
 
   Result process(ByteView bytes, std::optional<double> wait = std::nullopt);
+  // For a message larger than kMaxMessageBytes whose bytes are not at hand: the result that
+  // process() gives for it. Its log line, which names the size, is left to logTooLarge(), so
+  // that a caller streaming the message from a pipe can count it first.
+  Result tooLarge() const;
+  // The log line of a message of `size` bytes that tooLarge() answered (none for an "off" result).
+  void logTooLarge(const Result& result, uint64_t size) const;
 
   // The first 12 bytes of the SHA-256 digest as 24 lower-case hexadecimal digits.
   static std::string hash(ByteView bytes);

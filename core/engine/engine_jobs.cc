@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "core/base/process_ending.h"
 #include "core/config/paths.h"
 #include "core/engine/engine.h"
 #include "core/engine/engine_report.h"
@@ -109,6 +110,9 @@ void Engine::finish(const std::string& key, const std::shared_ptr<Job>& job,
     interrupted = stopped && std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
                     return job->tr.count(text) == 0;
                   });
+    // Nor does a run whose engine died because the process is ending (a mail filter told to
+    // stop ends its own engines): that is no failure of the engine.
+    if (ProcessEnding::marked()) interrupted = true;
     if (interrupted &&
         std::find(errors.begin(), errors.end(), Translator::kStoppedError) == errors.end())
       errors.push_back(std::string(Translator::kStoppedError));

@@ -59,7 +59,7 @@ Banner bannerFor(bool pending, const std::vector<std::string>& errors, int64_t d
     return {"翻译未完成（" + progress + "）：" + errors.front(), "重试", "error", "error"};
   }
   std::string banner = "已翻译为" + std::string(languageName);
-  if (truncated) banner += "（邮件太长，只翻了前面一部分）";
+  if (truncated) banner += kTruncatedSuffix;
   return {banner, "设置", "done", "translated"};
 }
 

@@ -13,6 +13,9 @@ namespace qy::EngineReport {
 // and control characters; "[]" when empty.
 std::string listLiteral(const std::vector<std::string>& items);
 
+// What the done banner ends with when the message was too long to translate whole.
+inline constexpr std::string_view kTruncatedSuffix = "（邮件太长，只翻了前面一部分）";
+
 // Banner, button and state of a translated message (pending, error or done).
 struct Banner {
   std::string banner;

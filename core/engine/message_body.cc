@@ -6,17 +6,24 @@
 #include "core/mime/header_words.h"
 
 namespace qy {
+namespace {
+
+constexpr std::string_view kSecured = "签名或加密邮件";
+
+}  // namespace
 
 MessageBody::MessageBody(ByteView bytes, const Config& cfg) : bytes_(bytes) {
   root_ = MIME::parse(bytes);
-  const std::string& type = root_->type();
-  if (type == "multipart/signed" || type == "multipart/encrypted" ||
-      type.find("pkcs7") != std::string::npos) {
-    skipReason_ = "签名或加密邮件";
+  // The body is never taken from inside a signed or encrypted entity. One that comes before the
+  // body is the message's main content (a list post: the signed message, then the list's footer
+  // part), and the message is left alone as a signed root is; a cover note before a signed
+  // attachment is still translated, and the signed entity's bytes stay as they are.
+  part_ = MIME::findOpenTextPart(*root_);
+  if (MIME::securedEntityBefore(*root_, part_)) {
+    skipReason_ = kSecured;
     signedOrEncrypted_ = true;
     return;
   }
-  part_ = MIME::findTextPart(*root_);
   if (!part_) {
     skipReason_ = "没有文字正文";
     return;
@@ -30,6 +37,12 @@ MessageBody::MessageBody(ByteView bytes, const Config& cfg) : bytes_(bytes) {
   std::optional<std::string_view> charset;
   if (auto it = part_->params().find("charset"); it != part_->params().end()) charset = it->second;
   std::string text = MIME::decodeString(body, charset, isHTML);
+  // Inline OpenPGP: the text is signed (or is cipher text) as it stands.
+  if (MIME::holdsInlinePGP(text)) {
+    skipReason_ = kSecured;
+    signedOrEncrypted_ = true;
+    return;
+  }
   doc_ = makeDocument(std::move(text), isHTML, cfg);
   // Unencoded bytes in the Subject are read in the charset of the text, as mail clients do.
   const std::string_view message(reinterpret_cast<const char*>(bytes.data()), bytes.size());
