@@ -41,6 +41,38 @@ std::optional<int64_t> wholeNumber(const json& value) {
   return std::nullopt;
 }
 
+json engineJson(const SettingsState& state) {
+  json rows = json::array();
+  for (const EngineRow& row : state.engines)
+    rows.push_back({{"name", row.name}, {"detail", row.detail}, {"usable", row.usable}});
+  json found = json::array();
+  for (const FoundServer& server : state.found)
+    found.push_back({{"api", platform::apiName(server.api)},
+                     {"url", server.url},
+                     {"title", server.title},
+                     {"detail", server.detail},
+                     {"models", server.models},
+                     {"choosable", server.choosable}});
+  return {{"rows", rows},
+          {"preferServer", state.preferServer},
+          {"probing", state.probing},
+          {"probeStatus", state.probeStatus},
+          {"found", found},
+          {"message", state.engineMessage}};
+}
+
+// The string member `key` of `body`, nothing when absent; `wrong` is set when it has another
+// type.
+std::optional<std::string> stringMember(const json& body, const char* key, bool& wrong) {
+  const auto found = body.find(key);
+  if (found == body.end()) return std::nullopt;
+  if (!found->is_string()) {
+    wrong = true;
+    return std::nullopt;
+  }
+  return found->get<std::string>();
+}
+
 }  // namespace
 
 json stateJson(const SettingsState& state) {
@@ -64,6 +96,9 @@ json stateJson(const SettingsState& state) {
       {"downloading", state.downloading},
       {"testResult", state.testResult},
       {"testing", state.testing},
+      {"packDownloadable", state.packDownloadable},
+      {"packHelp", state.packHelp},
+      {"engines", engineJson(state)},
       {"cacheInfo", state.cacheInfo},
       {"choices",
        {{"mode", choices({{"双语对照", "bilingual"}, {"仅译文", "replace"}, {"关闭", "off"}})},
@@ -142,6 +177,31 @@ std::optional<std::string> applyPackSource(SettingsModel& model, const json& bod
   return std::nullopt;
 }
 
+std::optional<std::string> applyEngineRequest(SettingsModel& model, const std::string& name,
+                                              const json& body) {
+  if (!body.is_object()) return "expected an object";
+  bool wrong = false;
+  if (name == "find") {
+    const std::optional<std::string> address = stringMember(body, "address", wrong);
+    if (wrong) return "address must be a string";
+    model.findServers(address.value_or(""));
+  } else if (name == "choose") {
+    const std::optional<std::string> api = stringMember(body, "api", wrong);
+    const std::optional<std::string> url = stringMember(body, "url", wrong);
+    const std::optional<std::string> chosen = stringMember(body, "model", wrong);
+    const std::optional<platform::ServerApi> parsed =
+        api ? platform::parseApi(*api) : std::nullopt;
+    if (wrong || !parsed || !url) return "expected {\"api\", \"url\", \"model\"}";
+    model.chooseServer(*parsed, *url, chosen.value_or(""));
+  } else if (name == "prefer") {
+    if (!body.contains("on") || !body["on"].is_boolean()) return "expected {\"on\": boolean}";
+    model.setPreferServer(body["on"].get<bool>());
+  } else {
+    return "unknown engines request";
+  }
+  return std::nullopt;
+}
+
 bool runAction(SettingsModel& model, const std::string& name) {
   if (name == "recheck") model.refreshExtensionState();
   else if (name == "openMail") model.openMail();
@@ -154,6 +214,7 @@ bool runAction(SettingsModel& model, const std::string& name) {
     model.reloadSettings();
     model.refreshExtensionState();
     model.refreshCacheInfo();
+    model.refreshEngines();
   } else {
     return false;
   }

@@ -34,10 +34,16 @@ std::optional<std::string> editConfig(Config& cfg, const nlohmann::json& fields)
 // {"id": language} for the language-pack row's source.
 std::optional<std::string> applyPackSource(SettingsModel& model, const nlohmann::json& body);
 
+// A request of the engines section by name, with its body: "find" ({} or {"address": text}),
+// "choose" ({"api", "url", "model"}) and "prefer" ({"on": boolean}). An error text for an
+// unknown name or a body of the wrong shape.
+std::optional<std::string> applyEngineRequest(SettingsModel& model, const std::string& name,
+                                              const nlohmann::json& body);
+
 // One of the window's actions by name: "recheck", "openMail", "download", "test", "clearCache",
-// "openLog", "shown" (the page was first drawn), "activate" (the page came back to the front: the settings file is read again, the
-// extension state and the cache line are refreshed).
-// False for an unknown name.
+// "openLog", "shown" (the page was first drawn), "activate" (the page came back to the front:
+// the settings file is read again, the extension state, the cache line and the engines are
+// refreshed). False for an unknown name.
 bool runAction(SettingsModel& model, const std::string& name);
 
 }  // namespace qy::app

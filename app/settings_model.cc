@@ -12,6 +12,7 @@
 #include "core/config/paths.h"
 #include "core/engine/cache_files.h"
 #include "core/translate/translator.h"
+#include "platform/translators_edit.h"
 
 namespace qy::app {
 namespace {
@@ -71,8 +72,10 @@ SettingsModel::SettingsModel(SettingsModelOptions options)
     MutexLock hold(mutex_);
     state_.cfg = loaded;
   }
+  if (options_.probeTargets.empty()) options_.probeTargets = defaultTargets();
   refreshExtensionState();
   refreshCacheInfo();
+  refreshEngines();
 }
 
 SettingsModel::~SettingsModel() {
@@ -143,7 +146,10 @@ void SettingsModel::edit(const std::function<void(Config&)>& change) {
     scheduleSave();
     publish();
   }
-  if (targetChanged) refreshPackStatus();
+  if (targetChanged) {
+    refreshPackStatus();
+    refreshEngines();  // whether Apertium serves the new target
+  }
 }
 
 void SettingsModel::setPackSource(const std::string& source) {
@@ -233,7 +239,10 @@ void SettingsModel::reloadSettings() {
     if (targetChanged) state_.packSource = sourceBeside(state_.packSource, onDisk.targetLanguage);
     publish();
   }
-  if (targetChanged) refreshPackStatus();
+  if (targetChanged) {
+    refreshPackStatus();
+    refreshEngines();
+  }
 }
 
 void SettingsModel::refreshCacheInfo() {
@@ -270,21 +279,36 @@ void SettingsModel::refreshPackStatus() {
         break;
     }
     state_.packReady = status == PairStatus::installed;
+    // Only a package can be downloaded; where nothing translates the pair the page says what to
+    // install instead.
+    state_.packDownloadable = status == PairStatus::supported;
+    state_.packHelp = status == PairStatus::unsupported;
     publish();
   });
 }
 
-void SettingsModel::runTest() {
+void SettingsModel::runTest() { startTest(false); }
+
+void SettingsModel::startTest(bool afterChoice) {
   Config cfg;
   {
     MutexLock hold(mutex_);
-    if (state_.testing) return;
+    // A test already running says nothing about a server just chosen (it started on the engine
+    // the pair had before), so the choice's message asks for another test instead.
+    if (state_.testing) {
+      if (afterChoice) {
+        state_.engineMessage = choiceMessage_ + "\n" + kTestBusyText;
+        choiceMessage_.clear();
+        publish();
+      }
+      return;
+    }
     state_.testing = true;
     state_.testResult.clear();
     cfg = state_.cfg;  // as edited, saved or not
     publish();
   }
-  startTask([this, cfg] {
+  startTask([this, cfg, afterChoice] {
     const std::string sample = testSample(cfg.targetLanguage);
     ResultBox box;
     const std::vector<std::string> errors = Translator::run(
@@ -293,6 +317,10 @@ void SettingsModel::runTest() {
     MutexLock hold(mutex_);
     state_.testResult = result;
     state_.testing = false;
+    if (afterChoice) {
+      state_.engineMessage = choiceMessage_ + "\n" + result;
+      choiceMessage_.clear();
+    }
     publish();
   });
 }
@@ -339,6 +367,126 @@ void SettingsModel::openLog() {
   std::error_code error;
   if (!std::filesystem::exists(file, error)) return;
   if (options_.open) options_.open(file.string());
+}
+
+std::filesystem::path SettingsModel::translatorsFile() const {
+  return options_.survey.translatorsFile.empty() ? root_ / "translators.json"
+                                                 : options_.survey.translatorsFile;
+}
+
+void SettingsModel::refreshEngines() {
+  uint64_t question = 0;
+  std::string target;
+  {
+    MutexLock hold(mutex_);
+    question = ++engineQuestion_;
+    target = state_.cfg.targetLanguage;
+  }
+  startTask([this, question, target] {
+    SurveyOptions options = options_.survey;
+    options.translatorsFile = translatorsFile();
+    const EngineSurvey survey = surveyEngines(options);
+    std::vector<EngineRow> rows = engineRows(survey);
+    const bool apertiumServes = apertiumTranslatesInto(survey, target);
+    MutexLock hold(mutex_);
+    if (question != engineQuestion_) return;  // a later listing answers instead
+    state_.engines = std::move(rows);
+    if (!preferChosen_) state_.preferServer = !apertiumServes;
+    publish();
+  });
+}
+
+void SettingsModel::setPreferServer(bool prefer) {
+  MutexLock hold(mutex_);
+  preferChosen_ = true;
+  if (state_.preferServer == prefer) return;
+  state_.preferServer = prefer;
+  publish();
+}
+
+void SettingsModel::findServers(const std::string& address) {
+  std::vector<ProbeTarget> targets;
+  std::optional<std::string> refusal;
+  if (address.empty()) {
+    targets = options_.probeTargets;
+  } else {
+    const std::string url = addressURL(address);
+    // Nothing is asked of a host that is not this machine.
+    refusal = platform::loopbackRefusal(url);
+    if (!refusal) targets = targetsAt(url);
+  }
+  {
+    MutexLock hold(mutex_);
+    if (state_.probing) return;
+    state_.found.clear();
+    foundOrder_.clear();
+    state_.probing = !refusal && !targets.empty();
+    probesLeft_ = targets.size();
+    state_.probeStatus = refusal            ? *refusal
+                         : state_.probing ? probeProgressText(0, targets.size())
+                                          : probeOutcomeText(0);
+    publish();
+  }
+  for (size_t index = 0; index < targets.size(); ++index) {
+    startTask([this, target = targets[index], index, total = targets.size()] {
+      std::optional<FoundServer> found;
+      if (!platform::loopbackRefusal(target.url))
+        found = foundServer(target, platform::surveyServer(target.api, target.url, {}, kProbeLimit));
+      MutexLock done(mutex_);
+      if (found) {
+        // In the order of the addresses, whichever answers first.
+        const auto at = std::upper_bound(foundOrder_.begin(), foundOrder_.end(), index);
+        state_.found.insert(state_.found.begin() + (at - foundOrder_.begin()), std::move(*found));
+        foundOrder_.insert(at, index);
+      }
+      --probesLeft_;
+      state_.probing = probesLeft_ > 0;
+      state_.probeStatus = state_.probing ? probeProgressText(total - probesLeft_, total)
+                                          : probeOutcomeText(state_.found.size());
+      publish();
+    });
+  }
+}
+
+void SettingsModel::chooseServer(platform::ServerApi api, const std::string& url,
+                                 const std::string& model) {
+  std::optional<std::string> refusal = platform::loopbackRefusal(url);
+  if (!refusal && api != platform::ServerApi::libretranslate && model.empty())
+    refusal = "先选一个模型";
+  bool prefer = false;
+  {
+    MutexLock hold(mutex_);
+    if (refusal) {
+      state_.engineMessage = "没有写入 translators.json：" + *refusal;
+      publish();
+      return;
+    }
+    prefer = state_.preferServer;
+    state_.engineMessage = "正在写入 translators.json…";
+    publish();
+  }
+  startTask([this, api, url, model, prefer] {
+    nlohmann::ordered_json entry = {{"api", platform::apiName(api)}, {"url", url}};
+    if (!model.empty()) entry["model"] = model;
+    const std::optional<std::string> error =
+        platform::TranslatorsEdit::putServerFirst(translatorsFile(), entry, prefer);
+    {
+      MutexLock hold(mutex_);
+      if (error) {
+        state_.engineMessage = *error;
+        publish();
+        return;
+      }
+      choiceMessage_ = choiceText(api, url, model, prefer);
+      state_.engineMessage = choiceMessage_ + "\n正在用它测试翻译…";
+      publish();
+    }
+    log("settings: translators.json now puts " + std::string(platform::apiName(api)) + " at " +
+        url + " first");
+    refreshEngines();
+    refreshPackStatus();
+    startTest(true);
+  });
 }
 
 void SettingsModel::log(const std::string& line) const {

@@ -15,6 +15,11 @@
 // availability question, a pack install, the test translation) runs on threads the model starts
 // and joins when destroyed; the delayed save runs on the timer's thread. Destroying the model
 // writes a save still pending, so a change made just before the program ends is kept.
+//
+// The engines section: the model lists what translates now (from translators.json and the
+// Apertium modes), asks the local addresses for translation servers (each address on a task of
+// its own, bounded by kProbeLimit, progress published as answers come), and writes the server
+// the user chooses into translators.json, then runs the test translation through it.
 #pragma once
 
 #include <atomic>
@@ -29,6 +34,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/engine_rows.h"
+#include "app/server_probe.h"
 #include "app/timer.h"
 #include "core/base/thread_annotations.h"
 #include "core/config/config.h"
@@ -52,6 +59,10 @@ struct SettingsModelOptions {
   std::string systemctl;
   // Where diagnostics go; nothing: the log.
   std::function<void(const std::string&)> log;
+  // Where the engines are looked for; an empty translatorsFile is translators.json in the root.
+  SurveyOptions survey;
+  // The addresses "find local servers" asks; empty: defaultTargets().
+  std::vector<ProbeTarget> probeTargets;
 };
 
 // The state the window shows, as one copy.
@@ -67,6 +78,15 @@ struct SettingsState {
   std::string testResult;
   bool testing = false;
   std::string cacheInfo;
+  // The engines section.
+  std::vector<EngineRow> engines;
+  bool packDownloadable = false;  // a Debian package would add the pack row's pair
+  bool packHelp = false;          // nothing can translate that pair: say what to install
+  bool preferServer = false;      // a chosen server goes before Apertium for every pair
+  bool probing = false;
+  std::string probeStatus;          // progress, the outcome, or why an address is refused
+  std::vector<FoundServer> found;   // in the order of the addresses asked
+  std::string engineMessage;        // what a choice wrote, then its test translation's outcome
 };
 
 class SettingsModel {
@@ -115,6 +135,22 @@ class SettingsModel {
   void openMail();
   void openLog();
 
+  // Reads again what translates now (asynchronous).
+  void refreshEngines() QY_EXCLUDES(mutex_);
+  // Asks the usual local addresses, or only `address` when one is given, for translation
+  // servers (asynchronous; ignored while a search runs). An address that is not on this machine
+  // is refused with the reason, and nothing is asked.
+  void findServers(const std::string& address = {}) QY_EXCLUDES(mutex_);
+  // Whether a chosen server goes before Apertium for every pair (its default: when Apertium has
+  // no pair into the target language).
+  void setPreferServer(bool prefer) QY_EXCLUDES(mutex_);
+  // Writes the server into translators.json as the first server consulted (and "apertium":
+  // false when preferred), then lists the engines again, refreshes the pack row and runs the
+  // test translation; the outcome shows in engineMessage. A server not on this machine is
+  // refused, and nothing is written.
+  void chooseServer(platform::ServerApi api, const std::string& url, const std::string& model)
+      QY_EXCLUDES(mutex_);
+
   // Waits until the background work started so far has ended (tests, orderly shutdown).
   void waitIdle() QY_EXCLUDES(mutex_);
 
@@ -124,6 +160,8 @@ class SettingsModel {
   void save(uint64_t generation) QY_EXCLUDES(mutex_);
   void startTask(std::function<void()> work) QY_EXCLUDES(mutex_);
   void log(const std::string& line) const;
+  void startTest(bool afterChoice) QY_EXCLUDES(mutex_);
+  std::filesystem::path translatorsFile() const;
 
   SettingsModelOptions options_;
   std::filesystem::path root_;
@@ -137,6 +175,11 @@ class SettingsModel {
   bool savePending_ QY_GUARDED_BY(mutex_) = false;
   uint64_t packQuestion_ QY_GUARDED_BY(mutex_) = 0;    // only the latest answer is shown
   uint64_t extensionQuestion_ QY_GUARDED_BY(mutex_) = 0;
+  uint64_t engineQuestion_ QY_GUARDED_BY(mutex_) = 0;
+  bool preferChosen_ QY_GUARDED_BY(mutex_) = false;  // the user set preferServer
+  size_t probesLeft_ QY_GUARDED_BY(mutex_) = 0;
+  std::vector<size_t> foundOrder_ QY_GUARDED_BY(mutex_);  // the target index of each found
+  std::string choiceMessage_ QY_GUARDED_BY(mutex_);  // set until the choice's test has ended
   struct Task {
     std::jthread thread;
     std::shared_ptr<std::atomic<bool>> done;  // set as the thread's last step

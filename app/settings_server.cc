@@ -212,6 +212,16 @@ void SettingsServer::routes() {
     answerJson(response, stateJson(model_.snapshot()));
   });
 
+  http.Post(R"(/api/engines/([A-Za-z]+))", [this](const httplib::Request& request,
+                                                  httplib::Response& response) {
+    const std::optional<json> body = parseBody(request);
+    const std::optional<std::string> error =
+        body ? applyEngineRequest(model_, request.matches[1].str(), *body)
+             : std::optional<std::string>("not JSON");
+    if (error) return answerJson(response, {{"error", *error}}, 400);
+    answerJson(response, stateJson(model_.snapshot()));
+  });
+
   http.Post(R"(/api/action/([A-Za-z]+))", [this](const httplib::Request& request,
                                                  httplib::Response& response) {
     if (!runAction(model_, request.matches[1].str()))

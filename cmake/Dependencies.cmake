@@ -39,10 +39,10 @@ add_library(qy_cld2 INTERFACE)
 target_include_directories(qy_cld2 SYSTEM INTERFACE ${CLD2_INCLUDE_DIR})
 target_link_libraries(qy_cld2 INTERFACE "-Wl,--no-as-needed" ${CLD2_FULL_LIBRARY} ${CLD2_LIBRARY} "-Wl,--as-needed")
 
-# Required by every build, although nothing links it yet: the local web pages (the settings
-# window, the web mail reader) are served with it, and a build must not lack it when they come.
+# The local web pages (the settings window, the web mail reader) are served with it, and the
+# local translation servers are reached with it.
 pkg_check_modules(HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
-qy_require(HTTPLIB_FOUND libcpp-httplib-dev "cpp-httplib, which will serve the local web pages on 127.0.0.1")
+qy_require(HTTPLIB_FOUND libcpp-httplib-dev "cpp-httplib, for the local web pages and the local translation servers")
 
 find_package(Threads REQUIRED)
 

@@ -1,6 +1,8 @@
 // The doctor command of quillory-ext: the checks, in the order a user would fix things.
 #include "extension/doctor_command.h"
 
+#include "extension/server_checks.h"
+
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -320,7 +322,8 @@ void checkTarget(const Config& cfg, const EngineSurvey& survey, const DoctorOpti
                           "；例如 sudo apt-get install " + (survey.apertiumTools ? "" : "apertium ") + example);
   }
   report.problem(name + "：本机没有能翻译成它的引擎，Debian 12 也没有这样的 Apertium 语言对；"
-                 "请在 translators.json 里接入一个本地翻译程序（见 README：接入其他翻译引擎），"
+                 "请在设置的“翻译引擎”里选用本机的翻译服务（如 Ollama：ollama pull qwen2.5:7b），"
+                 "或在 translators.json 里接入一个本地翻译程序（见 README：接入其他翻译引擎），"
                  "或者在 config.json 里换一个目标语言（quillory-ext pairs 列出可用的）");
 }
 
@@ -394,6 +397,8 @@ std::vector<Finding> runDoctorChecks(const DoctorOptions& options) {
   const EngineSurvey survey = surveyEngines(resolved.survey);
   checkApertium(survey, resolved.survey, report);
   checkCommands(survey, options.startCheck, report);
+  for (auto& finding : checkServers(survey.translators, cfg.targetLanguage, options.servers))
+    report.findings.push_back(std::move(finding));
   checkTarget(cfg, survey, resolved, report);
   checkService(root, report);
   checkCache(root, report);

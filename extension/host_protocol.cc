@@ -20,30 +20,27 @@ struct BadRequest {
 
 json okAnswer(const json& id) { return {{"id", id}, {"ok", true}}; }
 
+using platform::field;
+
 // The bytes of a required Base64 field.
 Bytes base64Field(const json& request, const char* name) {
-  auto field = request.find(name);
-  if (field == request.end() || !field->is_string()) {
-    throw BadRequest{std::string("missing field \"") + name + "\" (Base64 text)"};
-  }
-  auto bytes = platform::base64Decode(field->get_ref<const std::string&>());
+  auto text = field<std::string>(request, name);
+  if (!text) throw BadRequest{std::string("missing field \"") + name + "\" (Base64 text)"};
+  auto bytes = platform::base64Decode(*text);
   if (!bytes) throw BadRequest{std::string("field \"") + name + "\" is not standard Base64"};
   return Bytes(bytes->begin(), bytes->end());
 }
 
 // An optional Base64 field: absent and null are nothing.
 std::optional<Bytes> optionalBase64Field(const json& request, const char* name) {
-  auto field = request.find(name);
-  if (field == request.end() || field->is_null()) return std::nullopt;
+  if (!field<json>(request, name)) return std::nullopt;  // absent or null
   return base64Field(request, name);
 }
 
 int64_t panelId(const json& request) {
-  auto field = request.find("panel");
-  if (field == request.end() || !field->is_number_integer()) {
-    throw BadRequest{"missing field \"panel\" (a panel id)"};
-  }
-  return field->get<int64_t>();
+  auto panel = field<int64_t>(request, "panel");
+  if (!panel) throw BadRequest{"missing field \"panel\" (a panel id)"};
+  return *panel;
 }
 
 json panelAnswer(const json& id, HostSession& session, int64_t panel,
@@ -57,22 +54,22 @@ json panelAnswer(const json& id, HostSession& session, int64_t panel,
 
 // Sets the selected segment of `control` from `selected[name]`, when given.
 void select(const json& selected, const char* name, SegmentedControl& control) {
-  auto field = selected.find(name);
-  if (field == selected.end()) return;
-  if (!field->is_number_integer() || field->get<int64_t>() < 0 ||
-      field->get<int64_t>() >= static_cast<int64_t>(control.labels.size())) {
+  if (!selected.contains(name)) return;
+  auto index = field<int64_t>(selected, name);
+  if (!index || *index < 0 || *index >= static_cast<int64_t>(control.labels.size())) {
     throw BadRequest{std::string("selected.") + name + " is not a segment index (0 to " +
                      std::to_string(control.labels.size() - 1) + ")"};
   }
-  control.selectedSegment = field->get<size_t>();
+  control.selectedSegment = static_cast<size_t>(*index);
 }
 
 HostAnswer decodedMessage(const json& id, const json& request, const HostServices& services) {
   Bytes data = base64Field(request, "data");
   bool mainThread = false;
-  if (auto field = request.find("mainThread"); field != request.end()) {
-    if (!field->is_boolean()) throw BadRequest{"field \"mainThread\" is not true or false"};
-    mainThread = field->get<bool>();
+  if (request.contains("mainThread")) {
+    auto flag = field<bool>(request, "mainThread");
+    if (!flag) throw BadRequest{"field \"mainThread\" is not true or false"};
+    mainThread = *flag;
   }
   auto decoded = services.handler->decodedMessage(data, mainThread);
   HostAnswer answer{okAnswer(id), {}, std::nullopt};
@@ -132,11 +129,9 @@ HostAnswer primaryActionClicked(const json& id, const json& request, HostSession
 HostAnswer process(const json& id, const json& request, const HostServices& services) {
   Bytes input = base64Field(request, "data");
   std::optional<double> wait;
-  if (auto field = request.find("wait"); field != request.end() && !field->is_null()) {
-    if (!field->is_number() || !std::isfinite(field->get<double>()) || field->get<double>() < 0) {
-      throw BadRequest{"field \"wait\" is not a number of seconds or null"};
-    }
-    wait = field->get<double>();
+  if (field<json>(request, "wait")) {
+    wait = field<double>(request, "wait");
+    if (!wait || *wait < 0) throw BadRequest{"field \"wait\" is not a number of seconds or null"};
   }
   std::string_view text(reinterpret_cast<const char*>(input.data()), input.size());
   auto [envelope, message] = splitEnvelope(text);
@@ -150,12 +145,11 @@ HostAnswer process(const json& id, const json& request, const HostServices& serv
 
 HostAnswer dispatch(const json& id, const json& request, HostSession& session,
                     const HostServices& services) {
-  auto op = request.find("op");
-  if (op == request.end() || !op->is_string()) throw BadRequest{"missing field \"op\""};
-  const std::string& name = op->get_ref<const std::string&>();
+  auto op = field<std::string>(request, "op");
+  if (!op) throw BadRequest{"missing field \"op\" (text)"};
+  const std::string& name = *op;
   if (name == "hello") {
-    auto version = request.find("version");
-    if (version == request.end() || !version->is_number_integer()) {
+    if (!field<int64_t>(request, "version")) {
       throw BadRequest{"missing field \"version\" (the protocol version, 1)"};
     }
     json answer = okAnswer(id);
@@ -169,8 +163,8 @@ HostAnswer dispatch(const json& id, const json& request, HostSession& session,
   if (name == "primaryActionClicked") return primaryActionClicked(id, request, session, services);
   if (name == "panelChanged") {
     int64_t panel = panelId(request);
-    auto selected = request.find("selected");
-    if (selected == request.end() || !selected->is_object()) {
+    auto selected = field<json>(request, "selected");
+    if (!selected || !selected->is_object()) {
       throw BadRequest{"missing field \"selected\" ({mode, style, dark})"};
     }
     return {panelAnswer(id, session, panel,
@@ -310,7 +304,7 @@ HostAnswer errorAnswer(const json& id, const std::string& error) {
 }
 
 HostAnswer handleRequest(const json& request, HostSession& session, const HostServices& services) {
-  json id = request.is_object() && request.contains("id") ? request["id"] : json(nullptr);
+  json id = field<json>(request, "id").value_or(nullptr);
   try {
     return dispatch(id, request, session, services);
   } catch (const BadRequest& bad) {

@@ -1,5 +1,5 @@
-// The native host's transport: frames in from Thunderbird, one thread per request, answers and
-// events out in frames Thunderbird accepts.
+// The native host's transport: frames in from Thunderbird, requests answered by a worker pool,
+// answers and events out in frames Thunderbird accepts.
 #include "extension/native_host.h"
 
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <condition_variable>
 #include <cstdint>
 #include <string_view>
-#include <thread>
 
 #include "core/base/thread_annotations.h"
+#include "core/base/worker_pool.h"
 #include "core/mime/mime_decode.h"
 #include "extension/addon_frames.h"
 #include "extension/display_body.h"
@@ -23,6 +23,16 @@ using nlohmann::json;
 
 // Bytes read from standard input at a time.
 constexpr size_t kReadChunk = 64 * 1024;
+
+json idOf(const json& request) {
+  auto id = request.find("id");
+  return id == request.end() ? json(nullptr) : *id;
+}
+
+std::string errorText(const json& id, const std::string& error) {
+  return json{{"id", id}, {"ok", false}, {"error", error}}.dump(-1, ' ', false,
+                                                              json::error_handler_t::replace);
+}
 
 // Writes whole frame sequences to Thunderbird; once a write fails (Thunderbird has gone) the
 // rest are dropped.
@@ -107,6 +117,11 @@ int runNativeHost(int in, int out, const BackendFactory& makeBackend) {
   InFlight inFlight;
   const std::unique_ptr<HostBackend> backend =
       makeBackend([&writer](const json& event) { writer.write(event.dump()); });
+  WorkerPool pool({.name = "native host requests",
+                   .threads = kMaxRequestsInFlight,
+                   .capacity = kMaxRequestsInFlight,
+                   .eager = false,
+                   .onError = {}});
   platform::FrameReader reader;
   int status = 0;
   std::string chunk(kReadChunk, '\0');
@@ -122,16 +137,27 @@ int runNativeHost(int in, int out, const BackendFactory& makeBackend) {
     reader.feed(std::string_view(chunk.data(), static_cast<size_t>(n)));
     while (auto frame = reader.next()) {
       if (!frame->error.empty()) {
-        writer.write(json{{"id", nullptr}, {"ok", false}, {"error", frame->error}}.dump());
+        writer.write(errorText(nullptr, frame->error));
         status = 1;
         open = false;
         break;
       }
       inFlight.enter();
-      std::thread([&writer, &inFlight, &backend, request = std::move(frame->object)] {
-        writer.write(backend->handle(request));
+      auto request = std::make_shared<json>(std::move(frame->object));
+      const bool started = pool.submit([&writer, &inFlight, &backend, request] {
+        std::string answer;
+        try {
+          answer = backend->handle(*request);
+        } catch (const std::exception& error) {
+          answer = errorText(idOf(*request), std::string("internal error: ") + error.what());
+        }
+        writer.write(answer);
         inFlight.leave();
-      }).detach();
+      });
+      if (!started) {
+        writer.write(errorText(idOf(*request), "the host is busy (it cannot start a thread)"));
+        inFlight.leave();
+      }
     }
   }
   inFlight.waitIdle();

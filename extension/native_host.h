@@ -2,8 +2,9 @@
 // output, with the browser's native-messaging framing (a 4-byte little-endian length, then one
 // UTF-8 JSON object).
 //
-// Requests are read from `in`, frames up to 64 MiB. Each is answered by the backend on a thread
-// of its own, so a slow decode never holds up another request; answers and events go to `out`
+// Requests are read from `in`, frames up to 64 MiB. They are answered by the backend on a pool
+// of kMaxRequestsInFlight threads, so a slow decode never holds up another request (a backend
+// that throws is answered with an error); answers and events go to `out`
 // one frame sequence at a time, as pieces when larger than Thunderbird's 1 MiB (addon_frames.h).
 // A bad frame (too long, not a JSON object) is answered with {"id": null, "ok": false, "error"}
 // and ends the host, as it ends a socket connection. runNativeHost() returns once `in` has closed
@@ -17,6 +18,8 @@
 #include <string>
 
 #include <nlohmann/json.hpp>
+
+#include "platform/host_frame.h"
 
 namespace qy {
 
@@ -35,7 +38,7 @@ using BackendFactory = std::function<std::unique_ptr<HostBackend>(HostBackend::E
 
 // Requests answered at once at most; a further request waits to be read until one is done.
 // Thunderbird's add-on has a few per displayed message.
-inline constexpr size_t kMaxRequestsInFlight = 32;
+using platform::kMaxRequestsInFlight;
 
 // Runs the host over the descriptors `in` and `out`. 0 when `in` closed, 1 after a bad frame.
 int runNativeHost(int in, int out, const BackendFactory& makeBackend);

@@ -14,6 +14,7 @@ namespace qy {
 namespace {
 
 using nlohmann::json;
+using platform::field;
 
 std::string dumpAnswer(const json& answer) {
   return answer.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -27,7 +28,7 @@ class ServiceBackend : public HostBackend {
         client_(std::move(client)) {}
 
   std::string handle(const json& request) override {
-    if (request.value("op", "") == "subscribe") {
+    if (field<std::string>(request, "op") == "subscribe") {
       MutexLock hold(lock_);
       subscribed_ = true;
     }
@@ -50,7 +51,7 @@ class ServiceBackend : public HostBackend {
       }
       return fallback->handle(request);
     }
-    (*answer)["id"] = request.contains("id") ? request["id"] : json(nullptr);
+    (*answer)["id"] = field<json>(request, "id").value_or(nullptr);
     addDisplayBody(request, *answer);
     return dumpAnswer(*answer);
   }
@@ -87,7 +88,7 @@ class ServiceBackend : public HostBackend {
   }
 
   static void addDisplayBody(const json& request, json& answer) {
-    if (request.value("op", "") != "decodedMessage" || !answer.value("ok", false)) {
+    if (field<std::string>(request, "op") != "decodedMessage" || !field<bool>(answer, "ok").value_or(false)) {
       return;
     }
     auto message = answer.find("message");
@@ -129,7 +130,7 @@ class LocalBackend : public HostBackend {
 
   std::string handle(const json& request) override {
     HostAnswer answer = handleRequest(request, session_, services_);
-    if (request.value("op", "") == "decodedMessage") {
+    if (field<std::string>(request, "op") == "decodedMessage") {
       for (const auto& [path, text] : answer.base64) {
         if (path == std::vector<std::string>{"message", "data"}) {
           if (auto html = displayBodyFor(request, text)) {

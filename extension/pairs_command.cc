@@ -1,6 +1,8 @@
 // The pairs command of quillory-ext.
 #include "extension/pairs_command.h"
 
+#include "extension/server_checks.h"
+
 namespace qy {
 
 int runPairs(const std::vector<std::string>& args, const SurveyOptions& options, std::FILE* out,
@@ -15,6 +17,11 @@ int runPairs(const std::vector<std::string>& args, const SurveyOptions& options,
   else if (!survey.apertiumTools)
     std::fputs("quillory-ext pairs：没有安装 Apertium（Debian 软件包 apertium）\n", err);
   for (const PairEntry& entry : survey.pairs) std::fprintf(out, "%s\n", pairLine(entry).c_str());
+  // The local translation servers, after everything else (they are consulted last).
+  std::vector<std::string> problems;
+  for (const PairEntry& entry : serverPairs(survey.translators, problems))
+    std::fprintf(out, "%s\n", pairLine(entry).c_str());
+  for (const auto& problem : problems) std::fprintf(err, "quillory-ext pairs：%s\n", problem.c_str());
   return std::fflush(out) == 0 ? 0 : 1;
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/engine_survey.h"
+#include "platform/engine_survey.h"
 
 namespace qy {
 

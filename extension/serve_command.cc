@@ -54,7 +54,8 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   SecurityHandler& handler = MailExtension::handlerForMessageSecurity();
   SocketServer::StartStatus status;
   std::string error;
-  auto server = SocketServer::start({Paths::root(), &handler, nullptr}, status, error);
+  auto server =
+      SocketServer::start({Paths::root(), &handler, nullptr, kStopGrace}, status, error);
   if (!server) {
     std::fprintf(err, "quillory-ext serve: %s\n", error.c_str());
     Log::write("service not started: " + error);
@@ -70,10 +71,11 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   if (options.onStarted) options.onStarted(*server);
   Log::write("service listening on " + server->socketPath().string());
 
-  server->run(signals);
+  // Once told to stop, the server lets running requests answer for the grace before it closes
+  // the connections.
+  bool drained = server->run(signals);
 
   platform::ExtensionManager::setReloader(nullptr);
-  bool drained = server->drain(kStopGrace);
   Log::write(drained ? "service stopped" : "service stopped with requests still running");
   Log::flush();
   server.reset();  // releases the lock file

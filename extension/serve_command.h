@@ -1,7 +1,9 @@
 // `quillory-ext serve`: the extension as a long-lived process for every mail host. It listens on
 // `ext.sock` in the storage root and speaks the host protocol (docs/host-protocol.md) until
 // SIGTERM, SIGINT or SIGHUP, then stops accepting, removes the socket, lets running requests
-// finish for a short grace, ends the translation engines' processes and exits 0. A second `serve` on the same root exits 1 with a message.
+// finish and their answers go out for a short grace, closes the connections, ends the
+// translation engines' processes and exits 0. A second `serve` on the same root exits 1 with a
+// message.
 //
 // ServeOptions lets a program built on serve add to it: a hook that runs once the socket
 // listens (the web reader starts there and registers its URL, which `hello` then reports).

@@ -74,10 +74,26 @@ json readBack(const std::string& frame) {
   return got->object;
 }
 
+// The harness's root, removed when the fuzzer exits (the harness itself is never destroyed:
+// engine threads may still run at exit).
+std::filesystem::path* harnessRoot = nullptr;
+
+void removeHarnessRoot() {
+  std::error_code ignored;
+  if (harnessRoot) std::filesystem::remove_all(*harnessRoot, ignored);
+}
+
+Harness* makeHarness() {
+  auto* harness = new Harness;
+  harnessRoot = new std::filesystem::path(harness->root);
+  std::atexit(removeHarnessRoot);
+  return harness;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Harness* harness = new Harness;
+  static Harness* harness = makeHarness();
   if (size == 0) return 0;
   const size_t piece = 1 + data[0] % 64;
   std::string_view stream(reinterpret_cast<const char*>(data + 1), size - 1);

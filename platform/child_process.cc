@@ -1,10 +1,11 @@
-// Starting, talking to, killing and reaping child processes (posix_spawn, poll, waitpid).
+// Starting, talking to, killing and reaping child processes (fork and exec on one long-lived
+// thread, poll, waitpid).
 #include "platform/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,8 +14,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 extern char** environ;
@@ -100,6 +104,130 @@ bool isExecutableFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// One stage to start: its program, arguments and environment (prepared before the fork: the
+// child of a threaded process may only make system calls), its standard streams and its group.
+struct StageLaunch {
+  const char* program;
+  char* const* argv;
+  char* const* envp;
+  int input, output, errors;  // each 3 or above, close-on-exec
+  pid_t group;                // 0: the stage starts a group of its own
+};
+
+// Forks and execs `stage`; its pid, or -1 with `error` (an errno value). With `dieWithUs` the
+// child gets SIGKILL when the thread that forked it ends (PR_SET_PDEATHSIG): our process dying,
+// even by SIGKILL, then ends the engine at once instead of when its current batch ends.
+pid_t launch(const StageLaunch& stage, bool dieWithUs, int& error) {
+  int report[2];  // the child's exec error; closed by a successful exec
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    error = errno;
+    return -1;
+  }
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(report[0]);
+    setpgid(0, stage.group);
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig) {
+      if (sig != SIGKILL && sig != SIGSTOP) sigaction(sig, &defaults, nullptr);
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (dieWithUs) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(127);  // we died before the request took hold
+    }
+    if (dup2(stage.input, 0) < 0 || dup2(stage.output, 1) < 0 || dup2(stage.errors, 2) < 0) {
+      const int e = errno;
+      [[maybe_unused]] ssize_t n = write(report[1], &e, sizeof e);
+      _exit(127);
+    }
+    execve(stage.program, stage.argv, stage.envp);
+    const int e = errno;
+    [[maybe_unused]] ssize_t n = write(report[1], &e, sizeof e);
+    _exit(127);
+  }
+  close(report[1]);
+  if (pid < 0) {
+    error = errno;
+    close(report[0]);
+    return -1;
+  }
+  setpgid(pid, stage.group == 0 ? pid : stage.group);  // also here: no moment outside the group
+  int childError = 0;
+  ssize_t n;
+  do {
+    n = read(report[0], &childError, sizeof childError);
+  } while (n < 0 && errno == EINTR);
+  close(report[0]);
+  if (n == static_cast<ssize_t>(sizeof childError)) {
+    int status;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    error = childError;
+    return -1;
+  }
+  return pid;
+}
+
+// The thread that starts every engine. A child asked to die with its parent dies when the
+// *thread* that forked it ends, and the threads that ask for engines come and go (request
+// workers, one-shot jobs); this one lives as long as the process. When it cannot be started (a
+// task limit), stages start on the caller's thread without the request.
+class Launcher {
+ public:
+  static Launcher& instance() {
+    static Launcher* launcher = new Launcher;  // never destroyed: its thread runs to the end
+    return *launcher;
+  }
+
+  pid_t run(const StageLaunch& stage, int& error) {
+    std::unique_lock guard(lock_);
+    if (!started_) return launch(stage, false, error);
+    ready_.wait(guard, [&] { return job_ == nullptr; });
+    pid_t pid = -1;
+    bool done = false;
+    std::function<void()> job = [&] { pid = launch(stage, true, error); };
+    job_ = &job;
+    jobDone_ = &done;
+    ready_.notify_all();
+    ready_.wait(guard, [&] { return done; });
+    return pid;
+  }
+
+ private:
+  Launcher() {
+    try {
+      thread_ = std::thread([this] { loop(); });
+      started_ = true;
+    } catch (const std::system_error&) {
+      started_ = false;
+    }
+  }
+
+  void loop() {
+    std::unique_lock guard(lock_);
+    for (;;) {
+      ready_.wait(guard, [&] { return job_ != nullptr && !*jobDone_; });
+      (*job_)();
+      *jobDone_ = true;
+      job_ = nullptr;
+      ready_.notify_all();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::function<void()>* job_ = nullptr;  // the job waiting, with its caller's flag
+  bool* jobDone_ = nullptr;
+  bool started_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 
 std::optional<std::string> findProgram(std::string_view name, std::string_view searchPath) {
@@ -160,35 +288,16 @@ std::unique_ptr<ProcessChain> ProcessChain::start(
       closeFd(devNull);
       return nullptr;  // the destructor kills the stages already started
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, nextInput, 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, devNull, 2);
-
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigfillset(&defaults);
-    sigset_t emptyMask;
-    sigemptyset(&emptyMask);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &emptyMask);
-    posix_spawnattr_setpgroup(&attributes, chain->group_);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF |
-                                              POSIX_SPAWN_SETSIGMASK);
-
     std::vector<char*> argv;
     for (const auto& arg : argvStrings) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
+    int rc = 0;
+    const pid_t pid = Launcher::instance().run(
+        {argv[0], argv.data(), environ, nextInput, out[1], devNull, chain->group_}, rc);
     closeFd(nextInput);
     close(out[1]);
     nextInput = out[0];
-    if (rc != 0) {
+    if (pid < 0) {
       error = "无法启动 " + argvStrings[0] + "：" + std::strerror(rc);
       closeFd(nextInput);
       closeFd(devNull);

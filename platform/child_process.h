@@ -3,7 +3,8 @@
 // one's standard output; standard error goes to /dev/null. Every descriptor we open is
 // close-on-exec, so no child inherits another child's pipes. Our process ignores SIGPIPE (a
 // write to a dead child fails with EPIPE instead of killing us); children start with the default
-// disposition and an empty signal mask.
+// disposition and an empty signal mask, and die with our process (SIGKILL when it ends, however
+// it ends, kill -9 included), so an engine busy with a batch never outlives it.
 //
 // Ownership: the chain owns its children. Destroying it (or kill()) kills the whole group and
 // reaps every stage, so no child outlives it and none is left a zombie. Every live group is also

@@ -86,8 +86,8 @@ class SocketHostClient final : public HostClient {
       if (auto frame = frames_.next()) {
         if (!frame->error.empty()) return false;
         const json& answer = frame->object;
-        if (!answer.contains("id") || answer["id"] != 0) continue;  // an early event
-        if (answer.value("ok", false) != true) return false;
+        if (field<int64_t>(answer, "id") != 0) continue;  // an early event
+        if (field<bool>(answer, "ok") != true) return false;
         hello_ = answer;
         break;
       }
@@ -121,6 +121,19 @@ class SocketHostClient final : public HostClient {
     }
     request["id"] = id;
     std::string frame = requestFrame(request);
+    if (frame.size() > kFrameHeaderSize + kMaxFrameSize) {
+      // The service would refuse the frame and close the connection, failing every other
+      // request on it: this request alone gets the error.
+      {
+        MutexLock lock(mutex_);
+        waiting_.erase(id);
+      }
+      return json{{"id", id},
+                  {"ok", false},
+                  {"error", "request of " + std::to_string(frame.size() - kFrameHeaderSize) +
+                                " bytes is over the frame limit of " +
+                                std::to_string(kMaxFrameSize) + " bytes"}};
+    }
     bool sent;
     {
       MutexLock lock(writeMutex_);

@@ -37,7 +37,9 @@ class HostClient {
   virtual const nlohmann::json& hello() const = 0;
 
   // Sends `request` (an object with "op" and its fields; the client sets "id") and waits for its
-  // answer, the whole answer object. Nothing when the connection fails or closes first.
+  // answer, the whole answer object. Nothing when the connection fails or closes first. A request
+  // whose frame would be over the frame limit is not sent: its answer is {"id", "ok": false,
+  // "error"} at once, and the connection goes on serving the others.
   virtual std::optional<nlohmann::json> request(nlohmann::json request) = 0;
 };
 

@@ -57,6 +57,7 @@ bool printableASCII(std::string_view text) {
 // would otherwise read character by character.
 struct Survey {
   size_t depth = 0;
+  size_t values = 0;  // a bound on the values: one per value's start and per separator
   std::vector<std::pair<size_t, size_t>> longStrings;  // [begin, end) of each one's text
 };
 
@@ -68,6 +69,7 @@ Survey survey(std::string_view text, size_t depthLimit) {
   size_t depth = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
+    if (c == ',' || c == ':') ++found.values;
     if (c == '"') {
       const size_t begin = i + 1;
       // The string ends at the next quote unless a backslash comes first; strings of message
@@ -93,6 +95,7 @@ Survey survey(std::string_view text, size_t depthLimit) {
       }
       i = j;
     } else if (c == '[' || c == '{') {
+      ++found.values;
       if (++depth > found.depth && (found.depth = depth) > depthLimit) return found;
     } else if ((c == ']' || c == '}') && depth > 0) {
       --depth;
@@ -188,9 +191,16 @@ std::string encodeFrame(const json& object, const std::vector<RawField>& raw) {
 }
 
 FrameReader::Frame parseFrameBody(std::string_view body) {
+  // The JSON parser takes a NUL for the end of its input and would not look past it.
+  if (std::memchr(body.data(), '\0', body.size()) != nullptr) {
+    return {nullptr, "frame is not valid UTF-8 JSON (it holds a NUL byte)"};
+  }
   Survey found = survey(body, kMaxFrameDepth);
   if (found.depth > kMaxFrameDepth) {
     return {nullptr, "frame nested deeper than " + std::to_string(kMaxFrameDepth) + " levels"};
+  }
+  if (found.values > kMaxFrameValues) {
+    return {nullptr, "frame holds more than " + std::to_string(kMaxFrameValues) + " JSON values"};
   }
   // Cut the long strings out, unless the text already holds an escaped NUL that a placeholder
   // could be confused with.
@@ -231,7 +241,7 @@ void FrameReader::feed(std::string_view bytes) {
   buffer_.append(bytes);
 }
 
-std::optional<FrameReader::Frame> FrameReader::next() {
+std::optional<FrameReader::Body> FrameReader::nextBody() {
   if (failed_ || buffered() < kFrameHeaderSize) return std::nullopt;
   size_t size = 0;
   for (size_t i = 0; i < kFrameHeaderSize; ++i) {
@@ -241,17 +251,42 @@ std::optional<FrameReader::Frame> FrameReader::next() {
     failed_ = true;
     buffer_.clear();
     start_ = 0;
-    return Frame{nullptr, "frame of " + std::to_string(size) + " bytes is over the limit of " +
-                              std::to_string(kMaxFrameSize) + " bytes"};
+    return Body{{}, "frame of " + std::to_string(size) + " bytes is over the limit of " +
+                        std::to_string(kMaxFrameSize) + " bytes"};
   }
   if (buffered() < kFrameHeaderSize + size) {
     // Room for the whole frame at once: a large one arrives in many pieces.
     buffer_.reserve(start_ + kFrameHeaderSize + size);
     return std::nullopt;
   }
-  Frame frame =
-      parseFrameBody(std::string_view(buffer_).substr(start_ + kFrameHeaderSize, size));
-  start_ += kFrameHeaderSize + size;
+  Body body;
+  if (start_ + kFrameHeaderSize + size == buffer_.size()) {
+    // Nothing after it: the buffer becomes the body, without a copy of a large frame.
+    body.text = std::move(buffer_);
+    body.text.erase(0, start_ + kFrameHeaderSize);
+    buffer_ = std::string();
+    start_ = 0;
+  } else {
+    body.text = buffer_.substr(start_ + kFrameHeaderSize, size);
+    start_ += kFrameHeaderSize + size;
+  }
+  return body;
+}
+
+size_t FrameReader::frameInProgress() const {
+  if (failed_ || buffered() < kFrameHeaderSize) return 0;
+  size_t size = 0;
+  for (size_t i = 0; i < kFrameHeaderSize; ++i) {
+    size |= size_t{static_cast<unsigned char>(buffer_[start_ + i])} << (8 * i);
+  }
+  return kFrameHeaderSize + size;
+}
+
+std::optional<FrameReader::Frame> FrameReader::next() {
+  auto body = nextBody();
+  if (!body) return std::nullopt;
+  if (!body->error.empty()) return Frame{nullptr, std::move(body->error)};
+  Frame frame = parseFrameBody(body->text);
   if (!frame.error.empty()) {
     failed_ = true;
     buffer_.clear();

@@ -35,7 +35,9 @@ std::vector<std::shared_ptr<TranslationService>> SystemTranslationService::provi
   // so a reload never makes other callers wait.
   std::shared_ptr<ApertiumProvider> oldApertium;
   std::vector<std::shared_ptr<CommandProvider>> oldCommands;
+  std::vector<std::shared_ptr<ServerProvider>> oldServers;
   std::optional<std::string> refusal;
+  std::vector<std::string> serverRefusals;
   std::vector<std::shared_ptr<TranslationService>> all;
   {
     MutexLock lock(mutex_);
@@ -61,15 +63,32 @@ std::vector<std::shared_ptr<TranslationService>> SystemTranslationService::provi
                                     : std::make_shared<CommandProvider>(spec, options_.answerLimit));
       }
       oldCommands = std::exchange(commands_, std::move(commands));
+      // An unchanged entry keeps its provider: what it learnt (the languages, a refused
+      // response_format) stays.
+      std::vector<std::shared_ptr<ServerProvider>> servers;
+      for (const auto& spec : config.servers) {
+        std::shared_ptr<ServerProvider> provider;
+        for (auto& running : servers_)
+          if (running && running->spec() == spec) {
+            provider = std::move(running);
+            break;
+          }
+        servers.push_back(provider ? provider
+                                   : std::make_shared<ServerProvider>(spec, options_.servers));
+      }
+      oldServers = std::exchange(servers_, std::move(servers));
+      serverRefusals = config.serverRefusals;
     }
     if (apertium_) all.push_back(apertium_);
     all.insert(all.end(), commands_.begin(), commands_.end());
+    all.insert(all.end(), servers_.begin(), servers_.end());
   }
-  if (refusal) {
-    const std::string line = "translators.json ignored: " + *refusal;
+  const auto log = [&](const std::string& line) {
     if (options_.log) options_.log(line);
     else Log::write(line);
-  }
+  };
+  if (refusal) log("translators.json ignored: " + *refusal);
+  for (const auto& why : serverRefusals) log("translators.json: " + why);
   return all;
 }
 

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <variant>
 #include <cstring>
 #include <nlohmann/json.hpp>
 
@@ -14,6 +17,51 @@
 
 namespace qy::platform {
 namespace {
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+// The well-formed pairs of a "pairs" member; others are skipped.
+Pairs parsePairs(const nlohmann::json& entry) {
+  Pairs out;
+  const auto pairs = entry.find("pairs");
+  if (pairs == entry.end() || !pairs->is_array()) return out;
+  for (const auto& pair : *pairs) {
+    if (!pair.is_array() || pair.size() != 2 || !pair[0].is_string() || !pair[1].is_string())
+      continue;
+    out.emplace_back(pair[0].get<std::string>(), pair[1].get<std::string>());
+  }
+  return out;
+}
+
+std::string stringMember(const nlohmann::json& entry, const char* key) {
+  const auto member = entry.find(key);
+  return member != entry.end() && member->is_string() ? member->get<std::string>() : std::string();
+}
+
+// A server entry, or why it is not used ("servers 第 2 项：…").
+std::variant<ServerSpec, std::string> parseServer(const nlohmann::json& entry, size_t index) {
+  const std::string which = "servers 第 " + std::to_string(index + 1) + " 项";
+  if (!entry.is_object()) return which + "不是对象，没有使用";
+  const std::optional<ServerApi> api = parseApi(stringMember(entry, "api"));
+  if (!api) return which + "的 api 应为 ollama、openai 或 libretranslate，没有使用";
+  ServerSpec spec;
+  spec.api = *api;
+  spec.url = stringMember(entry, "url");
+  if (spec.url.empty()) return which + "缺少 url，没有使用";
+  if (const auto refusal = loopbackRefusal(spec.url)) return which + "：" + *refusal + "，没有使用";
+  if (*api != ServerApi::libretranslate) {
+    spec.model = stringMember(entry, "model");
+    if (spec.model.empty())
+      return which + "（" + std::string(apiDisplayName(*api)) + "）缺少 model，没有使用";
+  }
+  spec.pairs = parsePairs(entry);
+  spec.apiKey = stringMember(entry, "apiKey");
+  // Whole seconds, within bounds: 0 or a negative number would fail every request at once.
+  if (const auto timeout = entry.find("timeoutSeconds"); timeout != entry.end() && timeout->is_number())
+    spec.timeoutSeconds = static_cast<int>(std::clamp<double>(
+        std::ceil(timeout->get<double>()), kMinTimeoutSeconds, kMaxTimeoutSeconds));
+  return spec;
+}
 
 std::optional<CommandSpec> parseCommand(const nlohmann::json& entry) {
   if (!entry.is_object()) return std::nullopt;
@@ -28,14 +76,7 @@ std::optional<CommandSpec> parseCommand(const nlohmann::json& entry) {
     spec.command.push_back(text);
   }
   if (spec.command.front().empty()) return std::nullopt;
-  const auto pairs = entry.find("pairs");
-  if (pairs != entry.end() && pairs->is_array()) {
-    for (const auto& pair : *pairs) {
-      if (!pair.is_array() || pair.size() != 2 || !pair[0].is_string() || !pair[1].is_string())
-        continue;
-      spec.pairs.emplace_back(pair[0].get<std::string>(), pair[1].get<std::string>());
-    }
-  }
+  spec.pairs = parsePairs(entry);
   return spec;
 }
 
@@ -50,6 +91,13 @@ std::optional<TranslatorsConfig> TranslatorsConfig::parse(std::string_view json)
   if (const auto commands = root.find("commands"); commands != root.end() && commands->is_array()) {
     for (const auto& entry : *commands)
       if (auto spec = parseCommand(entry)) config.commands.push_back(std::move(*spec));
+  }
+  if (const auto servers = root.find("servers"); servers != root.end() && servers->is_array()) {
+    for (size_t i = 0; i < servers->size(); ++i) {
+      auto parsed = parseServer((*servers)[i], i);
+      if (auto* spec = std::get_if<ServerSpec>(&parsed)) config.servers.push_back(std::move(*spec));
+      else config.serverRefusals.push_back(std::move(std::get<std::string>(parsed)));
+    }
   }
   return config;
 }

@@ -1,12 +1,16 @@
 // TranslatorsConfig: the optional file translators.json in the storage root, which says whether
-// Apertium is consulted and which local translation programs (command providers) the user has:
+// Apertium is consulted, which local translation programs (command providers) the user has, and
+// which local translation servers (platform/local_server.h):
 //   {"apertium": true,
 //    "commands": [{"command": ["/usr/local/bin/my-mt", "--serve"],
-//                  "pairs": [["en", "zh-Hans"], ["*", "es"]]}]}
+//                  "pairs": [["en", "zh-Hans"], ["*", "es"]]}],
+//    "servers": [{"api": "ollama", "url": "http://127.0.0.1:11434", "model": "qwen2.5:7b"}]}
 // The file names programs to run, so it is honoured only when it is a regular file (not a link)
 // owned by the user that neither group nor others can write, in a directory of the user's own,
 // and of at most kMaxFileBytes; otherwise read() says why it is not used. Reading is tolerant: a malformed command or
-// pair is skipped, a missing or mistyped "apertium" keeps its default (true).
+// pair is skipped, a missing or mistyped "apertium" keeps its default (true). A server entry that
+// cannot be used (not a loopback http:// address, no api or model) is left out of `servers`, and
+// `serverRefusals` says why, in Chinese and naming the entry.
 // A plain value; pure functions; any thread.
 #pragma once
 
@@ -16,6 +20,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "platform/local_server.h"
 
 namespace qy::platform {
 
@@ -33,6 +39,8 @@ struct TranslatorsConfig {
 
   bool apertium = true;
   std::vector<CommandSpec> commands;
+  std::vector<ServerSpec> servers;          // in file order, each usable
+  std::vector<std::string> serverRefusals;  // the entries left out, each with its reason
   bool operator==(const TranslatorsConfig&) const = default;
 
   // Nothing when the text is not a JSON object.

@@ -47,12 +47,14 @@ TEST(CacheFiles, NamesAreKeysPlusJson) {
   }
 }
 
-TEST(CacheFiles, PruneDeletesOnlyOldCacheFilesAndStaleTemporaries) {
+TEST(CacheFiles, PruneDeletesOnlyOldOrFarFutureCacheFilesAndStaleTemporaries) {
   TempDir root;
   Paths::ensureDirectory(root / "cache");
   const auto cache = root / "cache";
   writeFile(cache / keyName('a'), "{}");                    // old: goes
   writeFile(cache / keyName('b'), "{}");                    // 29 days: stays
+  writeFile(cache / keyName('7'), "{}");                    // a year ahead (clock set back): goes
+  writeFile(cache / keyName('8'), "{}");                    // a minute ahead (clock skew): stays
   writeFile(cache / ("." + keyName('c') + ".Ab12Yz"), "");  // killed store, 2 hours: goes
   writeFile(cache / ("." + keyName('d') + ".Qw34Er"), "");  // store in flight: stays
   writeFile(cache / ".pruned", "");                         // not a cache file: stays
@@ -65,6 +67,8 @@ TEST(CacheFiles, PruneDeletesOnlyOldCacheFilesAndStaleTemporaries) {
   for (const char* name : {"notes.txt", ".notes.txt.Ab12Yz", ".pruned"}) age(cache / name, kDays31);
   age(cache / keyName('a'), kDays31);
   age(cache / keyName('b'), std::chrono::hours(24 * 29));
+  age(cache / keyName('7'), -std::chrono::hours(24 * 365));
+  age(cache / keyName('8'), -std::chrono::minutes(1));
   age(cache / ("." + keyName('c') + ".Ab12Yz"), std::chrono::hours(2));
   age(cache / keyName('e'), kDays31);
   age(cache / keyName('f'), kDays31);
@@ -73,8 +77,9 @@ TEST(CacheFiles, PruneDeletesOnlyOldCacheFilesAndStaleTemporaries) {
   CacheFiles::prune(root.path(), std::chrono::system_clock::now());
 
   EXPECT_FALSE(std::filesystem::exists(cache / keyName('a')));
+  EXPECT_FALSE(std::filesystem::exists(cache / keyName('7')));
   EXPECT_FALSE(std::filesystem::exists(cache / ("." + keyName('c') + ".Ab12Yz")));
-  for (std::string kept : {keyName('b'), "." + keyName('d') + ".Qw34Er", std::string(".pruned"),
+  for (std::string kept : {keyName('b'), keyName('8'), "." + keyName('d') + ".Qw34Er", std::string(".pruned"),
                            std::string("notes.txt"), std::string(".notes.txt.Ab12Yz"),
                            keyName('e') + "/inside"}) {
     EXPECT_TRUE(std::filesystem::exists(cache / kept)) << kept;

@@ -52,6 +52,9 @@ TEST(HostFrame, BadFramesEndTheStreamWithAnError) {
     std::string name, bytes, error;
   };
   std::string deep(kMaxFrameDepth + 1, '[');
+  std::string many = "{\"a\":[0";
+  for (size_t i = 0; i < kMaxFrameValues; ++i) many += ",0";
+  many += "]}";
   const Case kCases[] = {
       {"length over the limit", frameHeader(kMaxFrameSize + 1), "over the limit"},
       {"largest length", std::string("\xff\xff\xff\xff", 4), "over the limit"},
@@ -62,6 +65,9 @@ TEST(HostFrame, BadFramesEndTheStreamWithAnError) {
       {"trailing garbage", frameHeader(4) + "{}{}", "not valid"},
       {"invalid UTF-8", frameHeader(10) + "{\"a\":\"\xff\xfe\"}", "not valid"},
       {"nested too deep", frameHeader(deep.size() + 7) + "{\"a\":" + deep + "1}", "nested"},
+      {"trailing NUL", frameHeader(3) + std::string("{}\0", 3), "NUL"},
+      {"bytes after a NUL", frameHeader(10) + std::string("{}\0garbage", 10), "NUL"},
+      {"too many values", frameHeader(many.size()) + many, "JSON values"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);

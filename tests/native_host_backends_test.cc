@@ -118,3 +118,42 @@ TEST(NativeHostProcess, CarriesOnWithItsOwnEngineWhenTheServiceGoesAway) {
 
 }  // namespace
 }  // namespace qy
+
+namespace qy {
+namespace {
+
+// Fields of the wrong type are answered with an error, on that request alone, with or without a
+// service behind the host.
+TEST(NativeHostProcess, FieldsOfTheWrongTypeAreAnsweredWithAnError) {
+  for (bool withService : {false, true}) {
+    SCOPED_TRACE(withService ? "forwarding to the service" : "in its own process");
+    testing::ServeProcess serve;
+    if (withService) {
+      ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+    }
+    HostProcess host({QY_EXT_BINARY, "native-host"},
+                     serve.environment((serve.home() / "p.log").string()));
+    auto& addon = host.pipe();
+    const json kBad[] = {
+        {{"id", 1}, {"op", 5}},
+        {{"id", 2}, {"op", nullptr}},
+        {{"id", 3}, {"op", "hello"}, {"version", "1"}},
+        {{"id", 4}, {"op", "decodedMessage"}, {"data", 7}},
+        {{"id", 5}, {"op", "panelClosed"}, {"panel", 1e300}},
+        {{"id", 6}, {"op", "process"}, {"data", ""}, {"wait", "soon"}},
+    };
+    for (const json& request : kBad) {
+      addon.send(request);
+      json answer = addon.nextAnswer();
+      EXPECT_EQ(answer["id"], request["id"]) << answer.dump();
+      EXPECT_EQ(answer["ok"], false) << answer.dump();
+      EXPECT_TRUE(answer["error"].is_string()) << answer.dump();
+    }
+    addon.send({{"id", 7}, {"op", "hello"}, {"version", 1}});
+    EXPECT_EQ(addon.nextAnswer()["ok"], true);
+    EXPECT_EQ(host.finish(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace qy

@@ -398,10 +398,14 @@ TEST(Serve, SigtermEndsTheServiceAndItsEnginesEvenMidTranslation) {
   ASSERT_EQ(pending["ok"], true);
   // The engine has the batch and holds it back.
   const auto noted = serve.home() / "service-provider.log";
-  for (int i = 0; i < 6000 && !std::filesystem::exists(noted); ++i) {
+  // The provider creates its note, then writes it: wait for the line.
+  auto noteWritten = [&] {
+    return std::filesystem::exists(noted) && testing::readFile(noted).find('\n') != std::string::npos;
+  };
+  for (int i = 0; i < 6000 && !noteWritten(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  ASSERT_TRUE(std::filesystem::exists(noted));
+  ASSERT_TRUE(noteWritten());
   pid_t engine = std::stoi(testing::readFile(noted));
   ASSERT_TRUE(running(engine));
   host.reset();

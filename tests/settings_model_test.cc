@@ -287,11 +287,13 @@ TEST(SettingsModel, PackRowNamesThePairByItsAnswer) {
     PairStatus status;
     std::string text;
     bool ready;
+    bool downloadable;  // only a package can be downloaded
+    bool help;          // nothing translates the pair: what to install instead
   };
   const Case kCases[] = {
-      {PairStatus::installed, "「英语 → 西班牙语」语言包已安装", true},
-      {PairStatus::supported, "「英语 → 西班牙语」语言包还没下载", false},
-      {PairStatus::unsupported, "系统翻译不支持「英语 → 西班牙语」", false},
+      {PairStatus::installed, "「英语 → 西班牙语」语言包已安装", true, false, false},
+      {PairStatus::supported, "「英语 → 西班牙语」语言包还没下载", false, true, false},
+      {PairStatus::unsupported, "系统翻译不支持「英语 → 西班牙语」", false, false, true},
   };
   for (const Case& c : kCases) {
     Fixture f;
@@ -303,6 +305,8 @@ TEST(SettingsModel, PackRowNamesThePairByItsAnswer) {
     model->waitIdle();
     EXPECT_EQ(model->snapshot().packStatus, c.text);
     EXPECT_EQ(model->snapshot().packReady, c.ready);
+    EXPECT_EQ(model->snapshot().packDownloadable, c.downloadable);
+    EXPECT_EQ(model->snapshot().packHelp, c.help);
   }
 }
 
@@ -388,7 +392,7 @@ TEST(SettingsModel, TestTranslationUsesTheEditedSettingsAndReportsItsOutcome) {
        "✓ " + english + "\n→ [en→es]" + english},
       {"en-GB takes the Chinese sample", "en-GB", PairStatus::installed, false,
        "✓ " + chinese + "\n→ [zh-Hans→en-GB]" + chinese},
-      {"pair missing", "es", PairStatus::unsupported, false, "✗ 系统翻译不支持「英语 → 西班牙语」"},
+      {"pair missing", "es", PairStatus::unsupported, false, "✗ 系统翻译不支持「英语 → 西班牙语」：可在设置的“翻译引擎”里选用本机的 Ollama 等翻译服务"},
       {"empty translation", "es", PairStatus::installed, true, "✗ 没有拿到译文"},
   };
   for (const Case& c : kCases) {

@@ -77,6 +77,39 @@ TEST(TranslationDeadline, EveryBatchOfARunSharesOneDeadline) {
   EXPECT_LE(batches[0].deadline.at, after + kTranslationTimeLimit);
 }
 
+TEST(TranslationDeadline, AnEngineThatTimesItsOwnRequestsIsPacedByItsAnswers) {
+  // A local model server: batches cut by characters, every answer gives the run its time again,
+  // and a request that timed out ends the run's time for every later group.
+  auto service = std::make_shared<testing::ScriptedTranslationService>();
+  service->setStatus("fr", PairStatus::installed);
+  service->setStatus("de", PairStatus::installed);
+  service->setPacing({.maxCharacters = 200, .timesOwnRequests = true});
+  std::vector<std::string> texts;
+  for (int i = 0; i < 6; ++i)  // 71 characters each: two to a batch
+    texts.push_back("Nous vous écrivons au sujet de la réunion numéro " + std::to_string(i) + " de cette semaine.");
+  texts.push_back(std::string(300, 'x'));  // longer than a batch: goes alone
+  texts.push_back("Der Quartalsbericht ist dieser Nachricht beigefügt, bitte lesen Sie ihn bald.");
+  Config cfg;
+  cfg.targetLanguage = "zh-Hans";
+  std::vector<size_t> delivered;
+  EXPECT_TRUE(Translator::run(texts, cfg, [&](TranslationDict d) { delivered.push_back(d.size()); }, {}, service).empty());
+  EXPECT_EQ(delivered, (std::vector<size_t>{2, 2, 2, 1, 1}));
+  const auto batches = service->batches();
+  ASSERT_EQ(batches.size(), 5u);
+  for (size_t i = 1; i < batches.size(); ++i) EXPECT_GE(batches[i].deadline.at, batches[i - 1].deadline.at);
+  EXPECT_GT(batches.back().deadline.at, batches.front().deadline.at);
+
+  auto hung = std::make_shared<testing::ScriptedTranslationService>();
+  hung->setStatus("fr", PairStatus::installed);
+  hung->setStatus("de", PairStatus::installed);
+  hung->setPacing({.maxCharacters = 200, .timesOwnRequests = true});
+  hung->timeOutBatch(0);
+  const auto errors = Translator::run(texts, cfg, {}, {}, hung);
+  ASSERT_EQ(hung->batches().size(), 2u);  // the French group's first, then the German one
+  EXPECT_TRUE(hung->batches()[1].deadline.passed());  // a real engine fails it at once
+  EXPECT_EQ(errors, (std::vector<std::string>{"系统翻译出错：在 120 秒内没有回答"}));
+}
+
 TEST(TranslationDeadline, AHungEngineCostsARunItsDeadlineOnceNotOncePerBatch) {
   RequestLog log;
   platform::CommandProvider provider({{kScript}, {{"*", "es"}}});

@@ -143,7 +143,7 @@ TEST(Translator, FallbackPairMessagesAreExact) {
   const Case kCases[] = {
       {"downloadable", PairStatus::supported,
        "还没下载「法语 → 简体中文」语言包，请打开“Quillory”App 下载"},
-      {"unsupported", PairStatus::unsupported, "系统翻译不支持「法语 → 简体中文」"},
+      {"unsupported", PairStatus::unsupported, "系统翻译不支持「法语 → 简体中文」：可在设置的“翻译引擎”里选用本机的 Ollama 等翻译服务"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -363,7 +363,7 @@ TEST(Translator, TranslatesWithRealApertium) {
 
   // English into Chinese has no pair here.
   EXPECT_EQ(Translator::run(texts, target("zh-Hans"), deliveries.callback(), {}, service),
-            std::vector<std::string>{"系统翻译不支持「英语 → 简体中文」"});
+            std::vector<std::string>{"系统翻译不支持「英语 → 简体中文」：可在设置的“翻译引擎”里选用本机的 Ollama 等翻译服务"});
 }
 
 }  // namespace

@@ -78,13 +78,16 @@ function render(state) {
 
   $('packIcon').className = 'symbol ' + (state.packReady ? 'ok' : 'pending');
   $('packStatus').textContent = state.packStatus;
-  $('download').hidden = state.packReady;
+  $('download').hidden = !state.packDownloadable;
+  $('packHelp').hidden = !state.packHelp;
   $('download').disabled = state.downloading;
   $('download').textContent = state.downloading ? '下载中…' : '下载语言包';
   $('test').disabled = state.testing;
   $('test').textContent = state.testing ? '测试中…' : '测试翻译';
   $('testResult').hidden = state.testResult === '';
   $('testResult').textContent = state.testResult;
+
+  renderEngines(state.engines);
 
   $('darkBackgroundRow').hidden = !state.showDarkBackground;
   $('darkCaption').hidden = !state.showDarkBackground;
@@ -102,6 +105,67 @@ function render(state) {
   $('firstPaintText').textContent = state.firstPaintText;
   $('cacheInfo').textContent = state.cacheInfo;
   $('form').setAttribute('aria-busy', 'false');
+}
+
+// The engines section: what translates now, the search for local servers and what it found.
+function renderEngines(engines) {
+  const rows = JSON.stringify(engines.rows);
+  if ($('engineRows').dataset.rows !== rows) {
+    $('engineRows').dataset.rows = rows;
+    $('engineRows').replaceChildren(...engines.rows.map((row) => {
+      const item = document.createElement('li');
+      item.className = row.usable ? 'usable' : 'unusable';
+      const name = document.createElement('span');
+      name.className = 'engine-name';
+      name.textContent = row.name;
+      const detail = document.createElement('span');
+      detail.className = 'engine-detail';
+      detail.textContent = row.detail;
+      item.append(name, detail);
+      return item;
+    }));
+  }
+  $('findServers').disabled = engines.probing;
+  $('findServers').textContent = engines.probing ? '查找中…' : '查找本机翻译服务';
+  $('probeAddress').disabled = engines.probing;
+  $('probeStatus').textContent = engines.probeStatus;
+  // Drawn again only when the servers found change, so a model being chosen stays chosen.
+  const found = JSON.stringify(engines.found);
+  if ($('foundServers').dataset.found !== found) {
+    $('foundServers').dataset.found = found;
+    $('foundServers').replaceChildren(...engines.found.map(foundRow));
+  }
+  $('preferServer').checked = engines.preferServer;
+  $('engineMessage').hidden = engines.message === '';
+  $('engineMessage').textContent = engines.message;
+}
+
+function foundRow(server) {
+  const row = document.createElement('div');
+  row.className = 'row';
+  const title = document.createElement('span');
+  title.className = 'engine-name';
+  title.textContent = server.title;
+  const detail = document.createElement('span');
+  detail.className = 'engine-detail';
+  detail.textContent = server.detail;
+  row.append(title, detail);
+  let models = null;
+  if (server.models.length > 0) {
+    models = document.createElement('select');
+    models.setAttribute('aria-label', `${server.title}的模型`);
+    models.replaceChildren(...server.models.map((name) => new Option(name, name)));
+    row.append(models);
+  }
+  const use = document.createElement('button');
+  use.type = 'button';
+  use.textContent = '使用';
+  use.setAttribute('aria-label', `使用 ${server.title}`);
+  use.disabled = !server.choosable;
+  use.addEventListener('click', () => send('/api/engines/choose',
+    { api: server.api, url: server.url, model: models ? models.value : '' }));
+  row.append(use);
+  return row;
 }
 
 function valueOf(control) {
@@ -126,6 +190,13 @@ function bind() {
     });
   }
   $('packSource').addEventListener('change', () => send('/api/packSource', { id: $('packSource').value }));
+  $('findServers').addEventListener('click', () => send('/api/engines/find', {}));
+  const probeAddress = () => send('/api/engines/find', { address: $('serverAddress').value });
+  $('probeAddress').addEventListener('click', probeAddress);
+  $('serverAddress').addEventListener('keydown', (event) => {
+    if (event.key === 'Enter') probeAddress();
+  });
+  $('preferServer').addEventListener('change', () => send('/api/engines/prefer', { on: $('preferServer').checked }));
   const actions = { recheck: 'recheck', openMail: 'openMail', download: 'download', test: 'test',
                     clearCache: 'clearCache', openLog: 'openLog' };
   for (const [id, action] of Object.entries(actions)) {

@@ -1,4 +1,4 @@
-// Chinese display names from ICU's locale data, with dialect names.
+// Chinese and English display names from ICU's locale data, with dialect names.
 #include "core/config/lang_names.h"
 
 #include <unicode/locdspnm.h>
@@ -11,19 +11,21 @@
 namespace qy::LangNames {
 namespace {
 
-constexpr const char* kDisplayLocale = "zh_Hans";
+constexpr const char* kChineseLocale = "zh_Hans";
+constexpr const char* kEnglishLocale = "en";
 
 // Dialect names read as people write them: "简体中文" and "英国英语", not "中文（简体）" and
 // "英语（英国）". Built once per thread: an instance is not documented as safe to share.
-const icu::LocaleDisplayNames* displayNames() {
-  thread_local const std::unique_ptr<icu::LocaleDisplayNames> names(
-      icu::LocaleDisplayNames::createInstance(icu::Locale(kDisplayLocale), ULDN_DIALECT_NAMES));
-  return names.get();
+const icu::LocaleDisplayNames* displayNames(bool english) {
+  thread_local const std::unique_ptr<icu::LocaleDisplayNames> chineseNames(
+      icu::LocaleDisplayNames::createInstance(icu::Locale(kChineseLocale), ULDN_DIALECT_NAMES));
+  thread_local const std::unique_ptr<icu::LocaleDisplayNames> englishNames(
+      icu::LocaleDisplayNames::createInstance(icu::Locale(kEnglishLocale), ULDN_DIALECT_NAMES));
+  return english ? englishNames.get() : chineseNames.get();
 }
 
-}  // namespace
-
-std::string chinese(std::string_view id) {
+std::string displayName(std::string_view id, bool english) {
+  const char* displayLocale = english ? kEnglishLocale : kChineseLocale;
   const std::string tag(id);
   if (tag.empty()) return tag;
   // Locale identifiers written with underscores ("pt_BR", "zh_Hant_TW") are named like their
@@ -44,10 +46,10 @@ std::string chinese(std::string_view id) {
   // ICU echoes a language it cannot name ("xx") and reports U_USING_DEFAULT_WARNING for it.
   UChar buffer[256];
   status = U_ZERO_ERROR;
-  uloc_getDisplayLanguage(localeID, kDisplayLocale, buffer, 256, &status);
+  uloc_getDisplayLanguage(localeID, displayLocale, buffer, 256, &status);
   if (U_FAILURE(status) || status == U_USING_DEFAULT_WARNING) return tag;
 
-  const icu::LocaleDisplayNames* names = displayNames();
+  const icu::LocaleDisplayNames* names = displayNames(english);
   if (!names) return tag;
   icu::UnicodeString display;
   names->localeDisplayName(localeID, display);
@@ -55,5 +57,11 @@ std::string chinese(std::string_view id) {
   display.toUTF8String(name);
   return name.empty() ? tag : name;
 }
+
+}  // namespace
+
+std::string chinese(std::string_view id) { return displayName(id, false); }
+
+std::string english(std::string_view id) { return displayName(id, true); }
 
 }  // namespace qy::LangNames

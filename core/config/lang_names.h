@@ -1,5 +1,5 @@
 // LangNames: the fixed list of target languages offered to the user, and Simplified Chinese names
-// for any language code (from ICU's locale data). Constant data and pure functions; any thread.
+// for any language code (from ICU's locale data), and English ones for language models. Constant data and pure functions; any thread.
 #pragma once
 
 #include <array>
@@ -32,5 +32,10 @@ inline constexpr std::array<Entry, 12> common = {{
 // ("en" → "英语", "zh-Hant" → "繁体中文", "en-GB" → "英国英语", "pt-BR" → "巴西葡萄牙语"); the
 // identifier itself when the locale data has no name for it.
 std::string chinese(std::string_view id);
+
+// The same in English ("zh-Hans" → "Simplified Chinese", "en-GB" → "British English"), for
+// telling a language model which languages it translates between; the identifier itself when
+// the locale data has no name for it.
+std::string english(std::string_view id);
 
 }  // namespace qy::LangNames

@@ -111,10 +111,11 @@ void prune(const std::filesystem::path& root, Date now) {
   if (!cache.ok()) return;
   const int dir = cache.fd.get();
   const Date cutoff = now - kMaxAge;
+  const Date future = now + kMaxFutureDate;
   FileIO::forEachEntry(dir, [&](const std::string& name, const struct stat* info) {
-    if (info && S_ISREG(info->st_mode) && isCacheFileName(name) &&
-        FileIO::modifiedTime(*info) < cutoff)
-      ::unlinkat(dir, name.c_str(), 0);
+    if (!info || !S_ISREG(info->st_mode) || !isCacheFileName(name)) return;
+    const Date modified = FileIO::modifiedTime(*info);
+    if (modified < cutoff || modified > future) ::unlinkat(dir, name.c_str(), 0);
   });
   FileIO::removeStaleTemporaries(dir, isCacheFileName, now - kStaleTemporaryAge);
 }

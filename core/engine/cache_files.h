@@ -29,6 +29,9 @@ namespace CacheFiles {
 
 // Files are pruned once they are this old.
 inline constexpr auto kMaxAge = std::chrono::seconds(2'592'000);  // 30 days
+// A file dated further ahead than this was written under a clock since set back: its age cannot
+// be told, so it is pruned too (else it would stay until the clock catches up, for years maybe).
+inline constexpr auto kMaxFutureDate = std::chrono::hours(24);
 // A temporary file older than this was left by a process killed while storing.
 inline constexpr auto kStaleTemporaryAge = std::chrono::hours(1);
 // Real entries are kilobytes, a long message a few megabytes; a larger file is treated as absent

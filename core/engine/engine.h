@@ -44,7 +44,7 @@
 #include "core/engine/engine_failures.h"
 #include "core/engine/engine_records.h"
 #include "core/engine/gate.h"
-#include "core/engine/worker_pool.h"
+#include "core/base/worker_pool.h"
 #include "core/mime/mime_part.h"
 
 namespace qy {

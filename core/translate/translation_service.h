@@ -10,7 +10,10 @@
 // Time: every batch carries the deadline of the run it belongs to. One translation run (one job)
 // gets one deadline for all of its batches, so an engine that never answers holds a job for at
 // most kTranslationTimeLimit in all, however many batches and languages the message has; a
-// batch asked for after its deadline fails at once, without starting anything.
+// batch asked for after its deadline fails at once, without starting anything. A session may
+// instead time each of its requests itself (BatchPacing::timesOwnRequests: a local model server,
+// whose first answer may wait for a model to load): then every answered batch gives the run its
+// whole time again, and a batch that timed out ends the run's time at once.
 //
 // Threads: implementations are safe to call from any thread; a session is used by one caller at
 // a time (the translator runs one batch at a time) but may outlive or race with other sessions.
@@ -21,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace qy {
@@ -62,8 +66,30 @@ struct TranslationResponse {
 // The outcome of one batch: responses (one per request, any order) or a readable description of
 // what went wrong.
 struct [[nodiscard]] BatchResult {
+  BatchResult() = default;
+  // Written as {responses, error} by the engines that only fail or answer.
+  BatchResult(std::vector<TranslationResponse> responses, std::optional<std::string> error,
+              bool timedOut = false, std::optional<std::string> partialError = std::nullopt)
+      : responses(std::move(responses)), error(std::move(error)), timedOut(timedOut),
+        partialError(std::move(partialError)) {}
+
   std::vector<TranslationResponse> responses;
   std::optional<std::string> error;
+  // The batch failed because the engine did not answer in time.
+  bool timedOut = false;
+  // Texts the engine could not translate although the batch succeeded (they have no response),
+  // described for the user; the batch's other responses stand.
+  std::optional<std::string> partialError;
+};
+
+// How a session wants its batches cut and timed.
+struct BatchPacing {
+  // The most characters (code points) of source text in one batch; 0: no bound beyond the count
+  // of texts. A batch always holds at least one text.
+  size_t maxCharacters = 0;
+  // The session gives each request a time limit of its own (see the top of this file).
+  bool timesOwnRequests = false;
+  bool operator==(const BatchPacing&) const = default;
 };
 
 // The outcome of preparing a pack: nothing on success, else a readable description.
@@ -78,6 +104,8 @@ class TranslationSession {
   // A failure is reported in BatchResult::error.
   virtual BatchResult translations(const std::vector<TranslationRequest>& requests,
                                    const TranslationDeadline& deadline) = 0;
+  // How batches for this session are cut and timed; by default, by count under the run's deadline.
+  virtual BatchPacing pacing() const { return {}; }
 };
 
 class TranslationService {

@@ -50,6 +50,21 @@ size_t codePoints(std::string_view text) {
   return count;
 }
 
+// The end of the batch that starts at `start`: at most kBatchSize texts and, when `maxCharacters`
+// is set, at most that many characters, but always at least one text.
+size_t batchEnd(const std::vector<std::string>& texts, size_t start, size_t maxCharacters) {
+  const size_t last = std::min(texts.size(), start + kBatchSize);
+  if (maxCharacters == 0) return last;
+  size_t end = start + 1;
+  size_t characters = codePoints(texts[start]);
+  while (end < last) {
+    characters += codePoints(texts[end]);
+    if (characters > maxCharacters) break;
+    ++end;
+  }
+  return end;
+}
+
 // The language of the whole input, from its first 4000 characters.
 std::string fallbackLanguage(const std::vector<std::string>& texts) {
   std::string joined;
@@ -69,7 +84,7 @@ class Run {
                                      const std::function<void(TranslationDict)>& deliver,
                                      const std::stop_token& stop) {
     // One deadline for every batch of the run: a hung engine costs a job the limit once.
-    const TranslationDeadline deadline = TranslationDeadline::after(kTranslationTimeLimit);
+    TranslationDeadline deadline = TranslationDeadline::after(kTranslationTimeLimit);
     fallback_ = fallbackLanguage(texts);
 
     Groups groups;
@@ -94,12 +109,13 @@ class Run {
     for (const auto& [language, members] : merged) {
       if (!usable(language)) continue;
       std::unique_ptr<TranslationSession> session = service_.session(language, cfg_.targetLanguage);
-      for (size_t start = 0; start < members.size(); start += kBatchSize) {
+      const BatchPacing pacing = session ? session->pacing() : BatchPacing{};
+      for (size_t start = 0, end = 0; start < members.size(); start = end) {
         if (stop.stop_requested()) {
           errors_.push_back(std::string(kStoppedError));
           return std::move(errors_);
         }
-        const size_t end = std::min(members.size(), start + kBatchSize);
+        end = batchEnd(members, start, pacing.maxCharacters);
         std::vector<TranslationRequest> requests;
         requests.reserve(end - start);
         for (size_t i = start; i < end; ++i)
@@ -108,8 +124,14 @@ class Run {
                                      : BatchResult{{}, std::string()};
         if (result.error) {
           errors_.push_back("系统翻译出错：" + *result.error);
+          // An engine that timed its own request out has had the run's time.
+          if (pacing.timesOwnRequests && result.timedOut)
+            deadline = {std::chrono::steady_clock::now(), deadline.limit};
           break;  // the rest of this group is abandoned; other groups go on
         }
+        // An engine that keeps answering keeps the run going, however many batches it needs.
+        if (pacing.timesOwnRequests) deadline = TranslationDeadline::after(kTranslationTimeLimit);
+        if (result.partialError) errors_.push_back("系统翻译出错：" + *result.partialError);
         TranslationDict dictionary;
         std::optional<size_t> runaway;  // the length of a translation past all reason
         for (auto& response : result.responses) {
@@ -149,7 +171,7 @@ class Run {
       if (status == PairStatus::supported)
         errors_.push_back("还没下载「" + pair + "」语言包，请打开“Quillory”App 下载");
       else
-        errors_.push_back("系统翻译不支持「" + pair + "」");
+        errors_.push_back("系统翻译不支持「" + pair + "」" + std::string(kNoEngineAdvice));
     }
     return installed;
   }

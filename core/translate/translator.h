@@ -1,8 +1,9 @@
 // Translator: turns a message's segment texts into translations through the translation service.
 // It finds the source language of each segment, groups the segments by language, checks once per
 // language whether the pair (language, target) is installed, folds unusable languages into the
-// language of the whole input, and translates the groups largest first in batches of at most 40,
-// handing each finished batch to `deliver` as it completes.
+// language of the whole input, and translates the groups largest first in batches of at most 40
+// (and at most the characters a session asks for: BatchPacing), handing each finished batch to
+// `deliver` as it completes.
 //
 // A namespace with one operation and no stored state. run() works synchronously on the calling
 // thread (a job's worker); several runs may proceed at once on different threads, since they
@@ -29,6 +30,9 @@ inline constexpr size_t kBatchSize = 40;
 // The error of a run that was told to stop before it had translated everything: what it leaves
 // out is not translated, and the caller must not take the run for a finished one.
 inline constexpr std::string_view kStoppedError = "翻译被中断";
+
+// What the message of a pair nothing can translate goes on to say: what the user can do about it.
+inline constexpr std::string_view kNoEngineAdvice = "：可在设置的“翻译引擎”里选用本机的 Ollama 等翻译服务";
 
 // A translation longer than kMaxLengthFactor times its source plus kLengthAllowance characters
 // fails its batch. No language pair comes near it (a few times the source at most); such an

@@ -4,7 +4,7 @@
 // build folder.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { launch, startServer } from './chromium.mjs';
@@ -54,7 +54,7 @@ function script(path, body) {
 // A storage root with stand-ins, and `quillory --no-browser` serving it. `registration` is what
 // the scripted systemctl answers from the start (the program asks it as it starts, so a later
 // answer would race that first question).
-async function startApp({ cacheFiles = 0, idleSeconds, registration = 'disabled' } = {}) {
+async function startApp({ cacheFiles = 0, idleSeconds, registration = 'disabled', extraEnv = {} } = {}) {
   const dir = mkdtempSync(join(tmpdir(), 'qy-settings-'));
   const home = join(dir, 'home');
   mkdirSync(join(home, 'cache'), { recursive: true, mode: 0o700 });
@@ -69,6 +69,7 @@ async function startApp({ cacheFiles = 0, idleSeconds, registration = 'disabled'
       `echo "$@" > '${join(dir, 'install-args')}'; while [ ! -e '${join(dir, 'release')}' ]; do sleep 0.05; done; exit 1`),
   };
   if (idleSeconds) env.QY_SETTINGS_IDLE_SECONDS = String(idleSeconds);
+  Object.assign(env, extraEnv);
   const server = await startServer(quillory, ['--no-browser'], { env });
   return {
     ...server, dir, home, env,
@@ -99,7 +100,7 @@ describe('settings page', () => {
 
   test('shows the six sections in order with every control by its name', async () => {
     assert.deepEqual(await page.getByRole('heading').allTextContents(),
-      ['Mail 扩展', '翻译', '语言包', '深色模式', '译文外观', '其他']);
+      ['Mail 扩展', '翻译', '语言包', '翻译引擎', '深色模式', '译文外观', '其他']);
     for (const name of ['显示方式', '什么时候翻译', '翻译成', '来信语言', '邮件正文', '样式']) {
       assert.equal(await page.getByRole('combobox', { name, exact: true }).count(), 1, name);
     }
@@ -261,6 +262,95 @@ describe('language pack and test translation', () => {
   });
 });
 
+// A stand-in for Ollama on a free loopback port: its model listing, and chat answers that
+// translate each text of the JSON array it is given to "译：" and the text.
+async function standInOllama() {
+  const http = await import('node:http');
+  const asked = [];
+  const server = http.createServer((request, response) => {
+    let body = '';
+    request.on('data', (chunk) => { body += chunk; });
+    request.on('end', () => {
+      asked.push(`${request.method} ${request.url}`);
+      response.setHeader('Content-Type', 'application/json');
+      if (request.method === 'GET' && request.url === '/api/tags') {
+        response.end(JSON.stringify({ models: [{ name: 'llama3.2:3b' }, { name: 'qwen2.5:7b' }] }));
+      } else if (request.method === 'POST' && request.url === '/api/chat') {
+        const chat = JSON.parse(body);
+        const texts = JSON.parse(chat.messages.find((m) => m.role === 'user').content);
+        response.end(JSON.stringify({ model: chat.model, done: true,
+          message: { role: 'assistant', content: JSON.stringify(texts.map((t) => `译：${t}`)) } }));
+      } else {
+        response.statusCode = 404;
+        response.end(JSON.stringify({ error: 'not found' }));
+      }
+    });
+  });
+  await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+  return { url: `http://127.0.0.1:${server.address().port}`, asked,
+           close: () => new Promise((resolve) => server.close(resolve)) };
+}
+
+describe('translation engines', () => {
+  let app, page, ollama;
+  before(async () => {
+    ollama = await standInOllama();
+    // The usual addresses point at the stand-in and at a port nobody listens on.
+    const nobody = await standInOllama();
+    await nobody.close();
+    app = await startApp({ extraEnv: {
+      QY_SERVER_ADDRESSES: `openai=${nobody.url}/v1 ollama=${ollama.url}` } });
+    page = await openPage(app);
+  });
+  after(async () => { await page?.close(); await app?.close(); await ollama?.close(); });
+
+  test('where nothing translates the pair, the page says what to install instead of a download', async () => {
+    await until(async () => (await page.locator('#packStatus').textContent()) !== '');
+    assert.equal(await page.getByRole('button', { name: '下载语言包' }).isVisible(), false);
+    const help = page.locator('#packHelp');
+    assert.equal(await help.isVisible(), true);
+    assert.match(await help.textContent(), /ollama pull qwen2\.5:7b[\s\S]*pip install libretranslate[\s\S]*libretranslate/);
+    await help.getByRole('link', { name: '翻译引擎' }).click();
+    assert.equal(new URL(page.url()).hash, '#engines');
+    const rows = await page.locator('#engineRows li').allTextContents();
+    assert.ok(rows.some((row) => row.startsWith('Apertium') && row.includes('英语 → 西班牙语')), rows.join(' | '));
+  });
+
+  test('a typed address that is not this machine is refused in Chinese and nothing is found', async () => {
+    await page.getByRole('textbox', { name: '其他地址' }).fill('http://192.0.2.7:11434');
+    await page.getByRole('button', { name: '查找这个地址' }).click();
+    await until(async () => /[\u4e00-\u9fff]/.test(await page.locator('#probeStatus').textContent()));
+    assert.equal(await page.locator('#foundServers').locator('button').count(), 0);
+  });
+
+  test('finding the local server, choosing it, and the test translation through it', async () => {
+    await page.getByRole('button', { name: '查找本机翻译服务' }).click();
+    const title = `Ollama（${ollama.url.slice('http://'.length)}）`;
+    const use = page.getByRole('button', { name: `使用 ${title}` });
+    await until(() => use.isVisible());
+    await until(async () => (await page.locator('#probeStatus').textContent()) === '找到 1 个本机翻译服务，选一个来用：');
+    assert.equal(await page.getByRole('checkbox', { name: /所有语言都优先用选中的服务/ }).isChecked(), true);
+    await page.getByRole('combobox', { name: `${title}的模型` }).selectOption('qwen2.5:7b');
+    await use.click();
+
+    const message = page.locator('#engineMessage');
+    await until(async () => (await message.textContent()).includes('→ '));
+    const text = await message.textContent();
+    assert.ok(text.startsWith(`已写入 translators.json：所有语言都用 ${title}的 qwen2.5:7b 翻译。\n✓ ${sample}\n→ `), text);
+    assert.match(text, new RegExp(`→ 译：${sample.replace(/[.!]/g, '\\$&')}`));
+    assert.ok(ollama.asked.includes('POST /api/chat'), ollama.asked.join(', '));
+
+    const file = join(app.home, 'translators.json');
+    assert.equal(statSync(file).mode & 0o777, 0o600);
+    assert.deepEqual(JSON.parse(readFileSync(file, 'utf8')),
+      { servers: [{ api: 'ollama', url: ollama.url, model: 'qwen2.5:7b' }], apertium: false });
+    // The engine list and the pack row now show the server.
+    await until(async () => (await page.locator('#engineRows li').allTextContents()).some((row) => row.includes('qwen2.5:7b')));
+    await until(async () => (await page.locator('#packStatus').textContent()).endsWith('已安装'));
+    assert.equal(await page.locator('#packHelp').isVisible(), false);
+  });
+});
+
 describe('a new user at the keyboard, on a narrow window, and when the program is gone', () => {
   let app, page;
   // Not registered: the longest state line, beside its two buttons.
@@ -271,10 +361,13 @@ describe('a new user at the keyboard, on a narrow window, and when the program i
     await until(() => page.getByText('系统还没登记这个扩展。运行“quillory-ext install-service”后点“重新检查”。').isVisible());
     await until(async () => (await page.locator('#packStatus').textContent()) !== '');
     const download = (await page.locator('#download').isVisible()) ? [['button', '下载语言包']] : [];
+    const help = (await page.locator('#packHelp').isVisible()) ? [['link', '翻译引擎']] : [];
     const expected = [
       ['button', '重新检查'], ['button', '打开 Mail'],
       ['combobox', '显示方式'], ['combobox', '什么时候翻译'], ['combobox', '翻译成'],
-      ['combobox', '来信语言'], ...download, ['button', '测试翻译'],
+      ['combobox', '来信语言'], ...download, ...help, ['button', '测试翻译'],
+      ['button', '查找本机翻译服务'], ['textbox', '其他地址'], ['button', '查找这个地址'],
+      ['checkbox', '所有语言都优先用选中的服务（不再先用 Apertium）'],
       ['combobox', '邮件正文'], [null, '底色'],
       ['combobox', '样式'], [null, '颜色'], ['spinbutton', '字号 100%'], ['spinbutton', '不透明度 100%'],
       ['checkbox', '翻译完成后自动刷新 Mail'], ['slider', '最多等'],

@@ -12,6 +12,7 @@ class ScriptedSession final : public TranslationSession {
                            const TranslationDeadline& deadline) override {
     return service_.translate(source_, target_, requests, deadline);
   }
+  BatchPacing pacing() const override { return service_.pacing(); }
 
  private:
   ScriptedTranslationService& service_;
@@ -28,6 +29,21 @@ void ScriptedTranslationService::setStatus(const std::string& source, PairStatus
 void ScriptedTranslationService::failBatch(size_t number, std::string error) {
   std::lock_guard lock(mutex_);
   failures_[number] = std::move(error);
+}
+
+void ScriptedTranslationService::setPacing(BatchPacing pacing) {
+  std::lock_guard lock(mutex_);
+  pacing_ = pacing;
+}
+
+void ScriptedTranslationService::timeOutBatch(size_t number) {
+  std::lock_guard lock(mutex_);
+  timeouts_.insert(number);
+}
+
+BatchPacing ScriptedTranslationService::pacing() const {
+  std::lock_guard lock(mutex_);
+  return pacing_;
 }
 
 void ScriptedTranslationService::onBatch(std::function<void(const Batch&)> hook) {
@@ -79,16 +95,19 @@ BatchResult ScriptedTranslationService::translate(const std::string& source,
   std::function<void(const Batch&)> hook;
   std::function<void(std::vector<TranslationResponse>&)> rewrite;
   std::optional<std::string> failure;
+  bool timedOut = false;
   Batch batch{source, target, requests, deadline};
   {
     std::lock_guard lock(mutex_);
     const size_t number = batches_.size();
     batches_.push_back(batch);
     if (const auto it = failures_.find(number); it != failures_.end()) failure = it->second;
+    timedOut = timeouts_.count(number) > 0;
     hook = hook_;
     rewrite = rewrite_;
   }
   if (hook) hook(batch);
+  if (timedOut) return {{}, "在 120 秒内没有回答", true, {}};
   if (failure) return {{}, *failure};
   BatchResult result;
   for (auto it = requests.rbegin(); it != requests.rend(); ++it)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,11 @@ class ScriptedTranslationService final : public TranslationService {
   void setStatus(const std::string& source, PairStatus status);
   // The batch with this 0-based number (counted over the whole service) fails with `error`.
   void failBatch(size_t number, std::string error);
+  // How its sessions want their batches cut and timed (default: the translator's own way).
+  void setPacing(BatchPacing pacing);
+  // The batch with this number fails as one whose engine did not answer in time.
+  void timeOutBatch(size_t number);
+  BatchPacing pacing() const;
   // Runs in every batch before it answers (on the caller's thread).
   void onBatch(std::function<void(const Batch&)> hook);
   // Rewrites the responses of every batch before they are returned.
@@ -51,6 +57,8 @@ class ScriptedTranslationService final : public TranslationService {
   mutable std::mutex mutex_;
   std::map<std::string, PairStatus> statuses_;
   std::map<size_t, std::string> failures_;
+  std::set<size_t> timeouts_;
+  BatchPacing pacing_;
   std::function<void(const Batch&)> hook_;
   std::function<void(std::vector<TranslationResponse>&)> rewrite_;
   std::vector<std::pair<std::string, std::string>> questions_;

@@ -43,7 +43,7 @@ std::map<std::string, std::string> ServeProcess::environment(const std::string& 
           {"QY_TEST_PROVIDER_LOG", providerLog}};
 }
 
-bool ServeProcess::start() {
+bool ServeProcess::start(const Limits& limits) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) env.emplace_back(*e);
   for (const auto& [name, value] : environment((home() / "service-provider.log").string())) {
@@ -56,6 +56,8 @@ bool ServeProcess::start() {
   std::string serve = "serve";
   char* argv[] = {binary.data(), serve.data(), nullptr};
   std::string errors = (home() / "serve.err").string();
+  const std::string cgroupProcs =
+      limits.cgroup.empty() ? "" : (limits.cgroup / "cgroup.procs").string();
 
   pid_ = ::fork();
   if (pid_ == 0) {
@@ -67,6 +69,19 @@ bool ServeProcess::start() {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (const auto& [resource, value] : limits.resources) {
+      rlimit limit{value, value};
+      if (::setrlimit(resource, &limit) != 0) ::_exit(126);
+    }
+    if (!cgroupProcs.empty()) {
+      // Our pid in decimal, without the allocating formatters a forked child should avoid.
+      char digits[24];
+      size_t at = sizeof digits;
+      for (pid_t pid = ::getpid(); pid > 0; pid /= 10) digits[--at] = static_cast<char>('0' + pid % 10);
+      int procs = ::open(cgroupProcs.c_str(), O_WRONLY);
+      if (procs < 0 || ::write(procs, digits + at, sizeof digits - at) < 0) ::_exit(126);
+      ::close(procs);
+    }
     ::execve(argv[0], argv, envp.data());
     ::_exit(127);
   }
@@ -86,6 +101,14 @@ bool ServeProcess::start() {
 int ServeProcess::stop() {
   if (pid_ <= 0) return -1;
   ::kill(pid_, SIGTERM);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ServeProcess::wait() {
+  if (pid_ <= 0) return -1;
   int status = 0;
   ::waitpid(pid_, &status, 0);
   pid_ = -1;

@@ -4,6 +4,7 @@
 // Destroying it stops the service with SIGTERM and waits for it.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -11,6 +12,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/host_client.h"
 #include "support/temp_dir.h"
@@ -23,10 +26,17 @@ class ServeProcess {
   explicit ServeProcess(const std::string& config = R"({"targetLanguage": "es"})");
   ~ServeProcess();
 
+  // What the service's process is started under.
+  struct Limits {
+    std::vector<std::pair<int, rlim_t>> resources;  // setrlimit(resource, value), soft and hard
+    std::filesystem::path cgroup;                   // a cgroup directory to start in, if any
+  };
   // Starts the service and waits until it answers `hello`; false when it exited instead.
-  bool start();
+  bool start(const Limits& limits = {});
   // SIGTERM, then waits: the exit status (-1 when it did not exit normally).
   int stop();
+  // Waits for the service to exit (a signal sent meanwhile): its exit status as stop()'s.
+  int wait();
   // Kills the service with SIGKILL (it leaves its socket behind) and reaps it.
   void kill();
   pid_t pid() const { return pid_; }

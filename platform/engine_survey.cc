@@ -1,5 +1,5 @@
 // Listing the translation engines and their pairs.
-#include "extension/engine_survey.h"
+#include "platform/engine_survey.h"
 
 #include <algorithm>
 #include <set>
@@ -37,8 +37,10 @@ std::string withVariant(const ModeName& mode) {
 
 EngineSurvey surveyEngines(const SurveyOptions& options) {
   EngineSurvey survey;
-  survey.translators = platform::TranslatorsConfig::load(
+  platform::TranslatorsFile file = platform::TranslatorsConfig::read(
       options.translatorsFile.empty() ? Paths::root() / "translators.json" : options.translatorsFile);
+  survey.translators = std::move(file.config);
+  survey.translatorsRefusal = std::move(file.refusal);
   survey.apertiumEnabled = survey.translators.apertium;
   survey.apertiumTools = platform::findProgram("apertium", options.searchPath) &&
                          platform::findProgram("apertium-wblank-mode", options.searchPath);
@@ -49,7 +51,8 @@ EngineSurvey surveyEngines(const SurveyOptions& options) {
       for (const ModeName& mode : installedModes(options.modesDirectory)) {
         const auto package = ApertiumProvider::packageFor(mode.source, mode.target);
         survey.pairs.push_back({mode.source, withVariant(mode), true,
-                                package ? std::string(*package) : "Apertium（" + mode.name + "）"});
+                                package ? std::string(*package) : "Apertium（" + mode.name + "）",
+                                true});
         if (mode.variant.empty()) installed.emplace(mode.source, mode.target);
       }
     }
@@ -57,7 +60,8 @@ EngineSurvey surveyEngines(const SurveyOptions& options) {
       if (installed.count({std::string(known.source), std::string(known.target)})) continue;
       // Without the tools a pair needs the `apertium` package as well.
       survey.pairs.push_back({std::string(known.source), std::string(known.target), false,
-                              (survey.apertiumTools ? "" : "apertium ") + std::string(known.package)});
+                              (survey.apertiumTools ? "" : "apertium ") + std::string(known.package),
+                              true});
     }
   }
   for (const auto& command : survey.translators.commands) {
