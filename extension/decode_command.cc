@@ -142,6 +142,7 @@ void resultPieces(const Engine::Result& result, std::string_view envelope,
   rest["context"] = nlohmann::ordered_json::object();
   for (const auto& [name, value] : result.context) rest["context"][name] = value;
   rest["note"] = result.note;
+  rest["subject"] = result.subject ? nlohmann::ordered_json(*result.subject) : nullptr;
   const std::string tail =
       rest.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   if (result.data) {

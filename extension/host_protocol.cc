@@ -92,6 +92,8 @@ HostAnswer decodedMessage(const json& id, const json& request, const HostService
   } else {
     message["banner"] = nullptr;
   }
+  // Only when there is one: hosts written before the member see the answer they know.
+  if (decoded->subject) message["subject"] = *decoded->subject;
   const auto& info = decoded->securityInformation;
   message["securityInformation"] = {
       {"signers", info.signers},

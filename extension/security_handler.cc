@@ -57,6 +57,7 @@ std::optional<platform::DecodedMessage> SecurityHandler::decodedMessage(ByteView
     message.banner = platform::DecodedMessageBanner{*result.banner, result.action, true};
   }
   message.context = encodeContext(result.context);
+  message.subject = std::move(result.subject);
   return message;
 }
 

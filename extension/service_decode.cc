@@ -34,6 +34,9 @@ std::optional<Engine::Result> resultFromJSON(const nlohmann::json& object) {
   }
   result.action = action->get<std::string>();
   result.note = note->get<std::string>();
+  // Absent from an older service's answer.
+  if (const auto subject = object.find("subject"); subject != object.end() && subject->is_string())
+    result.subject = subject->get<std::string>();
   for (const auto& [name, value] : context->items()) {
     if (!value.is_string()) return std::nullopt;
     result.context[name] = value.get<std::string>();

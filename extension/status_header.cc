@@ -1,4 +1,4 @@
-// The X-Quillory-Status header field: RFC 2047 encoded words, folding, and its place in a message.
+// The X-Quillory-Status and X-Quillory-Subject header fields: RFC 2047 encoded words, folding, and its place in a message.
 #include "extension/status_header.h"
 
 #include "core/engine/engine_report.h"
@@ -39,8 +39,9 @@ bool isPlainToken(std::string_view text) {
 
 class FieldWriter {
  public:
-  explicit FieldWriter(std::string_view newline) : newline_(newline) {
-    out_ = std::string(kStatusFieldName) + ":";
+  explicit FieldWriter(std::string_view newline, std::string_view name = kStatusFieldName)
+      : newline_(newline) {
+    out_ = std::string(name) + ":";
     column_ = out_.size();
   }
 
@@ -84,16 +85,17 @@ class FieldWriter {
   size_t column_ = 0;
 };
 
-// A field of our name; blanks before the colon are the obsolete syntax that readers still accept.
-bool isStatusField(std::string_view line) {
-  if (line.size() <= kStatusFieldName.size()) return false;
-  for (size_t i = 0; i < kStatusFieldName.size(); ++i) {
-    char c = line[i], want = kStatusFieldName[i];
+// A field named `name`; blanks before the colon are the obsolete syntax that readers still
+// accept.
+bool isField(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = line[i], want = name[i];
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     if (want >= 'A' && want <= 'Z') want = static_cast<char>(want - 'A' + 'a');
     if (c != want) return false;
   }
-  const size_t colon = line.find_first_not_of(" \t", kStatusFieldName.size());
+  const size_t colon = line.find_first_not_of(" \t", name.size());
   return colon != std::string_view::npos && line[colon] == ':';
 }
 
@@ -126,6 +128,13 @@ std::string statusHeaderField(const Engine::Result& result, std::string_view new
   return writer.finish();
 }
 
+std::string subjectHeaderField(std::string_view subject, std::string_view newline) {
+  FieldWriter writer(newline, kSubjectFieldName);
+  // One ASCII word stays as it is; any other text goes into encoded words whole.
+  writer.addText(subject);
+  return writer.finish();
+}
+
 std::string withStatusHeader(std::string_view message, const Engine::Result& result) {
   const size_t firstBreak = message.find('\n');
   const std::string_view newline =
@@ -133,6 +142,7 @@ std::string withStatusHeader(std::string_view message, const Engine::Result& res
           ? "\r\n"
           : "\n";
   std::string out = statusHeaderField(result, newline);
+  if (result.subject) out += subjectHeaderField(*result.subject, newline);
   out.reserve(out.size() + message.size());
   // Copy the header line by line, leaving out status fields and their continuation lines.
   size_t at = 0;
@@ -143,7 +153,7 @@ std::string withStatusHeader(std::string_view message, const Engine::Result& res
     const std::string_view line = message.substr(at, end - at);
     if (line == "\n" || line == "\r\n") break;  // the blank line that ends the header
     const bool continuation = line[0] == ' ' || line[0] == '\t';
-    if (!continuation) dropping = isStatusField(line);
+    if (!continuation) dropping = isField(line, kStatusFieldName) || isField(line, kSubjectFieldName);
     if (!dropping) out += line;
     at = end;
   }

@@ -21,6 +21,9 @@
 namespace qy {
 
 inline constexpr std::string_view kStatusFieldName = "X-Quillory-Status";
+// The Subject's translation, beside the status when the message has one:
+//   X-Quillory-Subject: =?UTF-8?B?5q+P5ZGo5paw6Ze7?=
+inline constexpr std::string_view kSubjectFieldName = "X-Quillory-Subject";
 
 // The outcome keyword of a result, and the text that follows it (the banner or the reason).
 struct StatusValue {
@@ -32,7 +35,11 @@ StatusValue statusValue(const Engine::Result& result);
 // The field, ending with `newline` ("\n" or "\r\n"), which also separates its folded lines.
 std::string statusHeaderField(const Engine::Result& result, std::string_view newline);
 
-// `message` with the field in front, in the message's own line ending. Fields of that name which
+// The subject field for the translated subject, folded and encoded as the status field is.
+std::string subjectHeaderField(std::string_view subject, std::string_view newline);
+
+// `message` with the status field (and the subject field, when the result has a subject) in
+// front, in the message's own line ending. Fields of those names which
 // the message already carries are dropped from its top-level header: a sender could otherwise
 // write a status of their choosing. Everything else stays byte for byte.
 std::string withStatusHeader(std::string_view message, const Engine::Result& result);

@@ -1,8 +1,10 @@
 // Fuzzes what the web mail reader reads from the user's mail files: mbox splitting, the list's
 // summary of a message (encoded words, display names, dates) and the message view (body, inline
-// images, attachments, the frame document and its colour-scheme variant).
+// images, attachments with their bytes and uuencoded files, the frame document and its
+// colour-scheme variant, the download's Content-Disposition).
 // Invariants: split messages lie inside the file, in order, and are never longer than it; every
-// text the reader shows is valid UTF-8.
+// text the reader shows is valid UTF-8; an attachment's bytes are as long as the list says; a
+// Content-Disposition is one line of printable ASCII.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +12,7 @@
 #include <string_view>
 
 #include "core/base/unicode.h"
+#include "hosts/reader/attachment_file.h"
 #include "hosts/reader/frame_html.h"
 #include "hosts/reader/header_text.h"
 #include "hosts/reader/mail_source.h"
@@ -59,5 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     require(a.size <= size, "attachment size");
   }
   requireText(withColorScheme(view.frameHtml, true), "dark frame");
+  // Each lookup builds the view again: a few are enough to compare with the list.
+  for (size_t i = 0; i < view.attachments.size() && i < 4; ++i) {
+    const auto file = attachmentContent(input, i);
+    require(file && file->data.size() == view.attachments[i].size, "attachment bytes as listed");
+  }
+  require(!attachmentContent(input, view.attachments.size()), "nothing past the list");
+  for (const auto& file : findUuencoded(input)) require(file.data.size() <= size, "uudecoded size");
+  for (unsigned char c : attachmentDisposition(input)) require(c >= 0x20 && c < 0x7F, "disposition ASCII");
   return 0;
 }

@@ -41,6 +41,8 @@ struct DecodedMessage {
   MessageSecurityInformation securityInformation;
   std::optional<Bytes> context;
   std::optional<DecodedMessageBanner> banner;
+  // The message's Subject translated, when the extension has a translation for it.
+  std::optional<std::string> subject;
   bool operator==(const DecodedMessage&) const = default;
 };
 

@@ -74,7 +74,7 @@ TEST(DecodeCommand, ExitStatusesAndUnchangedOutput) {
   EXPECT_EQ(json.status, 0);
   EXPECT_EQ(nlohmann::json::parse(json.out),
             nlohmann::json::parse(R"({"data": null, "banner": null, "action": "设置",
-                                      "context": {}, "note": "off"})"));
+                                      "context": {}, "note": "off", "subject": null})"));
 
   EXPECT_EQ(runProcess({QY_EXT_BINARY, "decode", (home / "missing.eml").string()}, "", env).status, 1);
   EXPECT_EQ(runProcess({QY_EXT_BINARY, "decode", "--wait", "x"}, "", env).status, 2);
@@ -96,6 +96,7 @@ TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
       result.banner = "已翻译为\"西班牙语\"\n";
       result.context = {{"h", "0123"}, {"k", "0123-45"}, {"s", "done"}};
       result.note = "translated";
+      result.subject = "季度\"报告\"";
       const std::string json = resultJSON(result, envelope);
       ASSERT_EQ(json.back(), '\n');
       std::FILE* file = std::tmpfile();
@@ -110,13 +111,15 @@ TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
                                 {"banner", *result.banner},
                                 {"action", "设置"},
                                 {"context", {{"h", "0123"}, {"k", "0123-45"}, {"s", "done"}}},
-                                {"note", "translated"}}));
+                                {"note", "translated"},
+                                {"subject", *result.subject}}));
     }
   }
   Engine::Result none;
   none.note = "off";
   EXPECT_EQ(resultJSON(none, "From x\n"),
-            "{\"data\":null,\"banner\":null,\"action\":\"设置\",\"context\":{},\"note\":\"off\"}\n");
+            "{\"data\":null,\"banner\":null,\"action\":\"设置\",\"context\":{},\"note\":\"off\","
+            "\"subject\":null}\n");
 }
 
 // An input larger than the engine takes is not held in memory: it streams through unchanged

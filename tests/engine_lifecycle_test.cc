@@ -25,9 +25,10 @@ using testing::ManualClock;
 using testing::plainMessage;
 using testing::TempDir;
 
+// Without a subject: the job's texts are the two paragraphs, in order.
 const std::string kMessage = plainMessage(
     "The quarterly report is attached to this message.\n\n"
-    "Please review the numbers before our meeting on Friday.\n");
+    "Please review the numbers before our meeting on Friday.\n", "");
 const std::string kFirst = "The quarterly report is attached to this message.";
 const std::string kSecond = "Please review the numbers before our meeting on Friday.";
 

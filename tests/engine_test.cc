@@ -1,8 +1,11 @@
 // The message pipeline: early outcomes, the banner table, jobs, caches, retries and reloads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "core/engine/engine.h"
 #include "core/config/paths.h"
@@ -102,7 +105,13 @@ TEST(Engine, EarlySkips) {
     auto result = f.process(c.message);
     EXPECT_EQ(result.note, c.reason);
     EXPECT_FALSE(result.data);
-    EXPECT_FALSE(result.banner);
+    // A signed or encrypted message is shown as it arrived, under a banner that says so.
+    if (c.reason == "签名或加密邮件") {
+      EXPECT_EQ(result.banner, Engine::kKeptAsItIs);
+    } else {
+      EXPECT_FALSE(result.banner);
+    }
+    EXPECT_FALSE(result.subject);
     EXPECT_EQ(result.action, "设置");
     EXPECT_TRUE(result.context.empty());
     ASSERT_EQ(f.logLines().size(), 1u);
@@ -165,7 +174,10 @@ TEST(Engine, TranslatesPlainTextAndServesItFromTheCache) {
   EXPECT_EQ(result.context.at("s"), "done");
   EXPECT_EQ(result.context.at("h").size(), 24u);
   EXPECT_EQ(result.context.at("k").substr(0, 25), result.context.at("h") + "-");
-  EXPECT_EQ(f.translator().calls(), std::vector<std::vector<std::string>>{kEnglishTexts});
+  std::vector<std::string> job = kEnglishTexts;
+  job.insert(job.begin(), "Hello");  // the subject, first
+  EXPECT_EQ(f.translator().calls(), std::vector<std::vector<std::string>>{job});
+  EXPECT_EQ(result.subject, "ES:Hello");
   std::string html = bodyText(result);
   for (const auto& text : kEnglishTexts) {
     EXPECT_NE(html.find("ES:" + text.substr(0, text.find('\n'))), std::string::npos) << text;
@@ -214,12 +226,56 @@ TEST(Engine, BudgetTakesTheTextThatExhaustsItWhole) {
   Config cfg = spanish();
   cfg.maxChars = 10;
   f.setConfig(cfg);
-  auto result = f.process(plainMessage("Hello yo\n\nHi yo\n\nThird one\n"));
+  auto result = f.process(plainMessage("Hello yo\n\nHi yo\n\nThird one\n", ""));
   EXPECT_EQ(f.translator().calls(),
             (std::vector<std::vector<std::string>>{{"Hello yo", "Hi yo"}}));
   EXPECT_EQ(result.banner, "已翻译为西班牙语（邮件太长，只翻了前面一部分）");
   EXPECT_NE(f.lastDecodeLine().find(" 2/2 segments mode=bilingual dark=false truncated=true"),
             std::string::npos);
+}
+
+TEST(Engine, SubjectIsOneMoreTextOfTheJobCachedWithTheBody) {
+  EngineFixture f;
+  f.setConfig(spanish());
+  // Encoded words are decoded; the banner's total still counts the body's paragraphs.
+  const std::string message = plainMessage(kEnglish, "=?UTF-8?Q?Quarterly_report_=E2=80=93_team?=");
+  auto result = f.process(message);
+  EXPECT_EQ(result.subject, "ES:Quarterly report \u2013 team");
+  ASSERT_EQ(f.translator().calls().size(), 1u);
+  EXPECT_EQ(f.translator().calls()[0].size(), kEnglishTexts.size() + 1);
+  EXPECT_NE(f.lastDecodeLine().find(" 4/4 segments"), std::string::npos);
+  const auto cached = nlohmann::json::parse(
+      testing::readFile(f.cacheDir() / (result.context.at("k") + ".json")));
+  EXPECT_EQ(cached["Quarterly report \u2013 team"], "ES:Quarterly report \u2013 team");
+  EXPECT_EQ(f.process(message).subject, result.subject);
+  EXPECT_EQ(f.translator().runs(), 1);
+}
+
+TEST(Engine, SubjectIsLeftAloneWhereTheMessageIsNotTranslated) {
+  struct Case { const char* name; Config cfg; std::string subject; };
+  Config off = spanish();
+  off.mode = "off";
+  off.darkMode = "on";
+  Config noBudget = spanish();
+  noBudget.maxChars = 0;
+  Config manual = spanish();
+  manual.trigger = "manual";
+  const Case kCases[] = {
+      {"already in the target language", spanish(),
+       "El informe trimestral del equipo de ventas está listo"},
+      {"translation off", off, "Quarterly report"},
+      {"no budget left", noBudget, "Quarterly report"},
+      {"offered, not asked for", manual, "Quarterly report"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EngineFixture f;
+    f.setConfig(c.cfg);
+    auto result = f.process(plainMessage(kEnglish, c.subject));
+    EXPECT_FALSE(result.subject);
+    for (const auto& call : f.translator().calls())
+      EXPECT_EQ(std::find(call.begin(), call.end(), c.subject), call.end());
+  }
 }
 
 TEST(Engine, WaitZeroReturnsPendingAndAsksForOneReload) {

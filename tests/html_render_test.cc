@@ -14,6 +14,11 @@ const std::string kBlockOpen =
     "<span class=\"qy-tr\" style=\"display:block;margin:4px 0 6px 0;letter-spacing:normal;"
     "text-transform:none;padding:0 0 0 9px;border-left:3px solid #34A77A;\">";
 
+// A translation in place of its source, which stays in the document as the tooltip.
+std::string in(const std::string& source, const std::string& html) {
+  return "<span class=\"qy-in\" title=\"" + source + "\">" + html + "</span>";
+}
+
 Config settings(std::string mode, std::string darkMode = "off") {
   Config cfg;
   cfg.mode = std::move(mode);
@@ -101,26 +106,30 @@ TEST(HTMLRender, ReplacePutsTranslationsIntoTextTokens) {
   const Case kCases[] = {
       {"spaces kept around the first token, later tokens reduced",
        "<p> Hello <b>big</b> world </p>", {{"Hello big world", "Bonjour le monde"}},
-       "<p> Bonjour le monde <b></b> </p>"},
+       "<p> " + in("Hello big world", "Bonjour le monde") + " <b></b> </p>"},
       {"own line breaks dropped, translation brings its own", "<p>Line A<br>Line B</p>",
-       {{"Line A\nLine B", "Ligne A\nLigne B"}}, "<p>Ligne A<br>Ligne B</p>"},
+       {{"Line A\nLine B", "Ligne A\nLigne B"}}, "<p>" + in("Line A\nLine B", "Ligne A<br>Ligne B") + "</p>"},
       {"links translated piece by piece", "<p>Click <a href='x'>here</a> to confirm</p>",
        {{"Click", "Cliquez"}, {"here", "ici"}, {"to confirm", "pour confirmer"}},
-       "<p>Cliquez <a href='x'>ici</a> pour confirmer</p>"},
+       "<p>" + in("Click", "Cliquez") + " <a href='x'>" + in("here", "ici") + "</a> " +
+           in("to confirm", "pour confirmer") + "</p>"},
       {"translation escaped", "<p>Good morning</p>", {{"Good morning", "a <b> & c"}},
-       "<p>a &lt;b&gt; &amp; c</p>"},
+       "<p>" + in("Good morning", "a &lt;b&gt; &amp; c") + "</p>"},
+      {"source escaped in its tooltip", "<p>Say \"hi\" &amp; go &lt;now&gt;</p>",
+       {{"Say \"hi\" & go <now>", "Di hola"}},
+       "<p><span class=\"qy-in\" title=\"Say &quot;hi&quot; &amp; go &lt;now&gt;\">Di hola</span></p>"},
       {"leading nbsp entity is not white space", "<p>&nbsp;Good morning\n</p>", {{"Good morning", "Bonjour"}},
-       "<p>Bonjour </p>"},
+       "<p>" + in("Good morning", "Bonjour") + " </p>"},
       {"a space followed by a joiner is a trailing space", "<p>Good morning \xE2\x80\x8C</p>",
-       {{"Good morning", "Bonjour"}}, "<p>Bonjour </p>"},
+       {{"Good morning", "Bonjour"}}, "<p>" + in("Good morning", "Bonjour") + " </p>"},
       {"no translation leaves the segment", "<p>Good morning</p>", {}, "<p>Good morning</p>"},
       {"same as the source", "<p>Good morning</p>", {{"Good morning", "good MORNING"}}, "<p>Good morning</p>"},
       {"blank tokens of the segment untouched", "<td><b>Good</b>\n<i>day</i></td>", {{"Good day", "Bonjour"}},
-       "<td><b>Bonjour</b>\n<i></i></td>"},
+       "<td><b>" + in("Good day", "Bonjour") + "</b>\n<i></i></td>"},
       {"text marked not to translate stays in its place",
        R"(<p>Please call <span translate="no">Preslynn Marsh</span> today</p>)",
        {{"Please call today", "请今天打电话"}},
-       R"(<p>请今天打电话 <span translate="no">Preslynn Marsh</span> </p>)"},
+       "<p>" + in("Please call today", "请今天打电话") + R"( <span translate="no">Preslynn Marsh</span> </p>)"},
   };
   check(kCases, "replace");
 }
@@ -216,7 +225,7 @@ TEST(HTMLRender, DarkModeFollowsTheSettingsAndTheMailsOwnStyling) {
   // Replaced line breaks are removed, not rewritten.
   HTMLDoc lines("<p>Line A<br style=\"color:red\">Line B</p>", true);
   const std::string replaced = lines.render({{"Line A\nLine B", "A\nB"}}, settings("replace", "on"));
-  EXPECT_NE(replaced.find("<p>A<br>B</p>"), std::string::npos) << replaced;
+  EXPECT_NE(replaced.find("<p>" + in("Line A\nLine B", "A<br>B") + "</p>"), std::string::npos) << replaced;
 }
 
 }  // namespace

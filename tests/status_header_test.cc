@@ -45,7 +45,8 @@ struct ReadField {
   std::string value;
 };
 
-ReadField readField(const std::string& field, std::string_view newline) {
+ReadField readField(const std::string& field, std::string_view newline,
+                    std::string_view name = kStatusFieldName) {
   ReadField read;
   size_t at = 0;
   while (at < field.size()) {
@@ -57,7 +58,7 @@ ReadField readField(const std::string& field, std::string_view newline) {
   }
   std::string unfolded;
   for (const auto& line : read.lines) unfolded += line;
-  const std::string prefix = "X-Quillory-Status:";
+  const std::string prefix = std::string(name) + ":";
   EXPECT_EQ(unfolded.substr(0, prefix.size()), prefix);
   bool previousEncoded = false;
   size_t i = prefix.size();
@@ -177,6 +178,25 @@ TEST(StatusHeader, GoesOnTopAndDropsOnlyTheSendersOwnStatusFields) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(withStatusHeader(c.message, result), c.want);
   }
+}
+
+TEST(StatusHeader, TheTranslatedSubjectFollowsTheStatusAndReplacesTheSendersOwn) {
+  Engine::Result result;
+  result.note = "translated";
+  result.banner = "已翻译为中文";
+  std::string subject = "季度报告：";
+  for (int i = 0; i < 8; ++i) subject += "销售额在第三季度再次上升";
+  result.subject = subject;
+  const std::string status = statusHeaderField(result, "\n");
+  const std::string field = subjectHeaderField(subject, "\n");
+  ReadField read = readField(field, "\n", kSubjectFieldName);
+  EXPECT_EQ(read.value, subject);
+  EXPECT_GT(read.lines.size(), 2u) << "folded";
+  for (const auto& line : read.lines) EXPECT_LE(line.size(), 76u) << line;
+  EXPECT_EQ(withStatusHeader("X-Quillory-Subject: forged\n =?UTF-8?B?5bey?=\nSubject: Q\n\nb", result),
+            status + field + "Subject: Q\n\nb");
+  result.subject.reset();
+  EXPECT_EQ(withStatusHeader("Subject: Q\n\nb", result), status + "Subject: Q\n\nb");
 }
 
 TEST(StatusHeader, DecodeAddsItOnlyWhenAskedAndChangesNothingElse) {

@@ -133,7 +133,7 @@ std::string HTMLDoc::render(const TranslationDict& dict, const Config& cfg) cons
       std::string piece;
       if (p == 0) {
         if (lead) piece += ' ';
-        piece += Style::escapeWithBreaks(translation);
+        piece += Style::inPlace(Style::escapeWithBreaks(translation), segment.text);
         if (trail) piece += ' ';
       } else if (lead || trail) {
         piece = " ";

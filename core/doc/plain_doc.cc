@@ -156,7 +156,10 @@ std::string PlainDoc::render(const TranslationDict& dict, const Config& cfg) con
       // The translation replaces the whole paragraph; its own line breaks show through the
       // pre-wrap style. A quoted paragraph stays quoted: each line of its translation starts
       // with the quoting markers, or the other person's words would read as the sender's.
-      shown = Style::escape(para.quote.empty() ? *translation : prefixLines(*translation, para.quote));
+      // The source stays as the tooltip.
+      shown = Style::inPlace(
+          Style::escape(para.quote.empty() ? *translation : prefixLines(*translation, para.quote)),
+          para.raw);
     } else {
       shown = Style::escape(para.raw);
       if (translation) extra = Style::translationBlock(*translation, cfg);

@@ -88,6 +88,20 @@ std::string escape(std::string_view text) {
   return out;
 }
 
+std::string inPlace(std::string_view html, std::string_view source) {
+  std::string out = R"(<span class="qy-in" title=")";
+  out.reserve(out.size() + html.size() + source.size() + 16);
+  // The title is an attribute value: quotes are escaped too.
+  for (char c : escape(TextUtil::tidy(source))) {
+    if (c == '"') out += "&quot;";
+    else out.push_back(c);
+  }
+  out += "\">";
+  out += html;
+  out += "</span>";
+  return out;
+}
+
 std::string escapeWithBreaks(std::string_view text) {
   std::string escaped = escape(TextUtil::tidy(text));
   std::string out;

@@ -18,6 +18,10 @@ std::string escapeWithBreaks(std::string_view text);
 std::string safeColor(std::string_view value);
 // The <span class="qy-tr" ...> element that shows a translation.
 std::string translationBlock(std::string_view translation, const Config& cfg);
+// A translation shown in place of its source (`html`, already escaped) with the source as its
+// tooltip: <span class="qy-in" title="source">html</span>. The reader keeps the original one
+// hover away.
+std::string inPlace(std::string_view html, std::string_view source);
 // Whether the translation says something the source does not: not blank, and not equal to the
 // source ignoring case (full case folding, canonically equivalent forms equal).
 bool worthShowing(std::string_view translation, std::string_view original);

@@ -3,6 +3,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cmath>
 #include <unordered_set>
 
@@ -189,7 +190,13 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   if (size > Engine::kMaxMessageBytes) return skip(kTooLarge, size);
 
   MessageBody body(bytes, cfg);
-  if (!body.skipReason().empty()) return skip(body.skipReason(), size);
+  if (!body.skipReason().empty()) {
+    Result result = skip(body.skipReason(), size);
+    // A signed or encrypted message is shown as it arrived; the banner says so, so that the
+    // reader does not wait for a translation that will not come.
+    if (body.signedOrEncrypted()) result.banner = kKeptAsItIs;
+    return result;
+  }
   const TranslatableDoc& doc = body.doc();
   const bool dark = doc.willDarken(cfg);
   auto skipOrDark = [&](std::string_view reason) {
@@ -226,6 +233,14 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   std::vector<std::string> planned;
   bool truncated = false;
   int64_t budget = cfg.maxChars;
+  // The Subject is one more text of the message's job (it is what a mail list shows), taken
+  // first from the budget. The banner's total counts the body's paragraphs only.
+  std::optional<std::string> subject;
+  if (!body.subject().empty() && budget >= 1 &&
+      !Lang::isTarget(body.subject(), cfg.targetLanguage, false)) {
+    subject = body.subject();
+    budget -= static_cast<int64_t>(Unicode::graphemeCount(*subject));
+  }
   for (auto& text : unique) {
     if (Lang::isTarget(text, cfg.targetLanguage, false)) continue;
     if (budget < 1) {
@@ -265,6 +280,10 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   std::vector<std::string> missing;
   for (const auto& text : planned) {
     if (!cachedDict->count(text)) missing.push_back(text);
+  }
+  if (subject && !cachedDict->count(*subject) &&
+      std::find(missing.begin(), missing.end(), *subject) == missing.end()) {
+    missing.insert(missing.begin(), *subject);
   }
   bool pending = false;
   std::vector<std::string> errors;
@@ -332,6 +351,10 @@ Engine::Result Engine::process(ByteView bytes, std::optional<double> wait) {
   }
   const std::string name = LangNames::chinese(written);
 
+  if (subject) {
+    if (auto it = translations->find(*subject); it != translations->end() && !it->second.empty())
+      result.subject = it->second;
+  }
   if (done > 0 || dark) result.data = body.rebuild(doc.render(*translations, cfg));
   auto banner = EngineReport::bannerFor(pending, errors, done, total, truncated, name);
   result.banner = banner.banner;

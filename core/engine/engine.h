@@ -58,6 +58,9 @@ class Engine {
     std::string action = "设置";
     std::map<std::string, std::string> context;  // empty, or "h", "k", "s"
     std::string note;
+    // The Subject's translation, once there is one; absent when the subject needs none (already
+    // in the target language, translation off, nothing to translate in the message).
+    std::optional<std::string> subject;
     bool operator==(const Result&) const = default;
   };
 
@@ -70,6 +73,9 @@ class Engine {
   // How long the process that owns the engine lives: one message (a mail filter's decode) or
   // for as long as the host needs it (a service).
   enum class Lifetime { oneShot, longLived };
+
+  // The banner of a signed or encrypted message, which is shown as it arrived.
+  static constexpr std::string_view kKeptAsItIs = "这是签名或加密的邮件，保持原样显示，不翻译";
 
   // Messages larger than this are shown as they are, without being parsed.
   static constexpr size_t kMaxMessageBytes = 30'000'000;

@@ -1,7 +1,9 @@
 // Parsing a message down to its translatable document.
 #include "core/engine/message_body.h"
 
+#include "core/base/unicode.h"
 #include "core/engine/document_factory.h"
+#include "core/mime/header_words.h"
 
 namespace qy {
 namespace {
@@ -19,6 +21,7 @@ MessageBody::MessageBody(ByteView bytes, const Config& cfg) : bytes_(bytes) {
   part_ = MIME::findOpenTextPart(*root_);
   if (MIME::securedEntityBefore(*root_, part_)) {
     skipReason_ = kSecured;
+    signedOrEncrypted_ = true;
     return;
   }
   if (!part_) {
@@ -37,9 +40,14 @@ MessageBody::MessageBody(ByteView bytes, const Config& cfg) : bytes_(bytes) {
   // Inline OpenPGP: the text is signed (or is cipher text) as it stands.
   if (MIME::holdsInlinePGP(text)) {
     skipReason_ = kSecured;
+    signedOrEncrypted_ = true;
     return;
   }
   doc_ = makeDocument(std::move(text), isHTML, cfg);
+  // Unencoded bytes in the Subject are read in the charset of the text, as mail clients do.
+  const std::string_view message(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  subject_ = std::string(Unicode::trimBlanks(
+      MIME::decodeHeaderWords(MIME::fieldAsWritten(message, *root_, "subject"), charset)));
 }
 
 Bytes MessageBody::rebuild(const std::string& html) const {

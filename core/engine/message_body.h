@@ -21,6 +21,11 @@ class MessageBody {
   // "正文为空").
   const std::string& skipReason() const { return skipReason_; }
   const TranslatableDoc& doc() const { return *doc_; }
+  // Whether the message is signed or encrypted as a whole (then it has no document).
+  bool signedOrEncrypted() const { return signedOrEncrypted_; }
+  // The Subject as a reader sees it (encoded words decoded, blanks trimmed); "" when there is
+  // none or when the message has no document.
+  const std::string& subject() const { return subject_; }
 
   // The complete message with the text part replaced by `html`.
   Bytes rebuild(const std::string& html) const;
@@ -31,6 +36,8 @@ class MessageBody {
   const MIMEPart* part_ = nullptr;
   std::unique_ptr<TranslatableDoc> doc_;
   std::string skipReason_;
+  std::string subject_;
+  bool signedOrEncrypted_ = false;
 };
 
 }  // namespace qy

@@ -11,23 +11,13 @@
 #include <string>
 #include <string_view>
 
-namespace qy {
-class MIMEPart;
-}
+#include "core/mime/header_words.h"
 
 namespace qy::reader {
 
-// The value of `part`'s first field `name` with its bytes as written in `message` (folds joined
-// by one space), or "" when there is none. The parser's own value has bytes that are not UTF-8
-// already repaired; decodeHeaderWords() needs them to read a legacy charset.
-std::string fieldAsWritten(std::string_view message, const MIMEPart& part, std::string_view name);
-
-// The header value with its encoded words decoded. Blanks between two adjacent encoded words
-// are dropped, as the standard asks. Bytes outside encoded words that are not UTF-8 (a sender
-// that wrote its own charset into the header unencoded) are read in `fallbackCharset`, the
-// charset the message declares for its text, when they decode in it; else repaired UTF-8.
-std::string decodeHeaderWords(std::string_view value,
-                              std::optional<std::string_view> fallbackCharset = std::nullopt);
+// The field readers, shared with the engine (which reads the Subject with them).
+using MIME::decodeHeaderWords;
+using MIME::fieldAsWritten;
 
 // The part of an address list worth showing in a list: the display name of the first address
 // when it has one (quotes removed), else its address. Takes the field as written: an encoded

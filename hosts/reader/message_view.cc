@@ -5,6 +5,7 @@
 
 #include "core/base/unicode.h"
 #include "core/mime/mime.h"
+#include "hosts/reader/attachment_file.h"
 #include "hosts/reader/base64_text.h"
 #include "hosts/reader/frame_html.h"
 #include "hosts/reader/header_text.h"
@@ -71,9 +72,8 @@ void collectLeaves(const MIMEPart& part, std::vector<const MIMEPart*>& out) {
 
 bool isMultipart(const MIMEPart& part) { return part.type().starts_with("multipart/"); }
 
-}  // namespace
-
-MessageView buildMessageView(std::string_view text) {
+// The view of `text`; with `files`, also each listed attachment's bytes, in the list's order.
+MessageView build(std::string_view text, std::vector<Bytes>* files) {
   const ByteView bytes = asBytes(text);
   const auto root = MIME::parse(bytes);
   MessageView view;
@@ -100,6 +100,7 @@ MessageView buildMessageView(std::string_view text) {
   std::map<std::string, std::string> locations;  // by Content-Location
   std::map<const MIMEPart*, bool> usedInline;
   std::string html;
+  std::vector<UuencodedFile> uuencoded;
   if (body) {
     const auto charset = body->params().find("charset");
     const bool isHTML = body->type() == "text/html";
@@ -133,6 +134,8 @@ MessageView buildMessageView(std::string_view text) {
       html = bodyText;
     } else {
       html = plainTextDocument(bodyText);
+      // Old mail programs put files into the text itself.
+      uuencoded = findUuencoded(bodyText);
     }
   }
   FrameHtml frame = prepareFrameHtml(html, images, locations);
@@ -148,9 +151,27 @@ MessageView buildMessageView(std::string_view text) {
     if (!attachment && name.empty() && leaf->type().starts_with("text/")) continue;
     if (name.empty() && leaf->type() == "message/rfc822") name = "转发的邮件.eml";
     if (name.empty()) name = "附件 " + std::to_string(++unnamed);
-    view.attachments.push_back({name, leaf->type(), MIME::decodeBody(bytes, *leaf).size()});
+    Bytes data = MIME::decodeBody(bytes, *leaf);
+    view.attachments.push_back({name, leaf->type(), data.size()});
+    if (files) files->push_back(std::move(data));
+  }
+  for (UuencodedFile& file : uuencoded) {
+    if (file.name.empty()) file.name = "附件 " + std::to_string(++unnamed);
+    view.attachments.push_back({file.name, "application/octet-stream", file.data.size()});
+    if (files) files->push_back(std::move(file.data));
   }
   return view;
+}
+
+}  // namespace
+
+MessageView buildMessageView(std::string_view bytes) { return build(bytes, nullptr); }
+
+std::optional<AttachmentContent> attachmentContent(std::string_view bytes, size_t index) {
+  std::vector<Bytes> files;
+  MessageView view = build(bytes, &files);
+  if (index >= files.size()) return std::nullopt;
+  return AttachmentContent{std::move(view.attachments[index]), std::move(files[index])};
 }
 
 nlohmann::json toJson(const MessageView& view) {

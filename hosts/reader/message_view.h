@@ -1,17 +1,20 @@
 // MessageView: one message as the reader shows it: the header block (From, To, Cc, Date,
 // Subject, decoded), the body chosen and decoded by the MIME code (HTML before plain text) as
 // the document for the sandboxed frame, with inline images from the same message as data: URLs,
-// and the attachments by name and size.
+// and the attachments by name and size (MIME parts, and files uuencoded into a plain text).
 // A plain value built by a pure function; any thread. Never fails: a message without a text body
 // gets an empty document and `hasBody` false.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "core/mime/mime_part.h"
 
 namespace qy::reader {
 
@@ -37,6 +40,14 @@ struct MessageView {
 };
 
 MessageView buildMessageView(std::string_view bytes);
+
+// One listed attachment of a message with its decoded bytes (a MIME part, or a uuencoded file in
+// the plain text), by its place in MessageView::attachments; nothing past the list.
+struct AttachmentContent {
+  Attachment attachment;
+  Bytes data;
+};
+std::optional<AttachmentContent> attachmentContent(std::string_view bytes, size_t index);
 
 // The view without its document: the fields the page draws itself.
 nlohmann::json toJson(const MessageView& view);

@@ -4,9 +4,12 @@
 
 #include <httplib.h>
 
+#include <charconv>
 #include <chrono>
 #include <functional>
 
+#include "core/config/config_store.h"
+#include "hosts/reader/attachment_file.h"
 #include "hosts/reader/base64_text.h"
 #include "hosts/reader/frame_html.h"
 #include "hosts/reader/message_view.h"
@@ -56,6 +59,15 @@ web::LocalServerOptions webOptions(std::filesystem::path root) {
 
 // A frame token: random, or nothing when the generator fails.
 std::string frameToken() { return web::randomHex(32).value_or(std::string()); }
+
+// The state of the banner ("offer", "pending", "error", "done") from the message's context, for
+// the page to draw an error as one; null without a context.
+json bannerState(const json& context) {
+  if (!context.is_string()) return nullptr;
+  const json fields = json::parse(base64Decode(context.get<std::string>()), nullptr, false);
+  if (!fields.is_object() || !fields.contains("s") || !fields["s"].is_string()) return nullptr;
+  return fields["s"];
+}
 
 }  // namespace
 
@@ -120,6 +132,7 @@ void ReaderServer::routes() {
   http.Get("/frame-hold", [](const httplib::Request& req, httplib::Response& res) {
     sendFrame(req, res, "<!DOCTYPE html><meta charset=\"utf-8\"><meta name=\"color-scheme\" content=\"light dark\">");
   });
+  http.Get("/api/attachment", [this](const httplib::Request& req, httplib::Response& res) { handleAttachment(req, res); });
   http.Get("/events", [this](const httplib::Request&, httplib::Response& res) { handleEvents(res); });
   http.Post("/api/action", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
   http.Post("/api/panel", [this](const httplib::Request& req, httplib::Response& res) { handleProtocol(req, res); });
@@ -131,10 +144,17 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
     sendError(res, 404, "无法读取这封邮件");
     return;
   }
-  // Like a mail client's background decode: the configured first-paint wait applies.
-  const auto answer = host_ ? host_({{"op", "decodedMessage"}, {"data", base64Encode(*bytes)}, {"mainThread", false}})
-                            : std::nullopt;
-  json out = {{"id", req.get_param_value("id")}, {"banner", nullptr}, {"context", nullptr}, {"notice", nullptr}};
+  // Like a mail client's background decode: the configured first-paint wait applies. The
+  // original is shown as received, under the banner of what the extension has now.
+  const bool original = req.get_param_value("original") == "1";
+  const auto answer =
+      host_ ? host_({{"op", "decodedMessage"}, {"data", base64Encode(*bytes)}, {"mainThread", original}})
+            : std::nullopt;
+  json out = {{"id", req.get_param_value("id")}, {"banner", nullptr}, {"context", nullptr},
+              {"notice", nullptr}, {"subject", nullptr}, {"state", nullptr}, {"original", original},
+              {"changed", false},
+              // The page shows a translated subject under the original, or in its place.
+              {"mode", ConfigStore::load().mode == "replace" ? "replace" : "bilingual"}};
   std::string shown = *bytes;
   if (!answer || !answer->value("ok", false)) {
     out["notice"] = "无法连接到 Quillory 扩展服务，显示的是收到的原始邮件。";
@@ -142,14 +162,40 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
     if (message.contains("data") && message["data"].is_string()) shown = base64Decode(message["data"].get<std::string>());
     if (message.contains("context")) out["context"] = message["context"];
     if (message.contains("banner") && message["banner"].is_object()) out["banner"] = message["banner"];
+    if (message.contains("subject") && message["subject"].is_string()) out["subject"] = message["subject"];
+    out["state"] = bannerState(out["context"]);
+    // Whether there is a translation to step away from: only then does the page offer the original.
+    out["changed"] = shown != *bytes;
+    if (original) shown = *bytes;
   }
   const MessageView view = buildMessageView(shown);
   out["view"] = toJson(view);
+  // Attachments are the received message's (a download takes them from it): the rebuilt body of
+  // a translated plain text no longer holds the files uuencoded into it.
+  if (shown != *bytes) out["view"]["attachments"] = toJson(buildMessageView(*bytes))["attachments"];
   // The page replaces its frame only when the document changed, so a reload that brings the same
   // message keeps the reader's place in it.
   out["version"] = std::to_string(std::hash<std::string>{}(view.frameHtml));
   out["frame"] = "/frame/" + keepFrame(req.get_param_value("id"), view.frameHtml);
   sendJson(res, out);
+}
+
+void ReaderServer::handleAttachment(const httplib::Request& req, httplib::Response& res) {
+  const auto bytes = source_->read(req.get_param_value("id"));
+  size_t index = 0;
+  const std::string n = req.get_param_value("n");
+  const auto [end, ec] = std::from_chars(n.data(), n.data() + n.size(), index);
+  std::optional<AttachmentContent> file;
+  if (bytes && ec == std::errc() && end == n.data() + n.size() && !n.empty()) file = attachmentContent(*bytes, index);
+  if (!file) {
+    sendError(res, 404, "找不到这个附件");
+    return;
+  }
+  // Always a download, never shown by the reader: the file is the sender's, and the reader's
+  // origin holds the user's mail.
+  res.set_header("Content-Disposition", attachmentDisposition(file->attachment.name));
+  res.set_header("Content-Security-Policy", "default-src 'none'; sandbox");
+  res.set_content(std::string(file->data.begin(), file->data.end()), "application/octet-stream");
 }
 
 std::string ReaderServer::keepFrame(const std::string& id, std::string html) {

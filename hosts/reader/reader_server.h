@@ -1,6 +1,7 @@
 // ReaderServer: the web mail reader's HTTP server on 127.0.0.1. It serves the page (compiled in),
 // the message list of a MailSource, each message as the extension decodes it (through the host
-// protocol, like any mail client), the message body for the sandboxed frame, the banner's
+// protocol, like any mail client, or as received when the page asks for the original), the
+// message body for the sandboxed frame, attachments as downloads, the banner's
 // button and the panel, and a stream of Server-Sent Events that tells the page to show the
 // visible message again when the extension asks for a reload.
 //
@@ -73,6 +74,7 @@ class ReaderServer {
  private:
   void routes();
   void handleMessage(const httplib::Request& req, httplib::Response& res);
+  void handleAttachment(const httplib::Request& req, httplib::Response& res);
   void handleFrame(const httplib::Request& req, httplib::Response& res) QY_EXCLUDES(mutex_);
   static void sendFrame(const httplib::Request& req, httplib::Response& res, std::string html);
   void handleEvents(httplib::Response& res);

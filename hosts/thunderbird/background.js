@@ -5,7 +5,8 @@
 // "display". For it the background reads the message's raw bytes, asks the extension for the
 // decoded message and hands the display what to draw: the banner, and the body to show in place
 // of Thunderbird's rendering when the extension rewrote the message. The banner's button, the
-// panel's controls and the toolbar popup (popup.js, port "popup") become the protocol's ops; a
+// panel's controls and the toolbar popup (popup.js, port "popup") become the protocol's ops; the
+// "toggle-original" command tells the active tab's display to show the message as it arrived; a
 // `reloadVisibleMessages` event decodes every displayed message again.
 "use strict";
 
@@ -103,7 +104,33 @@ async function decode(display) {
     post(display, { type: "clear" });
     return;
   }
-  post(display, { type: "show", banner: message.banner ?? null, html: message.html ?? null });
+  post(display, { type: "show", banner: message.banner ?? null, html: message.html ?? null,
+                  subject: message.subject ?? null, state: contextState(message.context) });
+}
+
+// The banner's state ("offer", "pending", "error", "done") from a context, or null.
+function contextState(context) {
+  if (typeof context !== "string") {
+    return null;
+  }
+  try {
+    const fields = JSON.parse(atob(context));
+    return typeof fields?.s === "string" ? fields.s : null;
+  } catch (e) {
+    return null;
+  }
+}
+
+// The keyboard shortcut: the message of the active tab is shown as it arrived, or translated.
+function onCommand(command, tab) {
+  if (command !== "toggle-original") {
+    return;
+  }
+  for (const display of displays) {
+    if (tab?.id === undefined || display.tabId === tab.id) {
+      post(display, { type: "toggleOriginal" });
+    }
+  }
 }
 
 function showPanel(holder, panel) {
@@ -212,4 +239,5 @@ api.runtime.onConnect.addListener((port) => {
     attachPopup(port);
   }
 });
+api.commands?.onCommand.addListener(onCommand);
 registerDisplayScripts();

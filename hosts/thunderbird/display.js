@@ -4,8 +4,10 @@
 // "show" puts the banner (its title, its button and a close control) above the message body; with
 // an "html" body it also sets Thunderbird's rendering of the body aside and shows that instead, in a frame
 // that runs no scripts and loads nothing from the network. "clear" and "error" give Thunderbird's
-// rendering back ("error" under a banner that says why). "panel" draws the extension's panel
-// under the banner. Everything of ours lives in a shadow root, so the message's styles cannot
+// rendering back ("error" under a banner that says why, drawn as a warning). "panel" draws the
+// extension's panel under the banner. A translated message has a control on the banner line (and
+// the "toggleOriginal" message, from the add-on's shortcut) that shows Thunderbird's rendering of
+// the message as it arrived, and back; its translated subject stands above the translated body. Everything of ours lives in a shadow root, so the message's styles cannot
 // reach it.
 "use strict";
 
@@ -17,8 +19,8 @@
                     "font-src data:; media-src data:";
   const kStyles = {
     root: "all: initial; display: block; font: 13px/1.5 sans-serif;",
-    banner: "display: flex; align-items: center; gap: 8px; padding: 6px 10px; margin: 0 0 8px;" +
-            "background: #eef3fb; color: #1d2a3a; border-bottom: 1px solid #c6d3e6;",
+    banner: "display: flex; align-items: center; gap: 8px; padding: 6px 10px; margin: 0 0 8px;",
+    subject: "display: block; padding: 0 10px; margin: 0 0 8px; font-size: 15px; font-weight: 600;",
     title: "flex: 1;",
     button: "font: inherit; padding: 2px 10px;",
     panel: "display: block; padding: 8px 12px; margin: 0 0 8px; border: 1px solid #c6d3e6;" +
@@ -40,6 +42,18 @@
   let bannerBox = null;
   let panelBox = null;
   let frame = null;
+  // The message being shown: our body (null: Thunderbird's rendering), its translated subject,
+  // the banner's state, and whether the reader asked for the original.
+  const shown = { html: null, subject: null, state: null, banner: null, original: false };
+  // The banner's colours are a style sheet's, so that they follow the appearance; an error
+  // reads as a warning in both.
+  const kSheet = `
+    .qy-banner { background: #eef3fb; color: #1d2a3a; border-bottom: 1px solid #c6d3e6; }
+    .qy-banner[data-state="error"] { background: #fff4e5; color: #7a3e00; border: 1px solid #e8a04a; }
+    @media (prefers-color-scheme: dark) {
+      .qy-banner { background: #24324a; color: #e8eef8; border-bottom-color: #3a4a66; }
+      .qy-banner[data-state="error"] { background: #3d2a12; color: #ffd9a8; border-color: #c77a22; }
+    }`;
 
   function styled(element, key) {
     element.style.cssText = kStyles[key];
@@ -53,6 +67,9 @@
     host = document.createElement("div");
     host.id = "quillory";
     shadow = host.attachShadow({ mode: "closed" });
+    const sheet = document.createElement("style");
+    sheet.textContent = kSheet;
+    shadow.append(sheet);
     const root = styled(document.createElement("div"), "root");
     bannerBox = document.createElement("div");
     panelBox = styled(document.createElement("div"), "panel");
@@ -81,11 +98,13 @@
     }
   }
 
-  function drawBanner(title, buttonTitle, onClick) {
+  function drawBanner(title, buttonTitle, onClick, state = null) {
     const banner = styled(document.createElement("div"), "banner");
-    banner.setAttribute("role", "status");
+    banner.className = "qy-banner";
+    banner.dataset.state = state ?? "none";
+    banner.setAttribute("role", state === "error" ? "alert" : "status");
     const text = styled(document.createElement("span"), "title");
-    text.textContent = title;
+    text.textContent = state === "error" ? `⚠ ${title}` : title;
     banner.append(text);
     if (buttonTitle) {
       const button = styled(document.createElement("button"), "button");
@@ -93,6 +112,17 @@
       button.textContent = buttonTitle;
       button.addEventListener("click", onClick);
       banner.append(button);
+    }
+    // After the banner's own button: a translated message can be shown as it arrived, and
+    // back, without changing a setting.
+    if (shown.html !== null && ["done", "pending", "error"].includes(state)) {
+      const toggle = styled(document.createElement("button"), "button");
+      toggle.type = "button";
+      toggle.className = "qy-original";
+      toggle.textContent = shown.original ? "显示译文" : "显示原文";
+      toggle.setAttribute("aria-pressed", String(shown.original));
+      toggle.addEventListener("click", toggleOriginal);
+      banner.append(toggle);
     }
     const close = styled(document.createElement("button"), "button");
     close.type = "button";
@@ -104,6 +134,36 @@
     });
     banner.append(close);
     bannerBox.replaceChildren(banner);
+    if (shown.subject && shown.html !== null && !shown.original) {
+      const subject = styled(document.createElement("div"), "subject");
+      subject.className = "qy-subject";
+      subject.textContent = shown.subject;
+      subject.title = "主题的译文";
+      bannerBox.append(subject);
+    }
+  }
+
+  // Draws the message as `shown` says: our body, or Thunderbird's rendering of the original.
+  function drawShown() {
+    if (shown.html !== null && !shown.original) {
+      showBody(shown.html);
+    } else {
+      restoreOriginal();
+    }
+    if (shown.banner) {
+      drawBanner(shown.banner.title, shown.banner.primaryActionTitle, () => send({ type: "action" }),
+                 shown.state);
+    } else {
+      bannerBox.replaceChildren();
+    }
+  }
+
+  function toggleOriginal() {
+    if (shown.html === null) {
+      return;
+    }
+    shown.original = !shown.original;
+    drawShown();
   }
 
   function fitFrame() {
@@ -192,23 +252,20 @@
     heardSinceConnect = true;
     ensureHost();
     if (message.type === "show") {
-      if (message.html !== null) {
-        showBody(message.html);
-      } else {
-        restoreOriginal();
-      }
-      if (message.banner) {
-        drawBanner(message.banner.title, message.banner.primaryActionTitle,
-                   () => send({ type: "action" }));
-      } else {
-        bannerBox.replaceChildren();
-      }
+      // A message shown again (a reload) stays as the reader chose: original or translated.
+      Object.assign(shown, { html: message.html ?? null, subject: message.subject ?? null,
+                             state: message.state ?? null, banner: message.banner ?? null });
+      drawShown();
+    } else if (message.type === "toggleOriginal") {
+      toggleOriginal();
     } else if (message.type === "clear") {
+      Object.assign(shown, { html: null, subject: null, state: null, banner: null });
       restoreOriginal();
       bannerBox.replaceChildren();
     } else if (message.type === "error") {
+      Object.assign(shown, { html: null, subject: null, state: null, banner: null });
       restoreOriginal();
-      drawBanner(message.text, null, null);
+      drawBanner(message.text, null, null, "error");
     } else if (message.type === "panel") {
       showPanel(message.panel);
     }

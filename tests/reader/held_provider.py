@@ -2,7 +2,8 @@
 # A translation engine for the reader's browser test, spoken to through translators.json:
 # answers each request with "<to>:<text>" per text, but holds every answer back while the file
 # named by QY_TEST_GATE exists, so a test can show a message while it is being translated and
-# then let the translation finish by removing the file (no timing involved). It ends when the
+# then let the translation finish by removing the file (no timing involved). A request with a
+# text containing "qy-fail" is refused with an error, as a broken engine would. It ends when the
 # service that started it goes away.
 import json
 import os
@@ -18,7 +19,10 @@ for line in sys.stdin:
         if os.getppid() != parent:
             sys.exit(0)
         time.sleep(0.05)
-    answer = {"translations": [request["to"] + ":" + t for t in request["texts"]]}
+    if any("qy-fail" in t for t in request["texts"]):
+        answer = {"error": "测试引擎拒绝了这段文字"}
+    else:
+        answer = {"translations": [request["to"] + ":" + t for t in request["texts"]]}
     if "id" in request:
         answer["id"] = request["id"]
     print(json.dumps(answer), flush=True)

@@ -73,6 +73,22 @@ TEST(MessageView, HeaderBodyInlineImagesAndAttachments) {
   EXPECT_FALSE(json.contains("frameHtml"));
 }
 
+TEST(MessageView, AttachmentBytesFollowTheListIncludingUuencodedFiles) {
+  const auto pdf = attachmentContent(kMixed, 0);
+  ASSERT_TRUE(pdf);
+  EXPECT_EQ(pdf->attachment.name, "报告.pdf");
+  EXPECT_EQ(pdf->data, (Bytes{0, 1, 2, 3, 4}));
+  EXPECT_EQ(attachmentContent(kMixed, 1)->data, (Bytes{'n', 'o', 't', 'e', 's'}));
+  EXPECT_FALSE(attachmentContent(kMixed, 2));
+
+  // "Cat" uuencoded by uudecode's own format, inside a plain-text body.
+  const std::string uu = "Subject: old\n\nHere is the file.\n\nbegin 644 cat.txt\n#0V%T\n`\nend\nBye.\n";
+  const MessageView view = buildMessageView(uu);
+  ASSERT_EQ(view.attachments.size(), 1u);
+  EXPECT_EQ(view.attachments[0], (Attachment{"cat.txt", "application/octet-stream", 3}));
+  EXPECT_EQ(attachmentContent(uu, 0)->data, (Bytes{'C', 'a', 't'}));
+}
+
 TEST(MessageView, PlainBodyIsEscapedAndMessagesWithoutTextHaveNone) {
   const MessageView plain = buildMessageView("Subject: s\n\n<script>alert(1)</script>\nline two\n");
   EXPECT_TRUE(plain.plain);

@@ -1,8 +1,9 @@
 // The web mail reader in a real Chromium, against a real `quillory-ext serve --reader` with a
 // Maildir and a translation engine that holds its answers until the test lets them go: the
 // list, a message under its banner, a pending translation that turns into a translated message
-// by itself, the panel, messages whose scripts never run and whose remote images are never
-// requested, the dark appearance, and requests refused without the secret.
+// by itself, the panel, the translated subject, the original one key away, the opening state,
+// the error banner, attachment downloads, messages whose scripts never run and whose remote
+// images are never requested, the dark appearance, and requests refused without the secret.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import http from 'node:http';
@@ -370,4 +371,108 @@ test('the list and the banner work from the keyboard', () => withReader({}, asyn
   await page.keyboard.press('Escape');
   assert.ok(await page.isHidden('#panel'));
   assert.equal(await page.evaluate(() => document.activeElement.id), 'banner-action');
+}));
+
+test('the subject is translated, and T shows the original and back', () => withReader({}, async ({ page }) => {
+  let frame = await openMessage(page, 'Quarterly report');
+  // Translated (by the first test, or now): under the original subject, in the header and the list.
+  await page.waitForFunction(() => document.querySelector('#headers .translated-subject')?.textContent === 'es:Quarterly report',
+    null, { timeout: kWait });
+  assert.equal(await page.textContent('#headers .original-subject'), 'Quarterly report');
+  assert.equal(await page.textContent('#messages button[aria-current="true"] .translated-subject'), 'es:Quarterly report');
+  await frame.waitForFunction(() => document.body.textContent.includes('es:'), null, { timeout: kWait });
+  assert.equal(await page.textContent('#banner-original'), '显示原文');
+
+  const toggled = async (press) => {
+    const before = Number(await page.evaluate(() => document.body.dataset.shown));
+    await press();
+    await page.waitForFunction((n) => Number(document.body.dataset.shown) > n, before);
+    return messageFrame(page);
+  };
+  await page.focus('#messages button[aria-current="true"]');
+  frame = await toggled(() => page.keyboard.press('t'));
+  await frame.waitForFunction(() => !document.body.textContent.includes('es:'));
+  assert.equal(await page.textContent('#banner-original'), '显示译文');
+  assert.match(await page.textContent('#banner-title'), /^已翻译为西班牙语/);
+  assert.equal(await page.$('#headers .translated-subject'), null);
+  // The setting did not change: the original is this message's only.
+  assert.equal(JSON.parse(readFileSync(join(home, 'config.json'), 'utf8')).mode ?? 'bilingual', 'bilingual');
+
+  frame = await toggled(() => page.click('#banner-original'));
+  await frame.waitForFunction(() => document.body.textContent.includes('es:'));
+  assert.equal(await page.textContent('#banner-original'), '显示原文');
+  // A key typed into a control is the control's.
+  await page.focus('#scheme');
+  await page.keyboard.press('t');
+  assert.equal(await page.textContent('#banner-original'), '显示原文');
+}));
+
+test('a click marks the message and says it is opening before the answer comes', () => withReader({}, async ({ page }) => {
+  await openMessage(page, 'Hostile');
+  let release;
+  const held = new Promise((resolve) => { release = resolve; });
+  await page.route('**/api/message?*', async (route) => { await held; await route.continue(); });
+  await page.click('#messages button:has-text("会议纪要")');
+  await page.waitForSelector('#opening:not([hidden])');
+  assert.equal(await page.textContent('#opening'), '正在打开…');
+  assert.equal(await page.textContent('#messages button[aria-current="true"] .subject'), '会议纪要');
+  assert.ok(await page.isHidden('#body'), 'nothing of the message before stays');
+  release();
+  await page.waitForSelector('#opening', { state: 'hidden' });
+  assert.match(await page.textContent('#headers'), /张三/);
+}));
+
+test('an error banner looks like a warning, in light and in dark', () => withReader({}, async ({ page }) => {
+  writeFileSync(join(mail, 'cur', '0.broken:2,S'), message({
+    from: 'Bea <b@example.com>', subject: 'Broken', date: 'Sun, 01 Nov 2026 08:00:00 +0000', type: 'text/plain',
+    body: 'This paragraph qy-fail makes the test engine refuse to translate it.\n',
+  }));
+  await page.click('#refresh');
+  await page.waitForSelector('#messages button:has-text("Broken")');
+  const look = () => page.evaluate(() => {
+    const banner = document.getElementById('banner');
+    return { state: banner.dataset.state, background: getComputedStyle(banner).backgroundColor,
+             icon: document.getElementById('banner-icon').textContent };
+  });
+  await openMessage(page, 'Quarterly report');
+  await page.waitForFunction(() => document.getElementById('banner').dataset.state === 'done', null, { timeout: kWait });
+  const done = await look();
+  await openMessage(page, 'Broken');
+  await page.waitForFunction(() => document.getElementById('banner').dataset.state === 'error', null, { timeout: kWait });
+  const error = await look();
+  assert.match(await page.textContent('#banner-title'), /^翻译未完成（0\/1）：/);
+  assert.equal(await page.textContent('#banner-action'), '重试');
+  assert.equal(error.icon, '⚠');
+  // Nothing was translated: there is no original to step back to.
+  assert.ok(await page.isHidden('#banner-original'));
+  assert.equal(done.icon, '');
+  assert.notEqual(error.background, done.background);
+  assert.ok(!isLight(await page.evaluate(() => getComputedStyle(document.getElementById('banner')).color)));
+  await page.screenshot({ path: join(shots, 'reader-error-light.png') });
+
+  await page.selectOption('#scheme', 'dark');
+  const dark = await look();
+  assert.notEqual(dark.background, error.background);
+  assert.ok(!isLight(dark.background), 'a dark warning');
+  assert.ok(isLight(await page.evaluate(() => getComputedStyle(document.getElementById('banner')).color)));
+  await page.screenshot({ path: join(shots, 'reader-error-dark.png') });
+  await page.selectOption('#scheme', 'auto');
+  unlinkSync(join(mail, 'cur', '0.broken:2,S'));
+}));
+
+test('an attachment is saved as a file under its name, never shown', () => withReader({}, async ({ page }) => {
+  await openMessage(page, '会议纪要');
+  const [download] = await Promise.all([page.waitForEvent('download'), page.click('#attachments a')]);
+  assert.equal(download.suggestedFilename(), 'agenda.pdf');
+  assert.equal(readFileSync(await download.path(), 'latin1'), '%PDF-1.4\n');
+  assert.equal(page.context().pages().length, 1);
+
+  const href = await page.getAttribute('#attachments a', 'href');
+  const secret = new URL(readerUrl).searchParams.get('k');
+  const answer = await get(`${href}&k=${secret}`);
+  assert.equal(answer.status, 200);
+  assert.equal(answer.headers['content-type'], 'application/octet-stream');
+  assert.equal(answer.headers['content-disposition'], 'attachment; filename="agenda.pdf"; filename*=UTF-8\'\'agenda.pdf');
+  assert.equal(answer.headers['x-content-type-options'], 'nosniff');
+  assert.equal((await get(`${href.replace(/n=\d+/, 'n=5')}&k=${secret}`)).status, 404);
 }));

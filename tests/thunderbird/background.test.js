@@ -40,7 +40,41 @@ test("a displayed message is decoded and shown under its banner", async () => {
   native.receive(answer(request, { message: { data: "AA==", context: kContext, banner: kBanner,
                                               html: "<p>你好</p>" } }));
   await settle();
-  assert.deepEqual(display.sent, [{ type: "show", banner: kBanner, html: "<p>你好</p>" }]);
+  assert.deepEqual(display.sent, [{ type: "show", banner: kBanner, html: "<p>你好</p>", subject: null,
+                                   state: "done" }]);
+});
+
+test("the translated subject and the banner's state reach the display", async (t) => {
+  const error = Buffer.from(JSON.stringify({ h: "a", k: "kk", s: "error" })).toString("base64");
+  const cases = [
+    { name: "translated subject", message: { data: "", context: kContext, banner: kBanner, subject: "季度报告" },
+      want: { subject: "季度报告", state: "done" } },
+    { name: "error state", message: { data: "", context: error, banner: kBanner }, want: { subject: null, state: "error" } },
+    { name: "context that is not JSON", message: { data: "", context: "bm90IGpzb24=", banner: kBanner },
+      want: { subject: null, state: null } },
+  ];
+  for (const c of cases) {
+    await t.test(c.name, async () => {
+      const page = pageWithMessage();
+      const display = page.connectDisplay(1);
+      await settle();
+      page.native().receive(answer(requests(page.native())[0], { message: c.message }));
+      await settle();
+      const { subject, state } = display.sent[0];
+      assert.deepEqual({ subject, state }, c.want);
+    });
+  }
+});
+
+test("the shortcut shows the original of the active tab's message only", async () => {
+  const page = pageWithMessage();
+  const one = page.connectDisplay(1);
+  const two = page.connectDisplay(2);
+  await settle();
+  page.command("toggle-original", 2);
+  page.command("something-else", 1);
+  assert.deepEqual(two.sent, [{ type: "toggleOriginal" }]);
+  assert.deepEqual(one.sent, []);
 });
 
 test("answers without a message, without a body and with an error", async (t) => {
@@ -48,7 +82,7 @@ test("answers without a message, without a body and with an error", async (t) =>
     { name: "no message: Thunderbird's rendering", reply: { ok: true, message: null },
       want: { type: "clear" } },
     { name: "banner only", reply: { ok: true, message: { data: "AA==", context: null, banner: kBanner } },
-      want: { type: "show", banner: kBanner, html: null } },
+      want: { type: "show", banner: kBanner, html: null, subject: null, state: null } },
     { name: "error", reply: { ok: false, error: "missing field data" },
       want: { type: "error", text: "missing field data" } },
   ];
@@ -160,7 +194,7 @@ test("large answers arrive in pieces that are joined, however they interleave", 
     native.receive(frame);
   }
   await settle();
-  assert.deepEqual(a.sent, [{ type: "show", banner: kBanner, html }]);
+  assert.deepEqual(a.sent, [{ type: "show", banner: kBanner, html, subject: null, state: null }]);
   assert.deepEqual(b.sent, [{ type: "clear" }]);
 });
 

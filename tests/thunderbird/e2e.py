@@ -3,8 +3,9 @@
 # installed into the profile, the native host installed by `quillory-ext install-thunderbird`
 # into a temporary HOME, and a scripted translation engine ("<to>:<text>") in the storage root.
 # Thunderbird runs under Xvfb and is driven through its Marionette port (chrome context): the
-# first message is opened, and the test waits until the displayed document holds the banner and
-# the translated text. A screenshot of the window is saved.
+# first message is opened, and the test waits until the displayed document holds the banner, the
+# translated subject and the translated text; 显示原文 brings Thunderbird's own rendering back and
+# 显示译文 the translation. A screenshot of the window is saved.
 #
 #   e2e.py --ext build/extension/quillory-ext --xpi build/quillory.xpi --screenshot out.png
 import argparse
@@ -190,6 +191,20 @@ return buttons[0].textContent;
 """
 
 
+# Clicks the banner's button titled arguments[0] ("显示原文", "显示译文"); null when there is none.
+CLICK_BUTTON_TITLED = """
+const title = arguments[0];
+const win = Services.wm.getMostRecentWindow("mail:3pane");
+const about3Pane = win.document.getElementById("tabmail").currentAbout3Pane;
+const doc = about3Pane.messageBrowser.contentDocument.getElementById("messagepane").contentDocument;
+const shadow = doc.getElementById("quillory").openOrClosedShadowRoot;
+const button = [...shadow.querySelectorAll("button")].find((b) => b.textContent === title);
+if (!button) return null;
+button.click();
+return button.textContent;
+"""
+
+
 # Picks a segment ("仅译文", translation only) in the panel under the banner.
 PICK_SEGMENT = """
 const segment = arguments[0];
@@ -310,6 +325,20 @@ def main():
         print("frame text:", seen["frameText"][:300])
         if seen["frameSandbox"] != "allow-same-origin":
             raise SystemExit("FAIL: the body's frame is not sandboxed without scripts")
+        if "zh-Hans:Quarterly planning meeting" not in seen["banner"]:
+            raise SystemExit("FAIL: the translated subject is not above the message")
+        # The original, one click away, and back: Thunderbird's own rendering, then ours again.
+        if client.script(CLICK_BUTTON_TITLED, "显示原文") is None:
+            raise SystemExit("FAIL: no 显示原文 on the banner line")
+        original = wait_for("the message as it arrived", DISPLAY_SECONDS,
+                            lambda: client.script(READ_DISPLAY),
+                            lambda seen: seen.get("frameText") is None and
+                            "Hello Bob" in seen.get("pageText", "") and
+                            "显示译文" in (seen.get("banner") or ""))
+        print("original:", original["pageText"].strip()[:120])
+        client.script(CLICK_BUTTON_TITLED, "显示译文")
+        wait_for("the translation again", DISPLAY_SECONDS, lambda: client.script(READ_DISPLAY),
+                 translated)
         print("clicked:", client.script(CLICK_BANNER_BUTTON))
         panel = wait_for("the panel under the banner", DISPLAY_SECONDS,
                          lambda: client.script(READ_DISPLAY),

@@ -49,6 +49,7 @@ function loadBackground({ version = "153.0", displayed = {}, raw = {} } = {}) {
   const registered = [];
   const opened = [];
   const onConnect = fakeEvent();
+  const onCommand = fakeEvent();
   const messenger = {
     runtime: {
       connectNative: (name) => {
@@ -67,6 +68,7 @@ function loadBackground({ version = "153.0", displayed = {}, raw = {} } = {}) {
       getRaw: async (id) => ({ arrayBuffer: async () => Uint8Array.from(raw[id]).buffer }),
     },
     windows: { openDefaultBrowser: (url) => opened.push(url) },
+    commands: { onCommand },
   };
   const context = vm.createContext({ messenger, btoa, atob, console });
   const manifest = JSON.parse(fs.readFileSync(path.join(kAddonDir, "manifest.json"), "utf8"));
@@ -84,6 +86,10 @@ function loadBackground({ version = "153.0", displayed = {}, raw = {} } = {}) {
       const port = fakePort("display", { tab: { id: tabId } });
       onConnect.fire(port);
       return port;
+    },
+    // The user pressing the shortcut of `name` in tab `tabId`.
+    command(name, tabId) {
+      onCommand.fire(name, { id: tabId });
     },
     connectPopup() {
       const port = fakePort("popup", {});

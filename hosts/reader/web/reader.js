@@ -4,7 +4,13 @@
 'use strict';
 
 const $ = (id) => document.getElementById(id);
-const state = { messages: [], current: null, shown: null, dismissed: new Set(), read: new Set(), panel: null };
+const state = {
+  messages: [], current: null, shown: null, dismissed: new Set(), read: new Set(), panel: null,
+  subjects: new Map(),  // id → the subject translated, once a decode brought it
+  original: new Set(),  // ids shown as they arrived, until toggled back
+  opening: 0,           // the last click's number: an older click's answer is not shown
+  mode: 'bilingual',
+};
 
 async function api(path, body) {
   const options = body === undefined ? {} : {
@@ -136,7 +142,7 @@ async function loadList() {
     if (m.id === state.current) button.setAttribute('aria-current', 'true');
     const from = element('span', 'from', m.from || '（无发件人）');
     from.append(element('span', 'date', formatDate(m.time)));
-    button.append(from, element('span', 'subject', m.subject || '（无主题）'));
+    button.append(from, ...subjectLine(m.subject, state.subjects.get(m.id), 'subject'));
     if (m.folder) button.append(element('span', 'folder', m.folder));
     button.addEventListener('click', () => openMessage(m.id));
     item.append(button);
@@ -146,6 +152,18 @@ async function loadList() {
   $('messages').parentElement.scrollTop = scroll;
 }
 
+// The subject with its translation: under it (bilingual), or in its place (replace mode).
+function subjectLine(subject, translated, className) {
+  const original = subject || '（无主题）';
+  if (!translated) return [element('span', className, original)];
+  if (state.mode === 'replace') {
+    const shown = element('span', className, translated);
+    shown.title = original;
+    return [shown];
+  }
+  return [element('span', className, original), element('span', 'translated-subject', translated)];
+}
+
 // Marks the message `id` as the one shown in the list.
 function select(id) {
   state.current = id;
@@ -153,13 +171,18 @@ function select(id) {
     if (b.dataset.id === id) b.setAttribute('aria-current', 'true'); else b.removeAttribute('aria-current');
 }
 
-function showHeaders(view) {
+function showHeaders(view, translatedSubject) {
   const headers = $('headers');
   headers.replaceChildren();
   for (const [label, value] of [['发件人', view.from], ['收件人', view.to], ['抄送', view.cc],
-    ['日期', view.date], ['主题', view.subject]]) {
+    ['日期', view.date]]) {
     if (!value) continue;
     headers.append(element('dt', '', label), element('dd', '', value));
+  }
+  if (view.subject || translatedSubject) {
+    const dd = element('dd', 'subject-value');
+    dd.append(...subjectLine(view.subject, translatedSubject, 'original-subject'));
+    headers.append(element('dt', '', '主题'), dd);
   }
   const remote = $('remote-note');
   remote.hidden = !view.remoteImages;
@@ -167,7 +190,16 @@ function showHeaders(view) {
   const attachments = $('attachments');
   attachments.replaceChildren();
   attachments.hidden = view.attachments.length === 0;
-  for (const a of view.attachments) attachments.append(element('li', '', `${a.name}（${formatSize(a.size)}）`));
+  view.attachments.forEach((a, index) => {
+    // Saved as a file, never opened by the reader.
+    const link = element('a', '', `${a.name}（${formatSize(a.size)}）`);
+    link.href = `/api/attachment?id=${encodeURIComponent(state.current)}&n=${index}`;
+    link.download = a.name;
+    link.title = `下载 ${a.name}`;
+    const item = element('li');
+    item.append(link);
+    attachments.append(item);
+  });
 }
 
 function showBanner(message) {
@@ -175,19 +207,44 @@ function showBanner(message) {
   const b = message.banner;
   banner.hidden = !b || state.dismissed.has(message.id);
   if (!b) return;
+  banner.dataset.state = message.state || 'none';
+  $('banner-icon').textContent = message.state === 'error' ? '⚠' : '';
   $('banner-title').textContent = b.title;
   $('banner-action').textContent = b.primaryActionTitle;
   $('banner-dismiss').hidden = b.dismissable === false;
+  // A translated message (or one being translated) can be shown as it arrived, and back.
+  const toggle = $('banner-original');
+  toggle.hidden = !translatable(message);
+  toggle.textContent = message.original ? '显示译文' : '显示原文';
+  toggle.setAttribute('aria-pressed', String(Boolean(message.original)));
+}
+
+// A message shown translated (or partly so): one with something to step away from.
+function translatable(message) {
+  return ['done', 'pending', 'error'].includes(message.state) && message.changed;
+}
+
+// Shows the current message as it arrived, or translated again; no setting changes.
+function toggleOriginal() {
+  const message = state.shown;
+  if (!message || !translatable(message)) return;
+  if (state.original.has(message.id)) state.original.delete(message.id); else state.original.add(message.id);
+  openMessage(message.id, true);
 }
 
 // Shows a message; `again` is a reload of the message already shown: the place in the page stays,
 // and the frame is left alone when its document did not change.
 async function openMessage(id, again = false) {
+  const ticket = again ? state.opening : ++state.opening;
+  if (!again) showOpening(id);
+  const original = state.original.has(id) ? '&original=1' : '';
   let message;
   try {
-    message = await api(`/api/message?id=${encodeURIComponent(id)}`);
+    message = await api(`/api/message?id=${encodeURIComponent(id)}${original}`);
   } catch (error) {
     if (again) return;
+    if (ticket !== state.opening) return;
+    $('opening').hidden = true;
     // Nothing of the message shown before stays under the error, as if it were this one.
     closePanel();
     select(id);
@@ -202,6 +259,14 @@ async function openMessage(id, again = false) {
     return;
   }
   if (again && id !== state.current) return;
+  // Another message was chosen meanwhile: this answer is not shown.
+  if (ticket !== state.opening) return;
+  $('opening').hidden = true;
+  if (message.mode) state.mode = message.mode;
+  if (message.subject && message.subject !== state.subjects.get(id)) {
+    state.subjects.set(id, message.subject);
+    drawListSubject(id);
+  }
   const reader = $('reader');
   const scroll = reader.scrollTop;
   if (!again) {
@@ -218,7 +283,7 @@ async function openMessage(id, again = false) {
   $('empty-reader').hidden = true;
   $('notice').hidden = !message.notice;
   $('notice').textContent = message.notice || '';
-  showHeaders(message.view);
+  showHeaders(message.view, message.original ? null : message.subject);
   showBanner(message);
   const frame = $('body');
   if (!again) {
@@ -230,6 +295,30 @@ async function openMessage(id, again = false) {
   }
   reader.scrollTop = scroll;
   document.body.dataset.shown = String(Number(document.body.dataset.shown || 0) + 1);
+}
+
+// Right after a click: the message is marked in the list and the reader says it is opening it,
+// before the decode (which may wait for the translation's first paint) answers.
+function showOpening(id) {
+  closePanel();
+  select(id);
+  state.shown = null;
+  $('reader').hidden = false;
+  $('empty-reader').hidden = true;
+  $('opening').hidden = false;
+  $('notice').hidden = true;
+  $('headers').replaceChildren();
+  for (const part of ['banner', 'remote-note', 'attachments', 'body']) $(part).hidden = true;
+}
+
+// The list entry of `id` with the subject as now known.
+function drawListSubject(id) {
+  const entry = state.messages.find((m) => m.id === id);
+  const button = document.querySelector(`#messages button[data-id="${CSS.escape(id)}"]`);
+  if (!entry || !button) return;
+  for (const old of button.querySelectorAll('.subject, .translated-subject')) old.remove();
+  const lines = subjectLine(entry.subject, state.subjects.get(id), 'subject');
+  button.querySelector('.from').after(...lines);
 }
 
 function drawPanel(panel) {
@@ -342,6 +431,15 @@ document.addEventListener('DOMContentLoaded', () => {
   });
   $('refresh').addEventListener('click', loadList);
   $('banner-action').addEventListener('click', bannerClicked);
+  $('banner-original').addEventListener('click', toggleOriginal);
+  // T shows the message's original and back, wherever the focus is but in a form control.
+  document.addEventListener('keydown', (event) => {
+    if (event.key !== 't' && event.key !== 'T') return;
+    if (event.ctrlKey || event.metaKey || event.altKey) return;
+    if (event.target.closest?.('input, select, textarea, [contenteditable]')) return;
+    event.preventDefault();
+    toggleOriginal();
+  });
   $('banner-dismiss').addEventListener('click', () => {
     if (state.shown) state.dismissed.add(state.shown.id);
     $('banner').hidden = true;
