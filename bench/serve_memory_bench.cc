@@ -35,11 +35,14 @@
 
 #include "platform/host_client.h"
 #include "platform/host_frame.h"
+#include "support/raw_socket.h"
 
 namespace {
 
 using nlohmann::json;
 using Clock = std::chrono::steady_clock;
+using qy::test::connectRaw;
+using qy::test::sendPatiently;
 
 // A `serve` on a fresh storage root, with no translation engine (none of these loads needs one).
 class Service {
@@ -90,32 +93,6 @@ class Service {
   std::filesystem::path root_;
   pid_t pid_ = -1;
 };
-
-int connectRaw(const std::filesystem::path& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.native().size());
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Writes `bytes`, waiting at most `patience` each time the socket will take nothing; whether
-// all went.
-bool sendPatiently(int fd, std::string_view bytes, std::chrono::milliseconds patience) {
-  while (!bytes.empty()) {
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, static_cast<int>(patience.count())) <= 0) return false;
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
 
 double mib(long kib) { return static_cast<double>(kib) / 1024.0; }
 

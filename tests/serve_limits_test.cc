@@ -20,6 +20,7 @@
 #include "platform/base64.h"
 #include "platform/host_frame.h"
 #include "support/engine_fixture.h"
+#include "support/raw_socket.h"
 #include "support/serve_process.h"
 
 namespace qy {
@@ -43,31 +44,8 @@ json processRequest(const json& id) {
           {"data", platform::base64Encode(testing::plainMessage(kEnglish, "Report"))}};
 }
 
-// A connection of our own to the service, without a client's reader thread.
-int connectRaw(const std::filesystem::path& path, bool nonBlocking = false) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.c_str(), path.native().size());
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking ? SOCK_NONBLOCK : 0), 0);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Writes `bytes`, giving up when the socket takes nothing for `patience`; whether all went.
-bool sendPatiently(int fd, std::string_view bytes, std::chrono::milliseconds patience) {
-  while (!bytes.empty()) {
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, static_cast<int>(patience.count())) <= 0) return false;
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
+using test::connectRaw;
+using test::sendPatiently;
 
 // Reads frames from `fd` until `stop` says so or the connection ends; the frames read.
 std::vector<json> readFrames(int fd, const std::function<bool(const json&)>& stop) {

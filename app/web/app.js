@@ -118,13 +118,7 @@ function renderEngines(engines) {
     $('engineRows').replaceChildren(...engines.rows.map((row) => {
       const item = document.createElement('li');
       item.className = row.usable ? 'usable' : 'unusable';
-      const name = document.createElement('span');
-      name.className = 'engine-name';
-      name.textContent = row.name;
-      const detail = document.createElement('span');
-      detail.className = 'engine-detail';
-      detail.textContent = row.detail;
-      item.append(name, detail);
+      item.append(...nameAndDetail(row.name, row.detail));
       return item;
     }));
   }
@@ -143,16 +137,21 @@ function renderEngines(engines) {
   $('engineMessage').textContent = engines.message;
 }
 
+// An engine's name and what it says of itself, as the list and the servers found show them.
+function nameAndDetail(nameText, detailText) {
+  const name = document.createElement('span');
+  name.className = 'engine-name';
+  name.textContent = nameText;
+  const detail = document.createElement('span');
+  detail.className = 'engine-detail';
+  detail.textContent = detailText;
+  return [name, detail];
+}
+
 function foundRow(server) {
   const row = document.createElement('div');
   row.className = 'row';
-  const title = document.createElement('span');
-  title.className = 'engine-name';
-  title.textContent = server.title;
-  const detail = document.createElement('span');
-  detail.className = 'engine-detail';
-  detail.textContent = server.detail;
-  row.append(title, detail);
+  row.append(...nameAndDetail(server.title, server.detail));
   let models = null;
   if (server.models.length > 0) {
     models = document.createElement('select');
