@@ -187,8 +187,9 @@ TEST(LocalWebProcess, TwoHundredThousandHeaderLinesDoNotGrowTheSettingsApplicati
   EXPECT_TRUE(answer == "HTTP/1.1 431 Request Header Fields Too Large\n" || answer == "reset\n" || answer == "\n")
       << answer;
   const long after = peakKiB(program.pid());
-  // Before the front, the whole head was parsed into memory: over 200 MB more.
-  EXPECT_LT(after - before, 16 * 1024) << before << " KiB before, " << after << " KiB after";
+  // Before the front, the whole head was parsed into memory: over 200 MB more. The bound leaves
+  // room for a sanitizer's shadow memory (about 28 MiB under ThreadSanitizer).
+  EXPECT_LT(after - before, 64 * 1024) << before << " KiB before, " << after << " KiB after";
   // And the page still opens.
   const std::string opened = qy::testing::runProcess(
       {"/usr/bin/python3", "-c",
