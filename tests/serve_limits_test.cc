@@ -262,6 +262,14 @@ TEST(ServeLimits, ARequestOverTheFrameLimitFailsAloneAndTheConnectionGoesOn) {
   EXPECT_EQ((*finished)["ok"], true);
 }
 
+// The engine's note of the batch it holds ("<pid> <texts>"), once it has written the whole line;
+// empty when none came.
+std::string batchLine(ServeProcess& serve) {
+  const auto providerLog = serve.home() / "service-provider.log";
+  if (!waitUntil([&] { return readText(providerLog).find('\n') != std::string::npos; })) return {};
+  return readText(providerLog);
+}
+
 TEST(ServeLimits, SigtermLetsTheRunningRequestAnswerBeforeClosing) {
   ServeProcess serve;
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();
@@ -269,8 +277,8 @@ TEST(ServeLimits, SigtermLetsTheRunningRequestAnswerBeforeClosing) {
   ASSERT_TRUE(client);
   serve.holdTranslations();
   auto running = std::async(std::launch::async, [&] { return client->request(processRequest(1)); });
-  const auto providerLog = serve.home() / "service-provider.log";
-  ASSERT_TRUE(waitUntil([&] { return readText(providerLog).find('\n') != std::string::npos; }));  // translating
+  const std::string batch = batchLine(serve);
+  ASSERT_FALSE(batch.empty()) << "no batch reached the engine";
 
   ::kill(serve.pid(), SIGTERM);
   ASSERT_TRUE(waitUntil([&] { return !std::filesystem::exists(serve.socket()); }));
@@ -289,9 +297,9 @@ TEST(ServeLimits, AnEngineBusyWithABatchDiesWithAKilledService) {
   ASSERT_TRUE(client);
   serve.holdTranslations();
   auto running = std::async(std::launch::async, [&] { return client->request(processRequest(1)); });
-  const auto providerLog = serve.home() / "service-provider.log";
-  ASSERT_TRUE(waitUntil([&] { return readText(providerLog).find('\n') != std::string::npos; }));
-  const pid_t engine = std::stoi(readText(providerLog));  // "<pid> <texts>"
+  const std::string batch = batchLine(serve);
+  ASSERT_FALSE(batch.empty()) << "no batch reached the engine";
+  const pid_t engine = std::stoi(batch);  // "<pid> <texts>"
 
   serve.kill();
   EXPECT_TRUE(waitUntil([&] { return ended(engine); })) << "the engine outlived the service";
