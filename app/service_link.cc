@@ -3,13 +3,13 @@
 
 #include <memory>
 
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 
 namespace qy::app {
 
 std::optional<int> askServiceToReload(const std::filesystem::path& root) {
-  std::unique_ptr<platform::HostClient> client =
-      platform::HostClient::connect(platform::serviceSocketPath(root), kServiceTimeout);
+  std::unique_ptr<protocol::HostClient> client =
+      protocol::HostClient::connect(protocol::serviceSocketPath(root), kServiceTimeout);
   if (!client) return std::nullopt;
   const std::optional<nlohmann::json> answer = client->request({{"op", "reloadVisibleMessages"}});
   if (!answer || !answer->is_object() || answer->value("ok", false) != true) return std::nullopt;
@@ -19,8 +19,8 @@ std::optional<int> askServiceToReload(const std::filesystem::path& root) {
 }
 
 std::optional<std::string> serviceReaderURL(const std::filesystem::path& root) {
-  std::unique_ptr<platform::HostClient> client =
-      platform::HostClient::connect(platform::serviceSocketPath(root), kServiceTimeout);
+  std::unique_ptr<protocol::HostClient> client =
+      protocol::HostClient::connect(protocol::serviceSocketPath(root), kServiceTimeout);
   if (!client) return std::nullopt;
   const nlohmann::json& hello = client->hello();
   if (!hello.is_object()) return std::nullopt;

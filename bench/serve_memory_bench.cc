@@ -33,8 +33,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/host_client.h"
-#include "platform/host_frame.h"
+#include "protocol/host_client.h"
+#include "protocol/host_frame.h"
 #include "support/raw_socket.h"
 
 namespace {
@@ -65,7 +65,7 @@ class Service {
       ::execl(binary.c_str(), binary.c_str(), "serve", static_cast<char*>(nullptr));
       ::_exit(127);
     }
-    for (int i = 0; i < 3000 && !qy::platform::HostClient::connect(socket(), std::chrono::seconds(5));
+    for (int i = 0; i < 3000 && !qy::protocol::HostClient::connect(socket(), std::chrono::seconds(5));
          ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -76,7 +76,7 @@ class Service {
     std::error_code ignored;
     std::filesystem::remove_all(root_, ignored);
   }
-  std::filesystem::path socket() const { return qy::platform::serviceSocketPath(root_); }
+  std::filesystem::path socket() const { return qy::protocol::serviceSocketPath(root_); }
   bool alive() const { return ::kill(pid_, 0) == 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
 
   // A field of /proc/PID/status, in KiB.
@@ -102,7 +102,7 @@ void unreadAnswers(const std::string& binary) {
   int fd = connectRaw(service.socket());
   const std::string id(1 << 20, 'x');
   const std::string frame =
-      qy::platform::encodeFrame(json{{"id", id}, {"op", "hello"}, {"version", 1}});
+      qy::protocol::encodeFrame(json{{"id", id}, {"op", "hello"}, {"version", 1}});
   size_t sent = 0;
   const auto began = Clock::now();
   while (sent < 2048 && sendPatiently(fd, frame, std::chrono::milliseconds(3000))) ++sent;
@@ -120,7 +120,7 @@ void unreadAnswers(const std::string& binary) {
 void unreadEvents(const std::string& binary) {
   Service service(binary);
   std::vector<int> subscribers;
-  const std::string subscribe = qy::platform::encodeFrame(json{{"id", 1}, {"op", "subscribe"}});
+  const std::string subscribe = qy::protocol::encodeFrame(json{{"id", 1}, {"op", "subscribe"}});
   for (int i = 0; i < 50; ++i) {
     int fd = connectRaw(service.socket());
     sendPatiently(fd, subscribe, std::chrono::milliseconds(3000));
@@ -134,7 +134,7 @@ void unreadEvents(const std::string& binary) {
   std::vector<std::thread> drivers;
   for (int d = 0; d < kDrivers; ++d) {
     drivers.emplace_back([&] {
-      auto client = qy::platform::HostClient::connect(service.socket(), std::chrono::seconds(30));
+      auto client = qy::protocol::HostClient::connect(service.socket(), std::chrono::seconds(30));
       for (int i = 0; i < kReloads / kDrivers; ++i) {
         if (!client || !client->request({{"op", "reloadVisibleMessages"}})) {
           ++failed;
@@ -154,16 +154,16 @@ void unreadEvents(const std::string& binary) {
 void tinyValues(const std::string& binary) {
   Service service(binary);
   std::string body = R"({"id":1,"op":"hello","version":1,"pad":[0)";
-  body.reserve(qy::platform::kMaxFrameSize);
-  while (body.size() + 4 < qy::platform::kMaxFrameSize) body += ",0";
+  body.reserve(qy::protocol::kMaxFrameSize);
+  while (body.size() + 4 < qy::protocol::kMaxFrameSize) body += ",0";
   body += "]}";
-  const std::string frame = qy::platform::frameHeader(body.size()) + body;
+  const std::string frame = qy::protocol::frameHeader(body.size()) + body;
   std::string().swap(body);
 
   std::atomic<bool> done{false};
   std::atomic<long> longestMs{0};
   std::thread prober([&] {
-    auto client = qy::platform::HostClient::connect(service.socket(), std::chrono::seconds(30));
+    auto client = qy::protocol::HostClient::connect(service.socket(), std::chrono::seconds(30));
     while (client && !done) {
       const auto t0 = Clock::now();
       client->request({{"op", "hello"}, {"version", 1}});
@@ -181,7 +181,7 @@ void tinyValues(const std::string& binary) {
   ssize_t n;
   while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
     answer.append(buffer, static_cast<size_t>(n));
-    qy::platform::FrameReader reader;
+    qy::protocol::FrameReader reader;
     reader.feed(answer);
     if (reader.next()) break;
   }
@@ -189,13 +189,13 @@ void tinyValues(const std::string& binary) {
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   done = true;
   prober.join();
-  qy::platform::FrameReader reader;
+  qy::protocol::FrameReader reader;
   reader.feed(answer);
   auto got = reader.next();
   std::string outcome = !got || !got->error.empty() ? "no answer"
-                        : qy::platform::field<bool>(got->object, "ok") == true
+                        : qy::protocol::field<bool>(got->object, "ok") == true
                             ? "accepted"
-                            : "refused: " + qy::platform::field<std::string>(got->object, "error")
+                            : "refused: " + qy::protocol::field<std::string>(got->object, "error")
                                                 .value_or("");
   std::printf("3. tiny values:      a 64 MiB frame answered in %.1f s (%s); peak %7.1f MiB; "
               "longest hello meanwhile %ld ms\n",

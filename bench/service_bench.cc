@@ -27,7 +27,7 @@
 #include "extension/socket_server.h"
 #include "platform/allocator_tuning.h"
 #include "platform/base64.h"
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 
 namespace qy::bench {
 namespace {
@@ -124,8 +124,8 @@ struct Service {
     engine.reset();
     std::filesystem::remove_all(root);
   }
-  std::unique_ptr<platform::HostClient> connect() {
-    return platform::HostClient::connect(platform::serviceSocketPath(root),
+  std::unique_ptr<protocol::HostClient> connect() {
+    return protocol::HostClient::connect(protocol::serviceSocketPath(root),
                                          std::chrono::seconds(30));
   }
 };

@@ -11,7 +11,7 @@
 namespace qy {
 namespace {
 
-constexpr std::array<CommandHelp, 9> kCommands = {{
+constexpr std::array<CommandHelp, 10> kCommands = {{
     {"decode", "quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]",
      "翻译一封邮件：读入文件或标准输入，把要显示的邮件写到标准输出（用于 procmail、maildrop 等过滤器）",
      "选项：\n"
@@ -38,10 +38,18 @@ constexpr std::array<CommandHelp, 9> kCommands = {{
      "选项：\n"
      "  --reader PATH     同时在 127.0.0.1 上提供网页版邮件阅读器，读取 PATH（Maildir、mbox 文件或\n"
      "                    .eml 文件夹）；第一行输出它的网址\n"
-     "  --port N          阅读器的端口（默认随机）\n"
+     "  --port N          阅读器的端口（0 或省略：任一空闲端口）\n"
      "  --no-browser      不用 xdg-open 打开阅读器\n"
      "宿主协议见 docs/host-protocol.md。只接受本用户的连接；SIGTERM 或 SIGINT 时干净地退出。\n"
      "退出状态：正常结束是 0；已有服务在运行或无法监听是 1；用法错误是 2。\n"},
+    {"reader", "quillory-ext reader PATH [--port N] [--no-browser]",
+     "网页版邮件阅读器：在 127.0.0.1 上显示 PATH 里的邮件（Maildir、mbox 文件或 .eml 文件夹），经由正在运行的服务翻译",
+     "选项：\n"
+     "  --port N          阅读器的端口（0 或省略：任一空闲端口）；第一行输出它的网址\n"
+     "  --no-browser      不用 xdg-open 打开阅读器\n"
+     "和 quillory-ext serve（包括已安装的用户服务）同时运行；服务重启后自动重新连接。\n"
+     "没有正在运行的服务时，在本进程里翻译。SIGTERM 或 SIGINT 时干净地退出。\n"
+     "退出状态：正常结束是 0；无法读取邮件或无法监听端口是 1；用法错误是 2。\n"},
     {"install-service", "quillory-ext install-service",
      "写入并启用 systemd 用户单元 quillory-ext.service（systemctl --user enable --now）",
      "单元文件写到 ~/.config/systemd/user/quillory-ext.service。\n"

@@ -35,15 +35,6 @@ struct DecodeOptions {
 std::optional<DecodeOptions> parseDecodeArguments(const std::vector<std::string>& args,
                                                   std::string* error);
 
-// Splits a leading mbox envelope line (through its line feed) from the message.
-std::pair<std::string_view, std::string_view> splitEnvelope(std::string_view input);
-
-// The JSON form of a result, one line: {"data", "banner", "action", "context", "note"}; "data" is
-// the Base64 of the envelope line followed by the result's bytes, or null.
-std::string resultJSON(const Engine::Result& result, std::string_view envelope);
-// The same, written to `out` piece by piece (no copy of the whole frame); false on a write error.
-bool writeResultJSON(std::FILE* out, const Engine::Result& result, std::string_view envelope);
-
 // Decodes the whole input (envelope line included) elsewhere, a running service say: the result,
 // whose data then holds the envelope too; nothing to decode with `engine` instead.
 using DecodeElsewhere =

@@ -25,7 +25,7 @@
 #include "core/translate/lang.h"
 #include "platform/apertium_provider.h"
 #include "platform/child_process.h"
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 #include "platform/system_translation_service.h"
 
 namespace qy {
@@ -329,7 +329,7 @@ void checkTarget(const Config& cfg, const EngineSurvey& survey, const DoctorOpti
 
 // The service's socket, and the user unit in the places systemd looks.
 void checkService(const fs::path& root, Report& report) {
-  const fs::path socketPath = platform::serviceSocketPath(root);
+  const fs::path socketPath = protocol::serviceSocketPath(root);
   bool running = false;
   sockaddr_un address{};
   address.sun_family = AF_UNIX;

@@ -1,6 +1,8 @@
 // The host protocol's operations, independent of the transport: handleRequest() takes one
-// request object and the state of the connection it came on, calls the security handler, a
-// panel or the engine, and returns the answer. The socket server and the standard-input host
+// request object and the state of the connection it came on, finds the op's handler in one table
+// (protocol/names.h names them), which calls the security handler, a panel or the engine, and
+// returns the answer; a missing or mistyped field is an error answer, read through
+// protocol::field(), never an exception. The socket server and the standard-input host
 // both call it; events go out through the transport's own sink.
 //
 // A request is {"id", "op", …fields}; every request gets exactly one answer, {"id", "ok": true,
@@ -28,11 +30,6 @@
 #include "extension/security_handler.h"
 
 namespace qy {
-
-// The protocol version this service speaks.
-inline constexpr int kHostProtocolVersion = 1;
-// `hello`'s server name.
-inline constexpr const char* kHostServerName = "quillory-ext";
 
 // What the operations reach: the handler (and through it the engine), and the transport's
 // answers about itself.

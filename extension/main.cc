@@ -11,12 +11,13 @@
 #include "extension/doctor_command.h"
 #include "extension/pairs_command.h"
 #include "extension/platform_setup.h"
+#include "extension/reader_command.h"
 #include "extension/install_service_command.h"
 #include "extension/serve_command.h"
 #include "extension/service_decode.h"
 #include "hosts/reader/reader.h"
 #include "core/config/paths.h"
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 #include "platform/termination.h"
 #include "extension/native_host_command.h"
 #include "extension/thunderbird_install.h"
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
     qy::installPlatformServices();
     // A running service decodes for us, with its warm engine and caches.
     auto viaService = [](std::string_view input, std::optional<double> wait) {
-      return qy::decodeThroughService(qy::platform::serviceSocketPath(qy::Paths::root()), input,
+      return qy::decodeThroughService(qy::protocol::serviceSocketPath(qy::Paths::root()), input,
                                       wait);
     };
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
@@ -80,6 +81,7 @@ int main(int argc, char** argv) {
     }
     return qy::runServe(args, stderr, std::move(options));
   }
+  if (command == "reader") return qy::runReaderCommand(args, stdout, stderr);
   if (command == "install-service") return qy::runInstallService(args, stdout, stderr);
   if (command == "uninstall-service") return qy::runUninstallService(args, stdout, stderr);
   if (command == "install-thunderbird" || command == "uninstall-thunderbird") {

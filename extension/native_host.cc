@@ -12,9 +12,9 @@
 #include "core/base/thread_annotations.h"
 #include "core/base/worker_pool.h"
 #include "core/mime/mime_decode.h"
-#include "extension/addon_frames.h"
+#include "protocol/addon_frames.h"
 #include "extension/display_body.h"
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 
 namespace qy {
 namespace {
@@ -45,7 +45,7 @@ class AddonWriter {
     if (failed_) {
       return;
     }
-    for (const std::string& frame : addonFrames(json, nextSeq_++)) {
+    for (const std::string& frame : protocol::addonFrames(json, nextSeq_++)) {
       if (!writeAll(frame)) {
         failed_ = true;
         return;
@@ -122,7 +122,7 @@ int runNativeHost(int in, int out, const BackendFactory& makeBackend) {
                    .capacity = kMaxRequestsInFlight,
                    .eager = false,
                    .onError = {}});
-  platform::FrameReader reader;
+  protocol::FrameReader reader;
   int status = 0;
   std::string chunk(kReadChunk, '\0');
   bool open = true;

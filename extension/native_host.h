@@ -19,7 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 
 namespace qy {
 
@@ -38,7 +38,7 @@ using BackendFactory = std::function<std::unique_ptr<HostBackend>(HostBackend::E
 
 // Requests answered at once at most; a further request waits to be read until one is done.
 // Thunderbird's add-on has a few per displayed message.
-using platform::kMaxRequestsInFlight;
+using protocol::kMaxRequestsInFlight;
 
 // Runs the host over the descriptors `in` and `out`. 0 when `in` closed, 1 after a bad frame.
 int runNativeHost(int in, int out, const BackendFactory& makeBackend);

@@ -6,15 +6,16 @@
 
 #include "core/base/thread_annotations.h"
 #include "extension/host_protocol.h"
-#include "platform/host_client.h"
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
+#include "protocol/names.h"
+#include "protocol/service_connection.h"
 #include "platform/mail_kit.h"
 
 namespace qy {
 namespace {
 
 using nlohmann::json;
-using platform::field;
+using protocol::field;
 
 std::string dumpAnswer(const json& answer) {
   return answer.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -22,73 +23,45 @@ std::string dumpAnswer(const json& answer) {
 
 class ServiceBackend : public HostBackend {
  public:
-  ServiceBackend(std::shared_ptr<platform::HostClient> client, std::filesystem::path socket,
-                 EventSink sink, BackendFactory fallback)
-      : socket_(std::move(socket)), sink_(std::move(sink)), makeFallback_(std::move(fallback)),
-        client_(std::move(client)) {}
+  ServiceBackend(std::unique_ptr<protocol::ServiceConnection> service, EventSink sink,
+                 BackendFactory fallback)
+      : service_(std::move(service)), sink_(std::move(sink)), makeFallback_(std::move(fallback)) {}
 
   std::string handle(const json& request) override {
-    if (field<std::string>(request, "op") == "subscribe") {
-      MutexLock hold(lock_);
-      subscribed_ = true;
-    }
+    if (auto fallback = currentFallback()) return fallback->handle(request);
     json forwarded = request;
     forwarded.erase("id");
-    auto [client, fallback] = current();
-    std::optional<json> answer;
-    if (client) {
-      answer = client->request(forwarded);
-      if (!answer) {
-        std::tie(client, fallback) = reconnect(client);
-        if (client) {
-          answer = client->request(forwarded);
-        }
-      }
-    }
-    if (!answer) {
-      if (!fallback) {
-        std::tie(client, fallback) = reconnect(client);
-      }
-      return fallback->handle(request);
-    }
+    std::optional<json> answer = service_->request(forwarded);
+    if (!answer) return useFallback()->handle(request);
     (*answer)["id"] = field<json>(request, "id").value_or(nullptr);
     addDisplayBody(request, *answer);
     return dumpAnswer(*answer);
   }
 
  private:
-  using Route = std::pair<std::shared_ptr<platform::HostClient>, std::shared_ptr<HostBackend>>;
-
-  Route current() QY_EXCLUDES(lock_) {
+  std::shared_ptr<HostBackend> currentFallback() QY_EXCLUDES(lock_) {
     MutexLock hold(lock_);
-    return {client_, fallback_};
+    return fallback_;
   }
 
-  // After `failed` lost its connection: a new connection (unless another thread made one
-  // already), else the fallback backend for good.
-  Route reconnect(const std::shared_ptr<platform::HostClient>& failed) QY_EXCLUDES(lock_) {
-    MutexLock hold(lock_);
-    if (client_ && client_ != failed) {
-      return {client_, nullptr};
+  // The fallback backend, for this and every later request, once no service answers any more:
+  // subscribed as Thunderbird was. Made without the lock; the first one made is kept.
+  std::shared_ptr<HostBackend> useFallback() QY_EXCLUDES(lock_) {
+    if (auto fallback = currentFallback()) return fallback;
+    std::shared_ptr<HostBackend> made = makeFallback_(sink_);
+    if (service_->subscribed()) made->handle(json{{"id", nullptr}, {"op", protocol::op::kSubscribe}});
+    std::shared_ptr<HostBackend> kept;
+    {
+      MutexLock hold(lock_);
+      if (!fallback_) fallback_ = made;
+      kept = fallback_;
     }
-    if (!fallback_) {
-      client_ = platform::HostClient::connect(socket_, kServiceConnectTimeout, sink_);
-      if (client_) {
-        if (subscribed_) {
-          client_->request(json{{"op", "subscribe"}});
-        }
-        return {client_, nullptr};
-      }
-      fallback_ = makeFallback_(sink_);
-      if (subscribed_) {
-        fallback_->handle(json{{"id", nullptr}, {"op", "subscribe"}});
-      }
-    }
-    return {nullptr, fallback_};
+    return kept;
   }
 
   static void addDisplayBody(const json& request, json& answer) {
-    if (field<std::string>(request, "op") != "decodedMessage" || !field<bool>(answer, "ok").value_or(false)) {
+    if (field<std::string>(request, "op") != protocol::op::kDecodedMessage ||
+        !field<bool>(answer, "ok").value_or(false)) {
       return;
     }
     auto message = answer.find("message");
@@ -104,13 +77,11 @@ class ServiceBackend : public HostBackend {
     }
   }
 
-  const std::filesystem::path socket_;
+  const std::unique_ptr<protocol::ServiceConnection> service_;
   const EventSink sink_;
   const BackendFactory makeFallback_;
   Mutex lock_;
-  std::shared_ptr<platform::HostClient> client_ QY_GUARDED_BY(lock_);
   std::shared_ptr<HostBackend> fallback_ QY_GUARDED_BY(lock_);
-  bool subscribed_ QY_GUARDED_BY(lock_) = false;
 };
 
 class LocalBackend : public HostBackend {
@@ -130,7 +101,7 @@ class LocalBackend : public HostBackend {
 
   std::string handle(const json& request) override {
     HostAnswer answer = handleRequest(request, session_, services_);
-    if (field<std::string>(request, "op") == "decodedMessage") {
+    if (field<std::string>(request, "op") == protocol::op::kDecodedMessage) {
       for (const auto& [path, text] : answer.base64) {
         if (path == std::vector<std::string>{"message", "data"}) {
           if (auto html = displayBodyFor(request, text)) {
@@ -139,7 +110,7 @@ class LocalBackend : public HostBackend {
         }
       }
     }
-    return answer.frame().substr(platform::kFrameHeaderSize);
+    return answer.frame().substr(protocol::kFrameHeaderSize);
   }
 
  private:
@@ -147,7 +118,7 @@ class LocalBackend : public HostBackend {
     if (!session_.subscribed()) {
       return false;
     }
-    sink_(json{{"event", "reloadVisibleMessages"}});
+    sink_(json{{"event", protocol::event::kReloadVisibleMessages}});
     return true;
   }
 
@@ -165,13 +136,11 @@ std::unique_ptr<HostBackend> makeLocalBackend(HostBackend::EventSink sink) {
 std::unique_ptr<HostBackend> connectServiceBackend(const std::filesystem::path& socket,
                                                    HostBackend::EventSink sink,
                                                    BackendFactory fallback) {
-  std::shared_ptr<platform::HostClient> client =
-      platform::HostClient::connect(socket, kServiceConnectTimeout, sink);
-  if (!client) {
+  auto service = std::make_unique<protocol::ServiceConnection>(socket, kServiceConnectTimeout, sink);
+  if (!service->connect()) {
     return nullptr;
   }
-  return std::make_unique<ServiceBackend>(std::move(client), socket, std::move(sink),
-                                          std::move(fallback));
+  return std::make_unique<ServiceBackend>(std::move(service), std::move(sink), std::move(fallback));
 }
 
 }  // namespace qy

@@ -11,7 +11,7 @@
 #include "extension/native_host.h"
 #include "extension/native_host_backends.h"
 #include "extension/platform_setup.h"
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 #include "platform/termination.h"
 
 namespace qy {
@@ -23,7 +23,7 @@ void runNativeHostCommand() {
   // Standard output carries frames only: nothing else may ever be written to it.
   installPlatformServices();
   Paths::ensure();
-  const auto socket = platform::serviceSocketPath(Paths::root());
+  const auto socket = protocol::serviceSocketPath(Paths::root());
   const int status = runNativeHost(STDIN_FILENO, STDOUT_FILENO, [&socket](HostBackend::EventSink sink) {
     if (auto service = connectServiceBackend(socket, sink, makeLocalBackend)) {
       return service;

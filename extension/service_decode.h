@@ -7,8 +7,6 @@
 #include <optional>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "core/engine/engine.h"
 
 namespace qy {
@@ -19,8 +17,5 @@ namespace qy {
 std::optional<Engine::Result> decodeThroughService(const std::filesystem::path& socket,
                                                    std::string_view input,
                                                    std::optional<double> wait);
-
-// An Engine::Result from the object `decode --json` prints; nothing when it is not one.
-std::optional<Engine::Result> resultFromJSON(const nlohmann::json& object);
 
 }  // namespace qy

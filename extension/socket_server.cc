@@ -21,8 +21,8 @@
 #include "core/base/worker_pool.h"
 #include "core/config/log.h"
 #include "extension/host_protocol.h"
-#include "platform/host_client.h"
-#include "platform/host_frame.h"
+#include "protocol/host_client.h"
+#include "protocol/host_frame.h"
 
 namespace qy {
 namespace {
@@ -52,7 +52,7 @@ struct Outgoing {
 struct Connection {
   explicit Connection(int socket) : fd(socket) {}
   const int fd;
-  platform::FrameReader reader;
+  protocol::FrameReader reader;
   HostSession session;
   size_t claimed = 0;              // bytes of the budget held by the frame arriving
   std::atomic<size_t> inFlight{0};
@@ -120,7 +120,7 @@ struct SocketServer::State {
   }
 
   size_t broadcast(const nlohmann::json& event) {
-    std::string frame = platform::encodeFrame(event);
+    std::string frame = protocol::encodeFrame(event);
     std::vector<std::shared_ptr<Connection>> subscribed;
     {
       MutexLock guard(lock);
@@ -241,7 +241,7 @@ struct SocketServer::State {
         break;
       }
       // The frame's bytes stay counted until its answer is queued.
-      const size_t held = body->text.size() + platform::kFrameHeaderSize;
+      const size_t held = body->text.size() + protocol::kFrameHeaderSize;
       heldBytes += held;
       heldBytes -= connection->claimed;
       connection->claimed = 0;
@@ -261,7 +261,7 @@ struct SocketServer::State {
     std::string frame;
     bool bad = false;
     try {
-      platform::FrameReader::Frame request = platform::parseFrameBody(text);
+      protocol::FrameReader::Frame request = protocol::parseFrameBody(text);
       std::string().swap(text);  // the request's bytes are in the object now
       if (!request.error.empty()) {
         frame = errorAnswer(nullptr, request.error).frame();
@@ -438,7 +438,7 @@ std::unique_ptr<SocketServer> SocketServer::start(Options options, StartStatus& 
   auto state = std::make_shared<State>();
   state->options = std::move(options);
   const std::filesystem::path& root = state->options.root;
-  state->socketPath = platform::serviceSocketPath(root);
+  state->socketPath = protocol::serviceSocketPath(root);
   const std::string& path = state->socketPath.native();
 
   state->lockFd = ::open((root / kLockName).c_str(),

@@ -41,11 +41,11 @@
 #include <nlohmann/json.hpp>
 
 #include "extension/security_handler.h"
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 
 namespace qy {
 
-using platform::kMaxRequestsInFlight;
+using protocol::kMaxRequestsInFlight;
 
 // Threads answering requests, for every connection together.
 inline constexpr size_t kServiceRequestThreads = 64;
@@ -53,11 +53,11 @@ inline constexpr size_t kServiceRequestThreads = 64;
 inline constexpr size_t kServiceRequestCapacity = 1024;
 // Bytes of requests received and not yet answered, for every connection together: a few frames
 // of the largest size.
-inline constexpr size_t kReceiveBudget = 4 * platform::kMaxFrameSize;
+inline constexpr size_t kReceiveBudget = 4 * protocol::kMaxFrameSize;
 // Answer bytes queued for one connection past which its requests are not read...
 inline constexpr size_t kAnswerBytesPaused = size_t{8} << 20;
 // ...and past which the connection is closed: a host that does not read its answers.
-inline constexpr size_t kAnswerBytesLimit = 4 * platform::kMaxFrameSize;
+inline constexpr size_t kAnswerBytesLimit = 4 * protocol::kMaxFrameSize;
 
 // Whether the peer of the connected socket `fd` runs as `uid`; its uid in `peer`.
 bool peerIsUser(int fd, uid_t uid, uid_t* peer);

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/base/unicode.h"
-#include "extension/addon_frames.h"
+#include "protocol/addon_frames.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t maxBody = 16 + size_t{data[0]} * 4;
   const std::string text =
       qy::Unicode::repairUtf8(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
-  const auto frames = qy::addonFrames(text, 9, maxBody);
+  const auto frames = qy::protocol::addonFrames(text, 9, maxBody);
   require(!frames.empty(), "at least one frame");
   std::string joined;
   for (size_t i = 0; i < frames.size(); ++i) {

@@ -14,7 +14,7 @@
 
 #include "core/engine/engine.h"
 #include "extension/host_protocol.h"
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 
 namespace {
 
@@ -66,7 +66,7 @@ struct Harness {
 };
 
 json readBack(const std::string& frame) {
-  qy::platform::FrameReader reader;
+  qy::protocol::FrameReader reader;
   reader.feed(frame);
   auto got = reader.next();
   if (!got || !got->error.empty() || reader.buffered() != 0) abort();
@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const size_t piece = 1 + data[0] % 64;
   std::string_view stream(reinterpret_cast<const char*>(data + 1), size - 1);
-  qy::platform::FrameReader reader;
+  qy::protocol::FrameReader reader;
   qy::HostSession session;
   for (size_t at = 0; at < stream.size() || at == 0; at += piece) {
     reader.feed(stream.substr(std::min(at, stream.size()), piece));

@@ -1,6 +1,6 @@
 // Frames to Thunderbird's add-on: an answer that fits goes whole; a larger one goes as pieces,
 // each frame within Thunderbird's limit, each text whole UTF-8, joined back byte for byte.
-#include "extension/addon_frames.h"
+#include "protocol/addon_frames.h"
 
 #include <cstdint>
 #include <string>
@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-namespace qy {
+namespace qy::protocol {
 namespace {
 
 uint32_t lengthOf(const std::string& frame) {
@@ -83,4 +83,4 @@ TEST(AddonFrames, SmallLimitsCutOnlyBetweenCharacters) {
 }
 
 }  // namespace
-}  // namespace qy
+}  // namespace qy::protocol

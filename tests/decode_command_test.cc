@@ -13,11 +13,16 @@
 
 #include "extension/decode_command.h"
 #include "platform/base64.h"
+#include "protocol/result_json.h"
 #include "support/serve_process.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
 namespace qy {
+
+using protocol::resultJSON;
+using protocol::splitEnvelope;
+using protocol::writeResultJSON;
 namespace {
 
 using testing::runProcess;
@@ -113,6 +118,15 @@ TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
                                 {"context", {{"h", "0123"}, {"k", "0123-45"}, {"s", "done"}}},
                                 {"note", "translated"},
                                 {"subject", *result.subject}}));
+      // And back, as a host reads the service's answer.
+      auto back = protocol::resultFromJSON(nlohmann::json::parse(json));
+      ASSERT_TRUE(back);
+      const std::string whole = envelope + data;
+      EXPECT_TRUE(back->data == Bytes(whole.begin(), whole.end()));
+      EXPECT_EQ(back->banner, result.banner);
+      EXPECT_EQ(back->context, result.context);
+      EXPECT_EQ(back->subject, result.subject);
+      EXPECT_EQ(back->note, result.note);
     }
   }
   Engine::Result none;
@@ -120,6 +134,23 @@ TEST(DecodeCommand, JsonFrameHoldsTheBase64OfEnvelopeAndMessage) {
   EXPECT_EQ(resultJSON(none, "From x\n"),
             "{\"data\":null,\"banner\":null,\"action\":\"设置\",\"context\":{},\"note\":\"off\","
             "\"subject\":null}\n");
+}
+
+// A result read back from a service: a field of the wrong type makes it no result (the caller
+// then decodes on its own), never an exception.
+TEST(DecodeCommand, ResultJsonOfTheWrongShapeIsNoResult) {
+  const nlohmann::json good = {{"data", nullptr}, {"banner", nullptr}, {"action", "a"},
+                               {"context", nlohmann::json::object()}, {"note", "n"}};
+  EXPECT_TRUE(protocol::resultFromJSON(good));
+  const std::pair<const char*, nlohmann::json> cases[] = {
+      {"data", 5}, {"data", "not base64!"}, {"action", nullptr}, {"note", 1},
+      {"context", "x"}, {"context", {{"s", 1}}}};
+  for (const auto& [name, value] : cases) {
+    nlohmann::json bad = good;
+    bad[name] = value;
+    EXPECT_FALSE(protocol::resultFromJSON(bad)) << bad.dump();
+  }
+  EXPECT_FALSE(protocol::resultFromJSON(nlohmann::json::array()));
 }
 
 // An input larger than the engine takes is not held in memory: it streams through unchanged

@@ -1,6 +1,6 @@
 // Frames of the host protocol, Base64 as it carries bytes, and HostClient against a small
 // in-test peer on a real Unix socket.
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
@@ -12,13 +12,15 @@
 #include <thread>
 
 #include "platform/base64.h"
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 #include "support/temp_dir.h"
 
-namespace qy::platform {
+namespace qy::protocol {
 namespace {
 
 using nlohmann::json;
+using platform::base64Decode;
+using platform::base64Encode;
 
 std::vector<FrameReader::Frame> readAll(FrameReader& reader) {
   std::vector<FrameReader::Frame> frames;
@@ -274,4 +276,4 @@ TEST(HostClient, MatchesAnswersToRequestsByIdAndHandsOverEvents) {
 }
 
 }  // namespace
-}  // namespace qy::platform
+}  // namespace qy::protocol

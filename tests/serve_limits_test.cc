@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "platform/base64.h"
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 #include "support/engine_fixture.h"
 #include "support/raw_socket.h"
 #include "support/serve_process.h"
@@ -50,7 +50,7 @@ using test::sendPatiently;
 // Reads frames from `fd` until `stop` says so or the connection ends; the frames read.
 std::vector<json> readFrames(int fd, const std::function<bool(const json&)>& stop) {
   std::vector<json> frames;
-  platform::FrameReader reader;
+  protocol::FrameReader reader;
   char buffer[65536];
   for (;;) {
     while (auto frame = reader.next()) {
@@ -149,7 +149,7 @@ TEST(ServeLimits, UnderATaskLimitEveryRequestIsAnsweredAndTheServiceStaysUp) {
     int fd = connectRaw(serve.socket());
     ASSERT_GE(fd, 0);
     std::string frames;
-    for (size_t r = 0; r < platform::kMaxRequestsInFlight; ++r) frames += platform::encodeFrame(processRequest(r));
+    for (size_t r = 0; r < protocol::kMaxRequestsInFlight; ++r) frames += protocol::encodeFrame(processRequest(r));
     ASSERT_TRUE(sendPatiently(fd, frames, std::chrono::seconds(60)));
     hosts.push_back(fd);
   }
@@ -161,9 +161,9 @@ TEST(ServeLimits, UnderATaskLimitEveryRequestIsAnsweredAndTheServiceStaysUp) {
     size_t answers = 0;
     readFrames(fd, [&](const json& frame) {
       EXPECT_EQ(frame["ok"], true) << frame.dump().substr(0, 300);
-      return ++answers == platform::kMaxRequestsInFlight;
+      return ++answers == protocol::kMaxRequestsInFlight;
     });
-    EXPECT_EQ(answers, platform::kMaxRequestsInFlight);
+    EXPECT_EQ(answers, protocol::kMaxRequestsInFlight);
     ::close(fd);
   }
   auto late = serve.connect();
@@ -189,7 +189,7 @@ TEST(ServeLimits, OutOfDescriptorsTheServiceWaitsWithoutSpinning) {
   EXPECT_LT(used, 0.3 * wall) << "CPU seconds in " << wall << " s";
   // Once the hosts leave, their descriptors come back and new hosts are served.
   for (int fd : waiting) ::close(fd);
-  std::unique_ptr<platform::HostClient> later;
+  std::unique_ptr<protocol::HostClient> later;
   ASSERT_TRUE(waitUntil([&] { return (later = serve.connect()) != nullptr; }));
   EXPECT_EQ((*later->request({{"op", "hello"}, {"version", 1}}))["ok"], true);
 }
@@ -201,7 +201,7 @@ TEST(ServeLimits, AHostThatReadsNoAnswersIsNoLongerRead) {
   ASSERT_GE(fd, 0);
   // Each answer echoes the 1 MiB id.
   const std::string frame =
-      platform::encodeFrame({{"id", std::string(1 << 20, 'x')}, {"op", "hello"}, {"version", 1}});
+      protocol::encodeFrame({{"id", std::string(1 << 20, 'x')}, {"op", "hello"}, {"version", 1}});
   int taken = 0;
   while (taken < 400 && sendPatiently(fd, frame, std::chrono::seconds(5))) ++taken;
   EXPECT_LT(taken, 200) << "the service kept reading a host that reads nothing";
@@ -216,7 +216,7 @@ TEST(ServeLimits, ReloadEventsForAHostThatDoesNotReadAreNotQueuedTwice) {
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();
   int subscriber = connectRaw(serve.socket());
   ASSERT_GE(subscriber, 0);
-  ASSERT_TRUE(sendPatiently(subscriber, platform::encodeFrame({{"id", "s"}, {"op", "subscribe"}}),
+  ASSERT_TRUE(sendPatiently(subscriber, protocol::encodeFrame({{"id", "s"}, {"op", "subscribe"}}),
                             std::chrono::seconds(60)));
   auto app = serve.connect();
   ASSERT_TRUE(app);
@@ -229,7 +229,7 @@ TEST(ServeLimits, ReloadEventsForAHostThatDoesNotReadAreNotQueuedTwice) {
   }
   // The host reads at last: the events waiting, then the answer to its request after them.
   ASSERT_TRUE(sendPatiently(subscriber,
-                            platform::encodeFrame({{"id", "end"}, {"op", "hello"}, {"version", 1}}),
+                            protocol::encodeFrame({{"id", "end"}, {"op", "hello"}, {"version", 1}}),
                             std::chrono::seconds(60)));
   auto frames = readFrames(subscriber, [](const json& frame) { return frame.value("id", "") == "end"; });
   ASSERT_FALSE(frames.empty());

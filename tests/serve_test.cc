@@ -17,7 +17,7 @@
 #include "core/mime/mime.h"
 #include "extension/socket_server.h"
 #include "platform/base64.h"
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 #include "support/engine_fixture.h"
 #include "support/serve_process.h"
 #include "support/subprocess.h"
@@ -38,7 +38,7 @@ std::string unb64(const json& text) { return platform::base64Decode(text.get<std
 // Events received by a client, waited for without a time bound that a busy machine could miss.
 class Events {
  public:
-  platform::HostClient::EventHandler handler() {
+  protocol::HostClient::EventHandler handler() {
     return [this](const json& event) {
       std::lock_guard guard(lock_);
       events_.push_back(event);
@@ -69,7 +69,7 @@ std::string htmlOf(const std::string& message) {
   return part ? MIME::decodeString(MIME::decodeBody(bytes, *part), "utf-8", true) : "";
 }
 
-json request(platform::HostClient& client, json body) {
+json request(protocol::HostClient& client, json body) {
   auto answer = client.request(std::move(body));
   EXPECT_TRUE(answer);
   return answer.value_or(json());
@@ -286,16 +286,16 @@ TEST(Serve, ABadFrameGetsAnErrorAndClosesOnlyItsConnection) {
     std::string name, bytes, error;
   };
   const Case kCases[] = {
-      {"length over 64 MiB", platform::frameHeader((size_t{64} << 20) + 1), "over the limit"},
-      {"an array", platform::frameHeader(7) + "[1,2,3]", "not a JSON object"},
-      {"not JSON", platform::frameHeader(5) + "hello", "not valid"},
+      {"length over 64 MiB", protocol::frameHeader((size_t{64} << 20) + 1), "over the limit"},
+      {"an array", protocol::frameHeader(7) + "[1,2,3]", "not a JSON object"},
+      {"not JSON", protocol::frameHeader(5) + "hello", "not valid"},
   };
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     RawConnection raw(serve.socket());
     ASSERT_TRUE(raw.connected());
     raw.send(c.bytes);
-    platform::FrameReader reader;
+    protocol::FrameReader reader;
     reader.feed(raw.readToEnd());  // the service answers, then closes
     auto frame = reader.next();
     ASSERT_TRUE(frame);
@@ -341,7 +341,7 @@ TEST(Serve, AHostThatHangsUpIsLetGoWhateverItLeftUnfinished) {
     // Gone in the middle of a frame: the rest can never come.
     RawConnection raw(serve.socket());
     ASSERT_TRUE(raw.connected());
-    raw.send(platform::frameHeader(100) + R"({"id": 1, "op": "hel)");
+    raw.send(protocol::frameHeader(100) + R"({"id": 1, "op": "hel)");
     ASSERT_TRUE(socketsCome(serve.pid(), before + 1));  // accepted
   }
   EXPECT_TRUE(socketsCome(serve.pid(), before));
@@ -353,7 +353,7 @@ TEST(Serve, AHostThatHangsUpIsLetGoWhateverItLeftUnfinished) {
     std::string body = json{{"id", 1}, {"op", "process"},
                             {"data", b64(testing::plainMessage(kEnglish, "Gone"))},
                             {"wait", nullptr}}.dump();
-    raw.send(platform::frameHeader(body.size()) + body);
+    raw.send(protocol::frameHeader(body.size()) + body);
     ASSERT_TRUE(socketsCome(serve.pid(), before + 1));
   }
   EXPECT_TRUE(socketsCome(serve.pid(), before));
@@ -441,7 +441,7 @@ TEST(Serve, ASecondServiceExitsAndAStaleSocketIsReplaced) {
 
   serve.kill();  // dies without removing its socket
   ASSERT_TRUE(std::filesystem::exists(serve.socket()));
-  EXPECT_FALSE(platform::HostClient::connect(serve.socket(), std::chrono::milliseconds(500)));
+  EXPECT_FALSE(protocol::HostClient::connect(serve.socket(), std::chrono::milliseconds(500)));
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();
   EXPECT_TRUE(serve.connect());
 

@@ -16,8 +16,8 @@
 
 #include "app/service_link.h"
 #include "app/settings_model.h"
-#include "platform/host_client.h"
-#include "platform/host_frame.h"
+#include "protocol/host_client.h"
+#include "protocol/host_frame.h"
 #include "support/serve_process.h"
 #include "support/temp_dir.h"
 
@@ -54,11 +54,11 @@ class StandInService {
     for (;;) {
       const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) return;
-      platform::FrameReader reader;
+      protocol::FrameReader reader;
       char buffer[4096];
       for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
         reader.feed(std::string_view(buffer, static_cast<size_t>(n)));
-        while (std::optional<platform::FrameReader::Frame> frame = reader.next()) {
+        while (std::optional<protocol::FrameReader::Frame> frame = reader.next()) {
           const std::string op = frame->object.value("op", "");
           {
             std::lock_guard hold(mutex_);
@@ -72,7 +72,7 @@ class StandInService {
           } else if (op == "reloadVisibleMessages") {
             answer["delivered"] = 2;
           }
-          const std::string bytes = platform::encodeFrame(answer);
+          const std::string bytes = protocol::encodeFrame(answer);
           if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) break;
         }
       }
@@ -89,7 +89,7 @@ class StandInService {
 
 TEST(ServiceLink, ReloadAndReaderGoToTheRunningService) {
   testing::TempDir root;
-  StandInService service(platform::serviceSocketPath(root.path()), "http://127.0.0.1:8765/");
+  StandInService service(protocol::serviceSocketPath(root.path()), "http://127.0.0.1:8765/");
   EXPECT_EQ(askServiceToReload(root.path()), 2);
   EXPECT_EQ(serviceReaderURL(root.path()), "http://127.0.0.1:8765/");
   const std::vector<std::string> want = {"hello", "reloadVisibleMessages", "hello"};
@@ -99,7 +99,7 @@ TEST(ServiceLink, ReloadAndReaderGoToTheRunningService) {
 TEST(ServiceLink, AReaderThatIsNoLocalPageIsNotOpened) {
   for (const json& reader : {json(nullptr), json("https://mail.example/"), json(5)}) {
     testing::TempDir root;
-    StandInService service(platform::serviceSocketPath(root.path()), reader);
+    StandInService service(protocol::serviceSocketPath(root.path()), reader);
     EXPECT_EQ(serviceReaderURL(root.path()), std::nullopt) << reader.dump();
   }
 }

@@ -10,7 +10,7 @@
 
 #include "core/config/config_store.h"
 #include "platform/base64.h"
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 #include "support/engine_fixture.h"
 
 namespace qy {
@@ -50,7 +50,7 @@ TEST(SocketServer, ConcurrentHostsAreEachAnsweredAndReloadsReachTheSubscribed) {
   std::vector<std::thread> hosts;
   for (int h = 0; h < kHosts; ++h) {
     hosts.emplace_back([&, h] {
-      auto client = platform::HostClient::connect(platform::serviceSocketPath(f.root()),
+      auto client = protocol::HostClient::connect(protocol::serviceSocketPath(f.root()),
                                                   std::chrono::seconds(60),
                                                   [&](const json&) { ++events; });
       if (!client) {

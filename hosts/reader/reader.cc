@@ -1,6 +1,9 @@
 // Starting the web mail reader.
 #include "hosts/reader/reader.h"
 
+#include "protocol/host_frame.h"
+#include "protocol/names.h"
+
 
 namespace qy::reader {
 
@@ -11,13 +14,21 @@ std::unique_ptr<Reader> Reader::start(const ReaderOptions& options, std::string&
     return nullptr;
   }
   std::unique_ptr<Reader> reader(new Reader());
-  // The link is made after the server, whose reload it feeds; requests reach the link through
-  // the reader, which outlives both.
+  // Requests and reloads reach the parts through the reader, which outlives them.
   Reader* self = reader.get();
   reader->server_ = std::make_unique<ReaderServer>(
-      std::move(source), [self](nlohmann::json request) { return self->link_->call(request); },
+      std::move(source), [self](nlohmann::json request) { return self->call(request); },
       options.socketPath.parent_path());
-  reader->link_ = std::make_unique<ExtensionLink>(options.socketPath, [self] { self->server_->notifyReload(); });
+  auto onReload = [self] { self->server_->notifyReload(); };
+  reader->service_ = std::make_unique<protocol::ServiceConnection>(
+      options.socketPath, kConnectTimeout, [onReload](const nlohmann::json& event) {
+        if (protocol::field<std::string>(event, "event") == protocol::event::kReloadVisibleMessages)
+          onReload();
+      },
+      /*subscribe=*/true);
+  // Beside a service, the reader connects now to know whether one answers; inside one (serve
+  // --reader), whose socket is not served yet, on the first request.
+  if (options.local && !reader->service_->connect()) reader->local_ = options.local(onReload);
   if (!reader->server_->start(options.port)) {
     error = "无法启动读信器：端口 " + std::to_string(options.port) + " 已被占用";
     return nullptr;
@@ -25,10 +36,16 @@ std::unique_ptr<Reader> Reader::start(const ReaderOptions& options, std::string&
   return reader;
 }
 
+std::optional<nlohmann::json> Reader::call(const nlohmann::json& request) {
+  if (local_) return local_(request);
+  return service_->request(request);
+}
+
 Reader::~Reader() {
-  // The server's handlers call the link: stop them first, then close the link.
+  // The server's handlers use the connection: stop them first, then close it.
   if (server_) server_->stop();
-  link_.reset();
+  service_.reset();
+  local_ = nullptr;
   server_.reset();
 }
 
@@ -36,7 +53,7 @@ std::unique_ptr<Reader> startForService(const ReaderArguments& args, const std::
                                         std::FILE* out, std::FILE* err) {
   if (!args.mail) return nullptr;
   std::string error;
-  auto reader = Reader::start({*args.mail, socketPath, args.port}, error);
+  auto reader = Reader::start({*args.mail, socketPath, args.port, nullptr}, error);
   if (!reader) {
     std::fprintf(err, "quillory-ext serve: %s\n", error.c_str());
     return nullptr;

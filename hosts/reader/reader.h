@@ -1,10 +1,13 @@
-// Reader: the web mail reader as `quillory-ext serve --reader PATH` runs it: the mail source at
-// PATH, the HTTP server on 127.0.0.1, and the link to the extension service over its socket.
-// The program that starts it prints url() as the first line of its standard output.
+// Reader: the web mail reader, a host of the extension service like any other: the mail source at
+// PATH, the HTTP server on 127.0.0.1, and its protocol::ServiceConnection to the service's socket
+// (subscribed to reload events; connecting again, and subscribing again, after the service
+// restarts). `quillory-ext reader PATH` runs it beside the service, with an engine of its own
+// (ReaderOptions::local) only when no service answers at start; `serve --reader PATH` runs it
+// inside the service it starts. The program prints url() as the first line of its standard output.
 //
-// Ownership: the Reader owns all three; destroying it closes the service link first (so no
-// reload arrives any more), then stops the HTTP server. start() and the destructor from one
-// thread; the parts serve requests on their own threads.
+// Ownership: the Reader owns its parts; destroying it stops the HTTP server (whose handlers use
+// the connection), then closes the connection (so no reload arrives any more). start() and the
+// destructor from one thread; the parts serve requests on their own threads.
 #pragma once
 
 #include <cstdio>
@@ -12,9 +15,12 @@
 #include <memory>
 #include <string>
 
-#include "hosts/reader/extension_link.h"
+#include <chrono>
+#include <functional>
+
 #include "hosts/reader/reader_arguments.h"
 #include "hosts/reader/reader_server.h"
+#include "protocol/service_connection.h"
 
 namespace qy::reader {
 
@@ -22,7 +28,13 @@ struct ReaderOptions {
   std::filesystem::path mail;        // a Maildir, an mbox file or a folder of .eml files
   std::filesystem::path socketPath;  // the extension service's socket, in the storage root
   int port = 0;                      // 0: a free port
+  // Where requests go when no service answers at start (an engine in this process, whose reload
+  // events go to the callback given); without it the reader keeps asking the service.
+  std::function<HostCall(std::function<void()> onReload)> local;
 };
+
+// How long connecting to the service may take before the reader goes on without it.
+inline constexpr std::chrono::milliseconds kConnectTimeout{5000};
 
 class Reader {
  public:
@@ -38,11 +50,17 @@ class Reader {
   std::string address() const { return server_->address(); }
   // Opens the page through a launch file in the storage root with `opener` ("xdg-open").
   bool open(const std::string& opener) const { return server_->open(opener); }
+  // Whether requests go to the running service (else to the engine in this process).
+  bool usesService() const { return !local_; }
 
  private:
   Reader() = default;
+  // Where the server's requests go: the service, or the local host.
+  std::optional<nlohmann::json> call(const nlohmann::json& request);
+
   std::unique_ptr<ReaderServer> server_;
-  std::unique_ptr<ExtensionLink> link_;
+  std::unique_ptr<protocol::ServiceConnection> service_;
+  HostCall local_;  // set when no service answered at start
 };
 
 // The reader of `serve --reader`, started once the service's socket at `socketPath` listens:

@@ -13,7 +13,7 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
     const std::string& a = args[i];
     if (a == "--reader" || a == "--port") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        error = "option " + a + " needs a value";
+        error = "选项 " + a + " 需要一个值";
         return std::nullopt;
       }
       const std::string& value = args[++i];
@@ -23,8 +23,8 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
       }
       int port = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
-      if (ec != std::errc() || end != value.data() + value.size() || port < 1 || port > 65535) {
-        error = "invalid port '" + value + "'";
+      if (ec != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
+        error = "端口“" + value + "”不对（应为 0 到 65535，0 表示任一空闲端口）";
         return std::nullopt;
       }
       out.port = port;
@@ -37,11 +37,47 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
     }
   }
   if ((portGiven || noBrowserGiven) && !out.mail) {
-    error = "--port and --no-browser belong to --reader PATH";
+    error = "--port 和 --no-browser 只能和 --reader PATH 一起用";
     return std::nullopt;
   }
   args = std::move(rest);
   return out;
+}
+
+std::optional<ReaderArguments> readerCommandArguments(const std::vector<std::string>& args,
+                                                      std::string& error) {
+  std::vector<std::string> rest;
+  std::optional<std::string> mail;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--port" && i + 1 < args.size()) {
+      rest.push_back(a);
+      rest.push_back(args[++i]);
+    } else if (a == "--port" || a == "--no-browser") {
+      rest.push_back(a);
+    } else if (a.size() > 1 && a[0] == '-') {
+      error = "没有“" + a + "”这个选项";
+      return std::nullopt;
+    } else if (mail) {
+      error = "一次只能读取一个邮件位置";
+      return std::nullopt;
+    } else {
+      mail = a;
+    }
+  }
+  if (!mail || mail->empty()) {
+    error = "缺少要读取的邮件（Maildir、mbox 文件或 .eml 文件夹）";
+    return std::nullopt;
+  }
+  rest.push_back("--reader");
+  rest.push_back(*mail);
+  auto parsed = takeReaderArguments(rest, error);
+  if (!parsed) return std::nullopt;
+  if (!rest.empty()) {
+    error = "没有“" + rest.front() + "”这个选项";
+    return std::nullopt;
+  }
+  return parsed;
 }
 
 }  // namespace qy::reader

@@ -14,6 +14,8 @@
 #include "hosts/reader/frame_html.h"
 #include "hosts/reader/message_view.h"
 #include "hosts/reader/reader_assets.h"
+#include "protocol/host_frame.h"
+#include "protocol/names.h"
 
 namespace qy::reader {
 namespace {
@@ -65,8 +67,8 @@ std::string frameToken() { return web::randomHex(32).value_or(std::string()); }
 json bannerState(const json& context) {
   if (!context.is_string()) return nullptr;
   const json fields = json::parse(base64Decode(context.get<std::string>()), nullptr, false);
-  if (!fields.is_object() || !fields.contains("s") || !fields["s"].is_string()) return nullptr;
-  return fields["s"];
+  auto state = protocol::field<std::string>(fields, "s");
+  return state ? json(*state) : json(nullptr);
 }
 
 }  // namespace
@@ -118,6 +120,7 @@ void ReaderServer::routes() {
   http.Get("/", page);
   http.Get("/reader.js", page);
   http.Get("/reader.css", page);
+  http.Get("/protocol.js", page);
 
   http.Get("/api/messages", [this](const httplib::Request&, httplib::Response& res) {
     json list = json::array();
@@ -148,7 +151,7 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
   // original is shown as received, under the banner of what the extension has now.
   const bool original = req.get_param_value("original") == "1";
   const auto answer =
-      host_ ? host_({{"op", "decodedMessage"}, {"data", base64Encode(*bytes)}, {"mainThread", original}})
+      host_ ? host_({{"op", protocol::op::kDecodedMessage}, {"data", base64Encode(*bytes)}, {"mainThread", original}})
             : std::nullopt;
   json out = {{"id", req.get_param_value("id")}, {"banner", nullptr}, {"context", nullptr},
               {"notice", nullptr}, {"subject", nullptr}, {"state", nullptr}, {"original", original},
@@ -156,13 +159,17 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
               // The page shows a translated subject under the original, or in its place.
               {"mode", ConfigStore::load().mode == "replace" ? "replace" : "bilingual"}};
   std::string shown = *bytes;
-  if (!answer || !answer->value("ok", false)) {
+  const auto message = answer ? protocol::field<json>(*answer, "message") : std::nullopt;
+  if (!answer) {
     out["notice"] = "无法连接到 Quillory 扩展服务，显示的是收到的原始邮件。";
-  } else if (const auto& message = (*answer)["message"]; message.is_object()) {
-    if (message.contains("data") && message["data"].is_string()) shown = base64Decode(message["data"].get<std::string>());
-    if (message.contains("context")) out["context"] = message["context"];
-    if (message.contains("banner") && message["banner"].is_object()) out["banner"] = message["banner"];
-    if (message.contains("subject") && message["subject"].is_string()) out["subject"] = message["subject"];
+  } else if (protocol::field<bool>(*answer, "ok") != true) {
+    // Refused for this message alone (one too large for a frame, say); the others go on.
+    out["notice"] = "Quillory 扩展服务无法处理这封邮件，显示的是收到的原始邮件。";
+  } else if (message && message->is_object()) {
+    if (auto data = protocol::field<std::string>(*message, "data")) shown = base64Decode(*data);
+    if (auto context = protocol::field<json>(*message, "context")) out["context"] = *context;
+    if (auto banner = protocol::field<json>(*message, "banner"); banner && banner->is_object()) out["banner"] = *banner;
+    if (auto subject = protocol::field<std::string>(*message, "subject")) out["subject"] = *subject;
     out["state"] = bannerState(out["context"]);
     // Whether there is a translation to step away from: only then does the page offer the original.
     out["changed"] = shown != *bytes;
@@ -272,24 +279,29 @@ void ReaderServer::handleProtocol(const httplib::Request& req, httplib::Response
   }
   json request;
   if (req.path == "/api/action") {
-    request = {{"op", "primaryActionClicked"}, {"context", body.value("context", json())}};
+    request = {{"op", protocol::op::kPrimaryActionClicked},
+               {"context", protocol::field<json>(body, "context").value_or(nullptr)}};
   } else {
     // Only the panel's own operations pass; the page cannot send any other op to the extension.
-    const std::string op = body.value("op", "");
-    if (op != "panelChanged" && op != "panelRetranslate" && op != "panelOpenApp" && op != "panelClosed") {
+    const std::string op = protocol::field<std::string>(body, "op").value_or("");
+    if (op != protocol::op::kPanelChanged && op != protocol::op::kPanelRetranslate &&
+        op != protocol::op::kPanelOpenApp && op != protocol::op::kPanelClosed) {
       sendError(res, 400, "请求格式不对");
       return;
     }
-    request = {{"op", op}, {"panel", body.value("panel", json())}};
-    if (op == "panelChanged") request["selected"] = body.value("selected", json::object());
+    request = {{"op", op}, {"panel", protocol::field<json>(body, "panel").value_or(nullptr)}};
+    if (op == protocol::op::kPanelChanged) {
+      request["selected"] = protocol::field<json>(body, "selected").value_or(json::object());
+    }
   }
   const auto answer = host_ ? host_(request) : std::nullopt;
   if (!answer) {
     sendError(res, 502, "无法连接到 Quillory 扩展服务");
     return;
   }
-  if (!answer->value("ok", false)) {
-    sendError(res, 502, "Quillory 扩展服务拒绝了请求：" + answer->value("error", std::string()));
+  if (protocol::field<bool>(*answer, "ok") != true) {
+    sendError(res, 502, "Quillory 扩展服务拒绝了请求：" +
+                            protocol::field<std::string>(*answer, "error").value_or(std::string()));
     return;
   }
   json out = *answer;

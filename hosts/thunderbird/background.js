@@ -31,12 +31,12 @@ async function registerDisplayScripts() {
     // No version known: register, as the older versions need.
   }
   await api.messageDisplayScripts.register({
-    js: [{ file: "panel_view.js" }, { file: "display.js" }],
+    js: [{ file: "protocol.js" }, { file: "panel_view.js" }, { file: "display.js" }],
   });
 }
 
 function onHostEvent(event) {
-  if (event.event === "reloadVisibleMessages") {
+  if (event.event === QyProtocol.events.reloadVisibleMessages) {
     for (const display of displays) {
       decode(display);
     }
@@ -87,7 +87,7 @@ async function decode(display) {
       return;
     }
     const data = await rawMessage(message.id);
-    answer = await host.request("decodedMessage", { data, mainThread: false });
+    answer = await host.request(QyProtocol.ops.decodedMessage, { data, mainThread: false });
   } catch (e) {
     answer = { ok: false, error: String(e?.message ?? e) };
   }
@@ -135,7 +135,7 @@ function onCommand(command, tab) {
 
 function showPanel(holder, panel) {
   if (holder.panel && holder.panel.id !== panel.id) {
-    host.request("panelClosed", { panel: holder.panel.id });
+    host.request(QyProtocol.ops.panelClosed, { panel: holder.panel.id });
   }
   holder.panel = panel;
   post(holder, { type: "panel", panel });
@@ -143,7 +143,7 @@ function showPanel(holder, panel) {
 
 function closePanel(holder) {
   if (holder.panel) {
-    host.request("panelClosed", { panel: holder.panel.id });
+    host.request(QyProtocol.ops.panelClosed, { panel: holder.panel.id });
     holder.panel = null;
   }
 }
@@ -158,14 +158,15 @@ async function panelRequest(holder, op, fields) {
   }
 }
 
-const kPanelOps = new Set(["panelChanged", "panelRetranslate", "panelOpenApp"]);
+const kPanelOps = new Set([QyProtocol.ops.panelChanged, QyProtocol.ops.panelRetranslate,
+                           QyProtocol.ops.panelOpenApp]);
 
 function onPanelMessage(holder, message) {
-  if (message.type === "panelClosed") {
+  if (message.type === QyProtocol.ops.panelClosed) {
     closePanel(holder);
   } else if (kPanelOps.has(message.type) && holder.panel) {
     const fields = { panel: holder.panel.id };
-    if (message.type === "panelChanged") {
+    if (message.type === QyProtocol.ops.panelChanged) {
       fields.selected = message.selected;
     }
     panelRequest(holder, message.type, fields);
@@ -188,7 +189,7 @@ function attachDisplay(port) {
   });
   port.onMessage.addListener((message) => {
     if (message.type === "action") {
-      panelRequest(display, "primaryActionClicked", { context: display.context });
+      panelRequest(display, QyProtocol.ops.primaryActionClicked, { context: display.context });
     } else if (message.type === "openLink") {
       openLink(message.url);
     } else {
@@ -225,7 +226,7 @@ function attachPopup(port) {
         post(popup, { type: "error", text: kTexts.noMessage });
         return;
       }
-      panelRequest(popup, "primaryActionClicked", { context: settingsContext(display.context) });
+      panelRequest(popup, QyProtocol.ops.primaryActionClicked, { context: settingsContext(display.context) });
     } else {
       onPanelMessage(popup, message);
     }

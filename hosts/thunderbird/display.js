@@ -229,7 +229,7 @@
     if (panelBox.style.display !== "none") {
       panelBox.style.display = "none";
       panelBox.replaceChildren();
-      send({ type: "panelClosed" });
+      send({ type: QyProtocol.ops.panelClosed });
     }
   }
 

@@ -43,7 +43,7 @@ class HostConnection {
     port.onDisconnect.addListener((p) => this.closed(port, p));
     const id = this.nextId++;
     // The subscription's answer carries nothing; it only has to be sent first on every port.
-    port.postMessage({ id, op: "subscribe" });
+    port.postMessage({ id, op: QyProtocol.ops.subscribe });
     return port;
   }
 

@@ -7,7 +7,7 @@
 // names ("qy-row", "qy-label", "qy-segment", "qy-buttons", "qy-error", "qy-note") for the caller to style.
 "use strict";
 
-const kPanelOps = { retranslate: "panelRetranslate", openApp: "panelOpenApp" };
+const kPanelOps = { retranslate: QyProtocol.ops.panelRetranslate, openApp: QyProtocol.ops.panelOpenApp };
 
 function drawPanel(doc, container, panel, send) {
   container.replaceChildren();
@@ -39,7 +39,7 @@ function drawPanel(doc, container, panel, send) {
       radio.name = `qy-${panel.id}-${row.control}`;
       radio.value = String(index);
       radio.checked = index === row.selected;
-      radio.addEventListener("change", () => send("panelChanged", { selected: selected() }));
+      radio.addEventListener("change", () => send(QyProtocol.ops.panelChanged, { selected: selected() }));
       inputs.push([row.control, index, radio]);
       const span = doc.createElement("span");
       span.textContent = text;

@@ -87,7 +87,7 @@ bool ServeProcess::start(const Limits& limits) {
   }
   auto deadline = std::chrono::steady_clock::now() + kStartLimit;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (platform::HostClient::connect(socket(), std::chrono::seconds(5))) return true;
+    if (protocol::HostClient::connect(socket(), std::chrono::seconds(5))) return true;
     int status;
     if (::waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
@@ -141,9 +141,9 @@ std::string ServeProcess::serviceErrors() const {
                                                                : "";
 }
 
-std::unique_ptr<platform::HostClient> ServeProcess::connect(
-    platform::HostClient::EventHandler onEvent) {
-  return platform::HostClient::connect(socket(), std::chrono::seconds(30), std::move(onEvent));
+std::unique_ptr<protocol::HostClient> ServeProcess::connect(
+    protocol::HostClient::EventHandler onEvent) {
+  return protocol::HostClient::connect(socket(), std::chrono::seconds(30), std::move(onEvent));
 }
 
 }  // namespace qy::testing

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 #include "support/temp_dir.h"
 
 namespace qy::testing {
@@ -42,7 +42,7 @@ class ServeProcess {
   pid_t pid() const { return pid_; }
 
   const std::filesystem::path& home() const { return home_.path(); }
-  std::filesystem::path socket() const { return platform::serviceSocketPath(home_.path()); }
+  std::filesystem::path socket() const { return protocol::serviceSocketPath(home_.path()); }
   // While held, the provider answers nothing.
   void holdTranslations();
   void releaseTranslations();
@@ -51,7 +51,7 @@ class ServeProcess {
   std::string log() const;
   std::string serviceErrors() const;  // the service's standard error
 
-  std::unique_ptr<platform::HostClient> connect(platform::HostClient::EventHandler onEvent = {});
+  std::unique_ptr<protocol::HostClient> connect(protocol::HostClient::EventHandler onEvent = {});
 
  private:
   TempDir home_;

@@ -7,7 +7,8 @@ const fs = require("node:fs");
 const path = require("node:path");
 const vm = require("node:vm");
 
-const kAddonDir = path.join(__dirname, "..", "..", "hosts", "thunderbird");
+// The add-on as the build gathers it (its files and the generated protocol.js).
+const kAddonDir = process.env.QY_ADDON_DIR ?? path.join(__dirname, "..", "..", "build", "hosts", "thunderbird", "addon");
 
 function fakeEvent() {
   const listeners = [];

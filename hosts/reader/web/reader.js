@@ -351,7 +351,7 @@ function drawPanel(panel) {
   for (const b of panel.buttons) {
     const button = element('button', '', b.title);
     button.type = 'button';
-    button.addEventListener('click', () => panelCall(b.action === 'retranslate' ? 'panelRetranslate' : 'panelOpenApp'));
+    button.addEventListener('click', () => panelCall(b.action === 'retranslate' ? QyProtocol.ops.panelRetranslate : QyProtocol.ops.panelOpenApp));
     buttons.append(button);
   }
   // A change the extension could not save: the panel shows the settings that hold, and why.
@@ -370,7 +370,7 @@ function selectedIndex(control) {
 }
 
 async function panelChanged() {
-  await panelCall('panelChanged', { mode: selectedIndex('mode'), style: selectedIndex('style'), dark: selectedIndex('dark') });
+  await panelCall(QyProtocol.ops.panelChanged, { mode: selectedIndex('mode'), style: selectedIndex('style'), dark: selectedIndex('dark') });
 }
 
 async function panelCall(op, selected) {
@@ -386,7 +386,7 @@ async function panelCall(op, selected) {
 }
 
 function closePanel(tell = true) {
-  if (state.panel && tell) api('/api/panel', { op: 'panelClosed', panel: state.panel.id }).catch(() => {});
+  if (state.panel && tell) api('/api/panel', { op: QyProtocol.ops.panelClosed, panel: state.panel.id }).catch(() => {});
   state.panel = null;
   $('panel').hidden = true;
 }

@@ -1,10 +1,10 @@
 // Frames of the host protocol: writing, and cutting them out of a byte stream.
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 
 #include <algorithm>
 #include <cstring>
 
-namespace qy::platform {
+namespace qy::protocol {
 namespace {
 
 using nlohmann::json;
@@ -295,4 +295,4 @@ std::optional<FrameReader::Frame> FrameReader::next() {
   return frame;
 }
 
-}  // namespace qy::platform
+}  // namespace qy::protocol

@@ -1,6 +1,6 @@
 // HostClient over a Unix stream socket: one reader thread matches answers to waiting requests by
 // id and hands events to the callback.
-#include "platform/host_client.h"
+#include "protocol/host_client.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "core/base/thread_annotations.h"
-#include "platform/host_frame.h"
+#include "protocol/host_frame.h"
 
-namespace qy::platform {
+namespace qy::protocol {
 namespace {
 
 using nlohmann::json;
@@ -217,4 +217,4 @@ std::filesystem::path serviceSocketPath(const std::filesystem::path& root) {
   return root / kSocketName;
 }
 
-}  // namespace qy::platform
+}  // namespace qy::protocol

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qy {
+namespace qy::protocol {
 
 // The largest frame body Thunderbird accepts from a native host.
 inline constexpr size_t kMaxAddonFrameSize = size_t{1} << 20;
@@ -22,4 +22,4 @@ inline constexpr size_t kMaxAddonFrameSize = size_t{1} << 20;
 std::vector<std::string> addonFrames(std::string_view json, uint64_t seq,
                                      size_t maxBody = kMaxAddonFrameSize);
 
-}  // namespace qy
+}  // namespace qy::protocol

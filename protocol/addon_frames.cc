@@ -1,9 +1,9 @@
 // Cutting an answer into frames Thunderbird accepts.
-#include "extension/addon_frames.h"
+#include "protocol/addon_frames.h"
 
 #include <nlohmann/json.hpp>
 
-namespace qy {
+namespace qy::protocol {
 namespace {
 
 // Room in a piece's body for everything but its text's escaped characters: the keys, three
@@ -70,4 +70,4 @@ std::vector<std::string> addonFrames(std::string_view json, uint64_t seq, size_t
   return frames;
 }
 
-}  // namespace qy
+}  // namespace qy::protocol

@@ -20,7 +20,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace qy::platform {
+namespace qy::protocol {
 
 class HostClient {
  public:
@@ -46,4 +46,4 @@ class HostClient {
 // The service's socket in a storage root.
 std::filesystem::path serviceSocketPath(const std::filesystem::path& root);
 
-}  // namespace qy::platform
+}  // namespace qy::protocol

@@ -28,7 +28,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace qy::platform {
+namespace qy::protocol {
 
 // The largest frame body read or written: a message of a few tens of megabytes in Base64.
 inline constexpr size_t kMaxFrameSize = size_t{64} << 20;
@@ -132,4 +132,4 @@ std::optional<T> field(const nlohmann::json& object, std::string_view name) {
   return std::nullopt;
 }
 
-}  // namespace qy::platform
+}  // namespace qy::protocol
