@@ -1,9 +1,12 @@
 // The settings application's requests to the running service; see service_link.h.
 #include "app/service_link.h"
 
+#include <limits>
 #include <memory>
 
 #include "protocol/host_client.h"
+#include "protocol/host_frame.h"
+#include "protocol/names.h"
 
 namespace qy::app {
 
@@ -11,11 +14,12 @@ std::optional<int> askServiceToReload(const std::filesystem::path& root) {
   std::unique_ptr<protocol::HostClient> client =
       protocol::HostClient::connect(protocol::serviceSocketPath(root), kServiceTimeout);
   if (!client) return std::nullopt;
-  const std::optional<nlohmann::json> answer = client->request({{"op", "reloadVisibleMessages"}});
-  if (!answer || !answer->is_object() || answer->value("ok", false) != true) return std::nullopt;
-  const auto delivered = answer->find("delivered");
-  if (delivered == answer->end() || !delivered->is_number_integer()) return 0;
-  return delivered->get<int>();
+  const std::optional<nlohmann::json> answer =
+      client->request({{"op", protocol::op::kReloadVisibleMessages}});
+  if (!answer || protocol::field<bool>(*answer, "ok") != true) return std::nullopt;
+  const auto delivered = protocol::field<int64_t>(*answer, "delivered");
+  if (!delivered || *delivered < 0 || *delivered > std::numeric_limits<int>::max()) return 0;
+  return static_cast<int>(*delivered);
 }
 
 std::optional<std::string> serviceReaderURL(const std::filesystem::path& root) {

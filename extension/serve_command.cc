@@ -11,6 +11,7 @@
 #include "platform/allocator_tuning.h"
 #include "platform/mail_kit.h"
 #include "platform/termination.h"
+#include "protocol/names.h"
 
 namespace qy {
 namespace {
@@ -65,7 +66,7 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   server->setReaderURL(options.readerURL);
   SocketServer* serving = server.get();
   platform::ExtensionManager::setReloader([serving](platform::ExtensionManager::Completion done) {
-    serving->broadcast({{"event", "reloadVisibleMessages"}});
+    serving->broadcast({{"event", protocol::event::kReloadVisibleMessages}});
     if (done) done(std::nullopt);  // no host subscribed is no error: nothing shown is stale
   });
   if (options.onStarted) options.onStarted(*server);

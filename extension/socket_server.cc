@@ -23,6 +23,7 @@
 #include "extension/host_protocol.h"
 #include "protocol/host_client.h"
 #include "protocol/host_frame.h"
+#include "protocol/names.h"
 
 namespace qy {
 namespace {
@@ -514,7 +515,7 @@ std::unique_ptr<SocketServer> SocketServer::start(Options options, StartStatus& 
     return raw->readerURL;
   };
   state->services.reloadVisibleMessages = [raw]() -> size_t {
-    return raw->broadcast({{"event", "reloadVisibleMessages"}});
+    return raw->broadcast({{"event", protocol::event::kReloadVisibleMessages}});
   };
   status = StartStatus::started;
   return std::unique_ptr<SocketServer>(new SocketServer(std::move(state)));

@@ -15,6 +15,7 @@
 
 #include "core/base/thread_annotations.h"
 #include "protocol/host_frame.h"
+#include "protocol/names.h"
 
 namespace qy::protocol {
 namespace {
@@ -79,7 +80,7 @@ class SocketHostClient final : public HostClient {
   // Sends `hello` and waits for its answer for at most `timeout`, reading on this thread; then
   // starts the reader thread.
   bool greet(std::chrono::milliseconds timeout) {
-    json request = {{"id", 0}, {"op", "hello"}, {"version", 1}};
+    json request = {{"id", 0}, {"op", op::kHello}, {"version", kVersion}};
     if (!writeAll(fd_, encodeFrame(request))) return false;
     auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {

@@ -116,6 +116,27 @@ TEST(NativeHostProcess, CarriesOnWithItsOwnEngineWhenTheServiceGoesAway) {
   EXPECT_EQ(host.finish(), 0);
 }
 
+// A service that restarts is found again: the host forwards to the new one and is subscribed
+// there (not to an engine of its own).
+TEST(NativeHostProcess, FollowsTheServiceAcrossItsRestart) {
+  testing::ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  HostProcess host({QY_EXT_BINARY, "native-host"}, serve.environment((serve.home() / "p.log").string()));
+  auto& addon = host.pipe();
+  addon.send({{"id", "s"}, {"op", "subscribe"}});
+  EXPECT_EQ(addon.nextAnswer()["ok"], true);
+  serve.kill();
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+
+  expectTranslated(decodeTranslated(addon, 1));
+  auto app = serve.connect();
+  ASSERT_TRUE(app);
+  EXPECT_EQ((*app->request({{"op", "reloadVisibleMessages"}}))["delivered"], 1)
+      << "the host did not subscribe to the restarted service";
+  EXPECT_EQ(addon.next(), json({{"event", "reloadVisibleMessages"}}));
+  EXPECT_EQ(host.finish(), 0);
+}
+
 }  // namespace
 }  // namespace qy
 

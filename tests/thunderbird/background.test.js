@@ -279,7 +279,7 @@ test("display scripts are registered only where the manifest cannot declare them
   const older = loadBackground({ version: "128.5.0" });
   const newer = loadBackground({ version: "153.0" });
   await settle();
-  assert.deepEqual(older.registered.map((o) => o.js.map((f) => f.file)), [["panel_view.js", "display.js"]]);
+  assert.deepEqual(older.registered.map((o) => o.js.map((f) => f.file)), [["protocol.js", "panel_view.js", "display.js"]]);
   assert.equal(newer.registered.length, 0);
 });
 
