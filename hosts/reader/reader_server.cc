@@ -10,8 +10,8 @@
 
 #include "core/config/config_store.h"
 #include "hosts/reader/attachment_file.h"
-#include "hosts/reader/base64_text.h"
-#include "hosts/reader/frame_html.h"
+#include "platform/base64.h"
+#include "hosts/reader/color_scheme.h"
 #include "hosts/reader/message_view.h"
 #include "hosts/reader/reader_assets.h"
 #include "protocol/host_frame.h"
@@ -66,7 +66,7 @@ std::string frameToken() { return web::randomHex(32).value_or(std::string()); }
 // the page to draw an error as one; null without a context.
 json bannerState(const json& context) {
   if (!context.is_string()) return nullptr;
-  const json fields = json::parse(base64Decode(context.get<std::string>()), nullptr, false);
+  const json fields = json::parse(platform::base64Decode(context.get<std::string>()).value_or(""), nullptr, false);
   auto state = protocol::field<std::string>(fields, "s");
   return state ? json(*state) : json(nullptr);
 }
@@ -151,7 +151,7 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
   // original is shown as received, under the banner of what the extension has now.
   const bool original = req.get_param_value("original") == "1";
   const auto answer =
-      host_ ? host_({{"op", protocol::op::kDecodedMessage}, {"data", base64Encode(*bytes)}, {"mainThread", original}})
+      host_ ? host_({{"op", protocol::op::kDecodedMessage}, {"data", platform::base64Encode(*bytes)}, {"mainThread", original}})
             : std::nullopt;
   json out = {{"id", req.get_param_value("id")}, {"banner", nullptr}, {"context", nullptr},
               {"notice", nullptr}, {"subject", nullptr}, {"state", nullptr}, {"original", original},
@@ -166,7 +166,8 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
     // Refused for this message alone (one too large for a frame, say); the others go on.
     out["notice"] = "Quillory 扩展服务无法处理这封邮件，显示的是收到的原始邮件。";
   } else if (message && message->is_object()) {
-    if (auto data = protocol::field<std::string>(*message, "data")) shown = base64Decode(*data);
+    if (auto data = protocol::field<std::string>(*message, "data"))
+      shown = platform::base64Decode(*data).value_or(*bytes);
     if (auto context = protocol::field<json>(*message, "context")) out["context"] = *context;
     if (auto banner = protocol::field<json>(*message, "banner"); banner && banner->is_object()) out["banner"] = *banner;
     if (auto subject = protocol::field<std::string>(*message, "subject")) out["subject"] = *subject;
