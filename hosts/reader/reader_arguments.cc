@@ -13,7 +13,7 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
     const std::string& a = args[i];
     if (a == "--reader" || a == "--port") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        error = "option " + a + " needs a value";
+        error = "选项 " + a + " 后面要跟" + (a == "--port" ? "端口号" : "邮件的路径");
         return std::nullopt;
       }
       const std::string& value = args[++i];
@@ -24,7 +24,7 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
       int port = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
       if (ec != std::errc() || end != value.data() + value.size() || port < 1 || port > 65535) {
-        error = "invalid port '" + value + "'";
+        error = "选项 --port 要的是 1 到 65535 的端口号，不是“" + value + "”";
         return std::nullopt;
       }
       out.port = port;
@@ -37,7 +37,7 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
     }
   }
   if ((portGiven || noBrowserGiven) && !out.mail) {
-    error = "--port and --no-browser belong to --reader PATH";
+    error = "--port 和 --no-browser 只能和 --reader PATH 一起用";
     return std::nullopt;
   }
   args = std::move(rest);
