@@ -80,6 +80,9 @@ std::optional<std::string> installError(std::string_view package, const InstallO
     return "另一个程序正在安装软件（dpkg 被占用），请等它结束后再试";
   if (mentions(output, {"Unable to locate package", "has no installation candidate"}))
     return "软件源里找不到 " + name + "：请先运行 sudo apt-get update 再试";
+  // A mirror that no longer has the file the package lists name: the lists are out of date.
+  if (mentions(output, {"404  Not Found", "404 Not Found"}))
+    return "软件源的软件包列表过期了，" + name + " 没有下载：请先运行 sudo apt-get update 再试";
   if (mentions(output, {"Temporary failure resolving", "Could not resolve", "Failed to fetch",
                         "Network is unreachable", "Could not connect", "Connection failed"}))
     return "无法连接软件源，" + name + " 没有下载：请检查网络后再试";

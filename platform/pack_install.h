@@ -32,8 +32,9 @@ struct InstallOutcome {
 };
 
 // Nothing when the install succeeded, else the reason in Chinese: the package not in the
-// sources, no network, authorisation refused, the package system busy (dpkg's lock), the time
-// limit, or the exit code with the installer's last error line.
+// sources, package lists out of date, no network, authorisation refused or not root, the
+// package system busy (dpkg's lock), the time limit, or the exit code with the installer's last
+// error line.
 std::optional<std::string> installError(std::string_view package, const InstallOutcome& outcome);
 
 // Runs `command` with `package` appended; the error as installError() words it.

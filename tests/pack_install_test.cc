@@ -42,6 +42,14 @@ TEST(PackInstall, OutcomesReadAsWhatToDo) {
         "E: Failed to fetch http://deb.debian.org/debian/pool/main/a/apertium-es-pt.deb\n",
         false},
        "无法连接软件源，apertium-es-pt 没有下载：请检查网络后再试"},
+      {"lists out of date",
+       {100,
+        "Err:1 http://deb.debian.org/debian bookworm/main amd64 apertium-es-pt all 2.0\n"
+        "  404  Not Found [IP: 151.101.2.132 80]\n"
+        "E: Failed to fetch http://deb.debian.org/debian/pool/main/a/apertium-es-pt.deb  404  Not "
+        "Found\n",
+        false},
+       "软件源的软件包列表过期了，apertium-es-pt 没有下载：请先运行 sudo apt-get update 再试"},
       {"dialog dismissed", {126, "", true}, "没有得到管理员授权，apertium-es-pt 没有安装"},
       {"authorisation refused",
        {127, "Error executing command as another user: Not authorized\n", true},
