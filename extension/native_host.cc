@@ -11,9 +11,9 @@
 
 #include "core/base/thread_annotations.h"
 #include "core/base/worker_pool.h"
+#include "core/doc/display_document.h"
 #include "core/mime/mime_decode.h"
 #include "extension/addon_frames.h"
-#include "extension/display_body.h"
 #include "platform/host_frame.h"
 
 namespace qy {
@@ -109,7 +109,11 @@ std::optional<std::string> displayBodyFor(const json& request, const std::string
   const std::string_view text(answerData);
   const Bytes message = MIME::decodeBase64(
       ByteView(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
-  return displayBody(message);
+  const DisplayDocument document = displayDocument(message);
+  if (!document.hasBody) {
+    return std::nullopt;
+  }
+  return document.html;
 }
 
 int runNativeHost(int in, int out, const BackendFactory& makeBackend) {

@@ -44,8 +44,9 @@ using platform::kMaxRequestsInFlight;
 int runNativeHost(int in, int out, const BackendFactory& makeBackend);
 
 // The body to show for a decodedMessage answer whose message is `answerData` (Base64), when it
-// differs from the request's message: the message's text body as HTML. Nothing when the message
-// came back unchanged (the mail client's own rendering is right) or has no text body.
+// differs from the request's message: its display document (core/doc/display_document.h), made
+// safe for the add-on's sandboxed frame. Nothing when the message came back unchanged (the mail
+// client's own rendering is right) or has no text body.
 std::optional<std::string> displayBodyFor(const nlohmann::json& request,
                                           const std::string& answerData);
 

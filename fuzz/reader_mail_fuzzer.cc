@@ -12,9 +12,10 @@
 #include <string_view>
 
 #include "core/base/unicode.h"
+#include "core/mime/header_values.h"
+#include "core/mime/header_words.h"
 #include "hosts/reader/attachment_file.h"
-#include "hosts/reader/frame_html.h"
-#include "hosts/reader/header_text.h"
+#include "hosts/reader/color_scheme.h"
 #include "hosts/reader/mail_source.h"
 #include "hosts/reader/mbox.h"
 #include "hosts/reader/message_view.h"
@@ -34,6 +35,9 @@ void requireText(const std::string& text, const char* what) { require(qy::Unicod
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qy::reader;
+  using qy::MIME::decodeHeaderWords;
+  using qy::MIME::displayName;
+  using qy::MIME::parseMailDate;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
 
   size_t previous = 0;

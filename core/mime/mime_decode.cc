@@ -2,6 +2,9 @@
 #include "core/mime/mime_decode.h"
 
 #include <array>
+#include <optional>
+
+#include "core/mime/mime_charset.h"
 
 namespace qy::MIME {
 namespace {
@@ -139,6 +142,28 @@ Bytes decodeBase64(ByteView bytes) {
   }
   out.resize(static_cast<size_t>(w - out.data()));
   return out;
+}
+
+std::string decodeText(ByteView bytes, const MIMEPart& part) {
+  std::optional<std::string_view> charset;
+  if (auto it = part.params().find("charset"); it != part.params().end()) charset = it->second;
+  return decodeString(decodeBody(bytes, part), charset, part.type() == "text/html");
+}
+
+std::vector<const MIMEPart*> leaves(const MIMEPart& root) {
+  std::vector<const MIMEPart*> found;
+  // An explicit stack: the parser bounds the depth, but a hostile message nests as deep as it may.
+  std::vector<const MIMEPart*> stack{&root};
+  while (!stack.empty()) {
+    const MIMEPart* part = stack.back();
+    stack.pop_back();
+    if (part->children().empty()) {
+      found.push_back(part);
+      continue;
+    }
+    for (auto it = part->children().rbegin(); it != part->children().rend(); ++it) stack.push_back(it->get());
+  }
+  return found;
 }
 
 }  // namespace qy::MIME

@@ -4,7 +4,9 @@
 // buffers or pointers into the caller's tree. Pure functions; callable from any thread.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/mime/mime_part.h"
 
@@ -21,6 +23,13 @@ const MIMEPart* find(const MIMEPart& part, std::string_view type);
 // The part's body with its transfer encoding ("base64", "quoted-printable") removed; any other
 // encoding gives the body bytes unchanged. Requires the tree to have been parsed from `bytes`.
 Bytes decodeBody(ByteView bytes, const MIMEPart& part);
+
+// A text part's body as UTF-8: transfer encoding removed, then read in its declared charset
+// (decodeString(); an HTML part may declare it in the document instead).
+std::string decodeText(ByteView bytes, const MIMEPart& part);
+
+// The parts without children under `root`, in document order (`root` itself when it has none).
+std::vector<const MIMEPart*> leaves(const MIMEPart& root);
 
 // Quoted-printable: "=XX" escapes (either case) become their byte, "=" before LF or CR LF is a
 // soft line break, and every malformed escape is copied literally.

@@ -13,7 +13,8 @@
 
 #include "core/base/unicode.h"
 #include "core/mime/mime_parser.h"
-#include "hosts/reader/header_text.h"
+#include "core/mime/header_values.h"
+#include "core/mime/header_words.h"
 
 namespace qy::reader {
 namespace fs = std::filesystem;
@@ -146,10 +147,10 @@ MessageSummary summarize(std::string_view bytes, int64_t fallbackTime) {
   const auto charset = root->params().find("charset");
   const std::optional<std::string_view> fallback =
       charset == root->params().end() ? std::nullopt : std::optional<std::string_view>(charset->second);
-  s.from = decodeHeaderWords(displayName(fieldAsWritten(header, *root, "from")), fallback);
-  s.subject = decodeHeaderWords(fieldAsWritten(header, *root, "subject"), fallback);
-  s.date = decodeHeaderWords(fieldAsWritten(header, *root, "date"), fallback);
-  s.time = parseMailDate(s.date).value_or(fallbackTime);
+  s.from = MIME::decodeHeaderWords(MIME::displayName(MIME::fieldAsWritten(header, *root, "from")), fallback);
+  s.subject = MIME::decodeHeaderWords(MIME::fieldAsWritten(header, *root, "subject"), fallback);
+  s.date = MIME::decodeHeaderWords(MIME::fieldAsWritten(header, *root, "date"), fallback);
+  s.time = MIME::parseMailDate(s.date).value_or(fallbackTime);
   return s;
 }
 

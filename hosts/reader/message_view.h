@@ -1,7 +1,7 @@
 // MessageView: one message as the reader shows it: the header block (From, To, Cc, Date,
-// Subject, decoded), the body chosen and decoded by the MIME code (HTML before plain text) as
-// the document for the sandboxed frame, with inline images from the same message as data: URLs,
-// and the attachments by name and size (MIME parts, and files uuencoded into a plain text).
+// Subject, decoded), the message's display document for the sandboxed frame
+// (core/doc/display_document.h), and the attachments by name and size (MIME parts other than
+// the images shown inline, and files uuencoded into a plain text).
 // A plain value built by a pure function; any thread. Never fails: a message without a text body
 // gets an empty document and `hasBody` false.
 #pragma once
@@ -17,10 +17,6 @@
 #include "core/mime/mime_part.h"
 
 namespace qy::reader {
-
-// Inline images larger than this stay "cid:" references (the frame shows them as missing)
-// rather than growing the frame document without bound.
-inline constexpr size_t kMaxInlineImageBytes = 16u << 20;
 
 struct Attachment {
   std::string name;  // decoded file name, or a made-up one ("附件 2") when the part names none

@@ -10,8 +10,8 @@
 
 #include "core/config/config_store.h"
 #include "hosts/reader/attachment_file.h"
-#include "hosts/reader/base64_text.h"
-#include "hosts/reader/frame_html.h"
+#include "platform/base64.h"
+#include "hosts/reader/color_scheme.h"
 #include "hosts/reader/message_view.h"
 #include "hosts/reader/reader_assets.h"
 
@@ -64,7 +64,7 @@ std::string frameToken() { return web::randomHex(32).value_or(std::string()); }
 // the page to draw an error as one; null without a context.
 json bannerState(const json& context) {
   if (!context.is_string()) return nullptr;
-  const json fields = json::parse(base64Decode(context.get<std::string>()), nullptr, false);
+  const json fields = json::parse(platform::base64Decode(context.get<std::string>()).value_or(""), nullptr, false);
   if (!fields.is_object() || !fields.contains("s") || !fields["s"].is_string()) return nullptr;
   return fields["s"];
 }
@@ -148,7 +148,7 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
   // original is shown as received, under the banner of what the extension has now.
   const bool original = req.get_param_value("original") == "1";
   const auto answer =
-      host_ ? host_({{"op", "decodedMessage"}, {"data", base64Encode(*bytes)}, {"mainThread", original}})
+      host_ ? host_({{"op", "decodedMessage"}, {"data", platform::base64Encode(*bytes)}, {"mainThread", original}})
             : std::nullopt;
   json out = {{"id", req.get_param_value("id")}, {"banner", nullptr}, {"context", nullptr},
               {"notice", nullptr}, {"subject", nullptr}, {"state", nullptr}, {"original", original},
@@ -159,7 +159,8 @@ void ReaderServer::handleMessage(const httplib::Request& req, httplib::Response&
   if (!answer || !answer->value("ok", false)) {
     out["notice"] = "无法连接到 Quillory 扩展服务，显示的是收到的原始邮件。";
   } else if (const auto& message = (*answer)["message"]; message.is_object()) {
-    if (message.contains("data") && message["data"].is_string()) shown = base64Decode(message["data"].get<std::string>());
+    if (message.contains("data") && message["data"].is_string())
+      shown = platform::base64Decode(message["data"].get<std::string>()).value_or(*bytes);
     if (message.contains("context")) out["context"] = message["context"];
     if (message.contains("banner") && message["banner"].is_object()) out["banner"] = message["banner"];
     if (message.contains("subject") && message["subject"].is_string()) out["subject"] = message["subject"];

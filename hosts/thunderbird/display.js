@@ -2,8 +2,9 @@
 // the background page sends for it.
 //
 // "show" puts the banner (its title, its button and a close control) above the message body; with
-// an "html" body it also sets Thunderbird's rendering of the body aside and shows that instead, in a frame
-// that runs no scripts and loads nothing from the network. "clear" and "error" give Thunderbird's
+// an "html" body (the message's display document, made safe by the native host) it also sets
+// Thunderbird's rendering of the body aside and shows that instead, in a frame that runs no
+// scripts and loads nothing from the network. "clear" and "error" give Thunderbird's
 // rendering back ("error" under a banner that says why, drawn as a warning). "panel" draws the
 // extension's panel under the banner. A translated message has a control on the banner line (and
 // the "toggleOriginal" message, from the add-on's shortcut) that shows Thunderbird's rendering of
@@ -193,25 +194,11 @@
     frame.setAttribute("sandbox", "allow-same-origin");
     frame.setAttribute("title", "邮件正文");
     document.body.append(frame);
+    // The native host sent the message's display document, already without what could navigate
+    // the frame or reach the sender (refreshes, frames, plugins, fetch-ahead links); the policy
+    // comes first, so it holds for everything after it.
     const parsed = new DOMParser().parseFromString(
         `<meta http-equiv="Content-Security-Policy" content="${kFrameCsp}">` + html, "text/html");
-    // Nothing in the mail may navigate the frame or reach out by itself: refreshes and other
-    // header directives go (all but our policy, which comes first), and so do links to fetch
-    // ahead of time.
-    for (const meta of [...parsed.querySelectorAll("meta[http-equiv]")].slice(1)) {
-      meta.remove();
-    }
-    // Frames and plugins would make Thunderbird connect to the sender before any policy blocks
-    // the load (an opened-receipt): they go, wherever they are (inside SVG too).
-    for (const embedded of parsed.querySelectorAll(
-      "iframe, frame, frameset, object, embed, applet, portal, fencedframe")) {
-      embedded.remove();
-    }
-    for (const link of parsed.querySelectorAll("link[rel]")) {
-      if (!/^\s*stylesheet\s*$/i.test(link.rel)) {
-        link.remove();
-      }
-    }
     const doc = frame.contentDocument;
     doc.replaceChild(doc.importNode(parsed.documentElement, true), doc.documentElement);
     fitFrame();

@@ -1,10 +1,10 @@
 // The reader's view of a message: header block, body choice, inline images, attachments, and
-// the frame document's defences.
+// the frame document's colour scheme.
 #include "hosts/reader/message_view.h"
 
 #include <gtest/gtest.h>
 
-#include "hosts/reader/frame_html.h"
+#include "hosts/reader/color_scheme.h"
 
 namespace qy::reader {
 namespace {
@@ -132,51 +132,7 @@ TEST(MessageView, ImagesNamedByTheirLocationShowInline) {
   EXPECT_TRUE(view.attachments.empty());
 }
 
-TEST(FrameHtml, NothingCanTakeTheFrameElsewhere) {
-  struct Case { std::string_view name, input, want; size_t remote; };
-  const Case kCases[] = {
-      {"base element dropped", "<base href=\"https://evil/\"><a href=x>y</a>",
-       "<base target=\"_blank\"><a href=x>y</a>", 0},
-      {"meta refresh dropped, other meta kept",
-       "<meta http-equiv=\" Refresh \" content=\"0;url=https://evil/\"><meta charset=utf-8>",
-       "<base target=\"_blank\"><meta charset=utf-8>", 0},
-      {"link targets dropped", "<a target=_top href=\"https://x/\">x</a><area TARGET='_self' href=y>",
-       "<base target=\"_blank\"><a href=\"https://x/\">x</a><area href=y>", 0},
-      {"form action dropped", "<form action=\"https://evil/\" method=post>",
-       "<base target=\"_blank\"><form method=post>", 0},
-      {"doctype stays first", "<!DOCTYPE html><p>x", "<!DOCTYPE html><base target=\"_blank\"><p>x", 0},
-      {"remote images counted",
-       "<img src=\"//cdn/x\"><td background=\"http://a/b\"><div style=\"background:url( 'https://c/d')\">"
-       "<style>p{background:url(http://e/f)}</style><img src=\"data:image/gif;base64,R0\">",
-       "<base target=\"_blank\"><img src=\"//cdn/x\"><td background=\"http://a/b\"><div "
-       "style=\"background:url( 'https://c/d')\"><style>p{background:url(http://e/f)}</style><img "
-       "src=\"data:image/gif;base64,R0\">",
-       4},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    const FrameHtml got = prepareFrameHtml(c.input, {});
-    EXPECT_EQ(got.html, c.want);
-    EXPECT_EQ(got.remoteImages, c.remote);
-  }
-}
-
-TEST(FrameHtml, CidReferencesEscapedOrNotBecomeData) {
-  const std::map<std::string, std::string> images = {{"a b@x", "data:image/png;base64,AA=="}};
-  const FrameHtml got =
-      prepareFrameHtml("<img src=\"cid:a%20b@x\"><p style=\"background:url(CID:a%20b@x)\">cid:unknown</p>", images);
-  EXPECT_EQ(got.html,
-            "<base target=\"_blank\"><img src=\"data:image/png;base64,AA==\">"
-            "<p style=\"background:url(data:image/png;base64,AA==)\">cid:unknown</p>");
-}
-
-}  // namespace
-}  // namespace qy::reader
-
-namespace qy::reader {
-namespace {
-
-TEST(FrameHtml, ChosenColourSchemeDecidesMediaConditions) {
+TEST(ColorScheme, ChosenColourSchemeDecidesMediaConditions) {
   const std::string html = "<style>@media ( prefers-color-scheme : dark ){a{b:c}}"
                            "@media screen and (PREFERS-COLOR-SCHEME:light){d{e:f}}"
                            "@media (prefers-color-scheme){g{h:i}}</style>";

@@ -1,9 +1,12 @@
-// Encoded words, display names and dates as the reader's list shows them.
-#include "hosts/reader/header_text.h"
+// Header values as a mail list shows them: encoded words, display names, dates, file names.
+#include "core/mime/header_values.h"
 
 #include <gtest/gtest.h>
 
-namespace qy::reader {
+#include "core/mime/header_words.h"
+#include "core/mime/mime_parser.h"
+
+namespace qy::MIME {
 namespace {
 
 TEST(HeaderWords, DecodeInAnyCharset) {
@@ -61,5 +64,31 @@ TEST(HeaderWords, MailDatesInUtc) {
   }
 }
 
+TEST(HeaderWords, FileNamesInEitherEncoding) {
+  struct Case { std::string_view name, fields, want; };
+  const Case kCases[] = {
+      {"RFC 2231 in utf-8", "Content-Disposition: attachment; filename*=utf-8''%E6%8A%A5%E5%91%8A.pdf", "报告.pdf"},
+      {"RFC 2231 in latin-1", "Content-Disposition: attachment; filename*=iso-8859-1'fr'caf%E9.txt", "café.txt"},
+      {"quotes in a plain name", "Content-Disposition: attachment; filename=\"it''s 'new'.txt\"", "it''s 'new'.txt"},
+      {"RFC 2231 bad escape kept", "Content-Disposition: attachment; filename*=utf-8''a%zz.txt", "a%zz.txt"},
+      {"encoded word in the type's name", "Content-Type: text/plain; name=\"=?utf-8?B?56yU6K6w?=.txt\"", "笔记.txt"},
+      {"disposition before type",
+       "Content-Type: application/pdf; name=ignored.pdf\r\nContent-Disposition: attachment; filename=used.pdf",
+       "used.pdf"},
+      {"none", "Content-Type: application/pdf", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string message = std::string(c.fields) + "\r\n\r\nbody";
+    const auto root = parse(ByteView(reinterpret_cast<const uint8_t*>(message.data()), message.size()));
+    EXPECT_EQ(fileName(*root), c.want);
+  }
+}
+
+TEST(HeaderWords, PercentEscapesDecodeOnlyWhenWellFormed) {
+  EXPECT_EQ(percentDecoded("a%20b%2"), "a b%2");
+  EXPECT_EQ(percentDecoded("%E4%b8%AD%g0"), "\xe4\xb8\xad%g0");
+}
+
 }  // namespace
-}  // namespace qy::reader
+}  // namespace qy::MIME

@@ -1,14 +1,16 @@
 // Preparing a message body for the sandboxed frame.
-#include "hosts/reader/frame_html.h"
+#include "core/doc/frame_html.h"
 
+#include <set>
 #include <vector>
 
 #include "core/base/unicode.h"
 #include "core/doc/embedded_content.h"
 #include "core/doc/html_tokenizer.h"
 #include "core/doc/style.h"
+#include "core/mime/header_values.h"
 
-namespace qy::reader {
+namespace qy {
 namespace {
 
 struct Attribute {
@@ -92,42 +94,44 @@ size_t remoteCssUrls(std::string_view css) {
   return count;
 }
 
+// A <link> whose rel is exactly "stylesheet" (any case, blanks around it).
+bool isStyleSheetLink(std::string_view tag) {
+  for (const auto& a : attributesOf(tag))
+    if (Unicode::lowercased(a.name) == "rel") return Unicode::lowercased(Unicode::trimBlanks(a.value)) == "stylesheet";
+  return false;
+}
+
+// Whether `c` ends a cid: URL written in an attribute or a CSS url().
+bool endsURL(char c) { return c == '"' || c == '\'' || c == ')' || c == '>' || c == '<' || isSpace(c); }
+
+// Calls `visit(begin, end, id)` for every "cid:" URL in `html` (any case), `id` as written.
+template <typename Visit>
+void forEachCidURL(std::string_view html, Visit visit) {
+  const std::string lower = Unicode::lowercased(html);
+  size_t pos = 0;
+  while ((pos = lower.find("cid:", pos)) != std::string::npos) {
+    size_t end = pos + 4;
+    while (end < html.size() && !endsURL(html[end])) ++end;
+    visit(pos, end, html.substr(pos + 4, end - pos - 4));
+    pos = end;
+  }
+}
+
 // Replaces "cid:ID" references whose ID names an inline image (URL-escaped or not).
 std::string replaceCidReferences(std::string_view html, const std::map<std::string, std::string>& images) {
   if (images.empty()) return std::string(html);
   std::string out;
   out.reserve(html.size());
   size_t copied = 0;
-  const std::string lower = Unicode::lowercased(html);
-  size_t pos = 0;
-  while ((pos = lower.find("cid:", pos)) != std::string::npos) {
-    size_t end = pos + 4;
-    while (end < html.size() && html[end] != '"' && html[end] != '\'' && html[end] != ')' &&
-           html[end] != '>' && !isSpace(html[end]) && html[end] != '<')
-      ++end;
-    std::string id(html.substr(pos + 4, end - pos - 4));
+  forEachCidURL(html, [&](size_t begin, size_t end, std::string_view id) {
     // cid URLs escape with %XX what the Content-ID writes plainly.
-    std::string unescaped;
-    for (size_t i = 0; i < id.size(); ++i) {
-      auto hex = [](char c) {
-        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      };
-      if (id[i] == '%' && i + 2 < id.size() && hex(id[i + 1]) >= 0 && hex(id[i + 2]) >= 0) {
-        unescaped.push_back(static_cast<char>(hex(id[i + 1]) * 16 + hex(id[i + 2])));
-        i += 2;
-      } else {
-        unescaped.push_back(id[i]);
-      }
-    }
-    auto it = images.find(unescaped);
-    if (it == images.end()) it = images.find(id);
-    if (it != images.end()) {
-      out.append(html.substr(copied, pos - copied));
-      out.append(it->second);
-      copied = end;
-    }
-    pos = end;
-  }
+    auto it = images.find(MIME::percentDecoded(id));
+    if (it == images.end()) it = images.find(std::string(id));
+    if (it == images.end()) return;
+    out.append(html.substr(copied, begin - copied));
+    out.append(it->second);
+    copied = end;
+  });
   out.append(html.substr(copied));
   return out;
 }
@@ -149,8 +153,17 @@ std::string withLocatedImages(const HTok& t, const std::map<std::string, std::st
 
 }  // namespace
 
-FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, std::string>& inlineImages,
-                           const std::map<std::string, std::string>& locatedImages) {
+std::set<std::string> citedContentIds(std::string_view html) {
+  std::set<std::string> ids;
+  forEachCidURL(html, [&](size_t, size_t, std::string_view id) {
+    ids.insert(std::string(id));
+    ids.insert(MIME::percentDecoded(id));
+  });
+  return ids;
+}
+
+FrameHtml prepareFrameHtml(std::string_view html, const InlineImages& images) {
+  const auto& locatedImages = images.byLocation;
   FrameHtml out;
   // Frames, plugins and refreshes go first: shown, they would reach the sender.
   const auto tokens = HTMLTokenizer::tokenize(withoutEmbeddedContent(html));
@@ -164,6 +177,10 @@ FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, st
     }
     if (t.kind == HTok::Kind::open) {
       if (t.name == "base") continue;
+      // Links that fetch ahead (prefetch, preconnect, dns-prefetch, preload…) may reach the
+      // network before, or outside, any policy; only a style sheet stays (its remote load is
+      // blocked by the frame's policy).
+      if (t.name == "link" && !isStyleSheetLink(t.raw)) continue;
       for (const auto& a : attributesOf(t.raw)) {
         const std::string name = Unicode::lowercased(a.name);
         if ((name == "src" && t.name == "img") || name == "background") out.remoteImages += isRemote(a.value);
@@ -180,7 +197,7 @@ FrameHtml prepareFrameHtml(std::string_view html, const std::map<std::string, st
     }
     body.append(t.raw);
   }
-  body = replaceCidReferences(body, inlineImages);
+  body = replaceCidReferences(body, images.byContentId);
   // Links aim at a new window, which the frame's sandbox does not allow to open. The element
   // goes after a leading doctype, which must stay first to keep the document in standards mode.
   size_t at = 0;
@@ -202,46 +219,4 @@ std::string plainTextDocument(std::string_view text) {
   return out;
 }
 
-}  // namespace qy::reader
-
-namespace qy::reader {
-
-std::string withColorScheme(std::string_view html, bool dark) {
-  static constexpr std::string_view kFeature = "prefers-color-scheme";
-  const std::string lower = Unicode::lowercased(html);
-  std::string out;
-  size_t copied = 0;
-  size_t pos = 0;
-  auto skipBlanks = [&](size_t i) {
-    while (i < lower.size() && (lower[i] == ' ' || lower[i] == '\t' || lower[i] == '\n' || lower[i] == '\r')) ++i;
-    return i;
-  };
-  while ((pos = lower.find(kFeature, pos)) != std::string::npos) {
-    // "(" blanks "prefers-color-scheme" blanks ":" blanks ("dark"|"light") blanks ")"
-    size_t open = pos;
-    while (open > 0 && (lower[open - 1] == ' ' || lower[open - 1] == '\t')) --open;
-    size_t i = skipBlanks(pos + kFeature.size());
-    if (open == 0 || lower[open - 1] != '(' || i >= lower.size() || lower[i] != ':') {
-      pos += kFeature.size();
-      continue;
-    }
-    i = skipBlanks(i + 1);
-    const bool wantsDark = lower.compare(i, 4, "dark") == 0;
-    const bool wantsLight = lower.compare(i, 5, "light") == 0;
-    size_t close = skipBlanks(i + (wantsDark ? 4 : 5));
-    if ((!wantsDark && !wantsLight) || close >= lower.size() || lower[close] != ')') {
-      pos += kFeature.size();
-      continue;
-    }
-    out.append(html.substr(copied, open - 1 - copied));
-    // (color) holds on every screen; (not (color)) on none.
-    out.append(wantsDark == dark ? "(color)" : "(not (color))");
-    copied = pos = close + 1;
-  }
-  out.append(html.substr(copied));
-  out.append(dark ? "<style>:root{color-scheme:dark !important}</style>"
-                  : "<style>:root{color-scheme:light !important}</style>");
-  return out;
-}
-
-}  // namespace qy::reader
+}  // namespace qy

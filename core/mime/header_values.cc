@@ -1,12 +1,17 @@
-// Display names and dates of header fields.
-#include "hosts/reader/header_text.h"
+// Display names, dates and file names of header fields.
+#include "core/mime/header_values.h"
 
 #include <array>
 #include <cctype>
+#include <vector>
 
 #include "core/base/unicode.h"
+#include "core/mime/header_words.h"
+#include "core/mime/mime_charset.h"
+#include "core/mime/mime_parser.h"
+#include "core/mime/mime_part.h"
 
-namespace qy::reader {
+namespace qy::MIME {
 
 std::string displayName(std::string_view addresses) {
   std::string_view text = Unicode::trimBlanks(addresses);
@@ -128,4 +133,61 @@ std::optional<int64_t> parseMailDate(std::string_view value) {
   return days * 86400 + parts[0] * 3600 + parts[1] * 60 + parts[2] - int64_t{zone} * 60;
 }
 
-}  // namespace qy::reader
+namespace {
+
+int hexDigit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+}  // namespace
+
+std::string percentDecoded(std::string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
+      bytes.push_back(static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2])));
+      i += 2;
+    } else {
+      bytes.push_back(text[i]);
+    }
+  }
+  return bytes;
+}
+
+namespace {
+
+// A value given as RFC 2231 "charset'language'%XX…" (the parser drops the '*' of the key, so
+// the form itself tells): a known charset, a language tag of letters and '-', then the escaped
+// bytes. Anything else ("it's a 'test'.txt") is a plain value, and so is nothing.
+std::optional<std::string> decodeExtendedValue(std::string_view value) {
+  const size_t first = value.find('\'');
+  if (first == std::string_view::npos) return std::nullopt;
+  const size_t second = value.find('\'', first + 1);
+  if (second == std::string_view::npos) return std::nullopt;
+  for (char c : value.substr(first + 1, second - first - 1))
+    if (!std::isalpha(static_cast<unsigned char>(c)) && c != '-') return std::nullopt;
+  const std::string_view charset = value.substr(0, first);
+  const auto encoding = stringEncoding(charset.empty() ? std::string_view("utf-8") : charset);
+  if (!encoding) return std::nullopt;
+  const std::string bytes = percentDecoded(value.substr(second + 1));
+  if (auto text = decodeStrict(ByteView(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), *encoding))
+    return text;
+  return Unicode::repairUtf8(bytes);
+}
+
+}  // namespace
+
+std::string fileName(const MIMEPart& part) {
+  std::string name;
+  if (auto disposition = part.field("content-disposition")) {
+    const auto params = parseParams(*disposition).second;
+    if (auto it = params.find("filename"); it != params.end()) name = it->second;
+  }
+  if (name.empty())
+    if (auto it = part.params().find("name"); it != part.params().end()) name = it->second;
+  if (auto extended = decodeExtendedValue(name)) return *extended;
+  return decodeHeaderWords(name);
+}
+
+}  // namespace qy::MIME
