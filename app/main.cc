@@ -1,6 +1,6 @@
 // quillory: the settings application. Serves the settings page on 127.0.0.1, prints its address
 // on the first line of standard output and opens it in the browser.
-//   quillory [--port N] [--no-browser]
+//   quillory [--port N] [--no-browser]     (N = 0, the default: any free port)
 // A second start opens the running application's page instead. The program ends on SIGTERM or
 // SIGINT, or once its page has been closed for kIdleLimit.
 #include <poll.h>
@@ -56,7 +56,10 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     const std::string_view arg = argv[i];
     if (arg == "--no-browser") {
       options.browser = false;
-    } else if (arg == "--port" && i + 1 < argc) {
+    } else if (arg == "--port" && i + 1 == argc) {
+      std::fprintf(stderr, "quillory：--port 后面要跟端口号（0 表示任选一个空闲端口）\n%s", kUsage);
+      return std::nullopt;
+    } else if (arg == "--port") {
       char* end = nullptr;
       const long port = std::strtol(argv[++i], &end, 10);
       if (!end || *end != '\0' || port < 0 || port > 65535) {
@@ -133,6 +136,7 @@ int main(int argc, char** argv) {
     else app::openDetached(opener(), target);
   };
   modelOptions.reloadVisibleMessages = [] { (void)app::askServiceToReload(Paths::root()); };
+  modelOptions.serviceAnswers = [] { return app::serviceAnswers(Paths::root()); };
   modelOptions.readerURL = [] { return app::serviceReaderURL(Paths::root()); };
   app::SettingsModel model(std::move(modelOptions));
 

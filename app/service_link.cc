@@ -10,6 +10,12 @@
 
 namespace qy::app {
 
+bool serviceAnswers(const std::filesystem::path& root) {
+  // connect() has read the service's hello by the time it gives a client.
+  return platform::HostClient::connect(platform::serviceSocketPath(root), kServiceTimeout) !=
+         nullptr;
+}
+
 std::optional<int> askServiceToReload(const std::filesystem::path& root) {
   std::unique_ptr<protocol::HostClient> client =
       protocol::HostClient::connect(protocol::serviceSocketPath(root), kServiceTimeout);

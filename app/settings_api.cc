@@ -94,6 +94,8 @@ json stateJson(const SettingsState& state) {
       {"packStatus", state.packStatus},
       {"packReady", state.packReady},
       {"downloading", state.downloading},
+      {"packResult", state.packResult},
+      {"packFailed", state.packFailed},
       {"testResult", state.testResult},
       {"testing", state.testing},
       {"packDownloadable", state.packDownloadable},

@@ -1,8 +1,9 @@
 // SettingsModel; see settings_model.h.
 #include "app/settings_model.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cstdlib>
+#include <exception>
 #include <utility>
 
 #include "app/desktop.h"
@@ -59,7 +60,12 @@ SettingsModel::SettingsModel(SettingsModelOptions options)
     : options_(std::move(options)),
       root_(rootOf(options_)),
       service_(options_.service ? options_.service : TranslationService::shared()),
-      store_(root_) {
+      store_(root_),
+      workers_(WorkerPool::Options{.name = "settings background work",
+                                   .threads = kBackgroundThreads,
+                                   .capacity = kBackgroundCapacity,
+                                   .eager = false,
+                                   .onError = {}}) {
   if (!options_.timer) options_.timer = std::make_unique<ThreadTimer>();
   const Config loaded = store_.load();
   Paths::ensureDirectory(root_ / "cache");
@@ -89,19 +95,9 @@ SettingsModel::~SettingsModel() {
     pending = saveGeneration_;
   }
   if (unsaved) save(pending);
-  for (;;) {
-    std::vector<Task> tasks;
-    {
-      MutexLock hold(mutex_);
-      stopping_ = true;
-      tasks.swap(tasks_);
-    }
-    if (tasks.empty()) break;
-    for (Task& task : tasks) {
-      task.thread.request_stop();
-      task.thread.join();
-    }
-  }
+  MutexLock hold(mutex_);
+  stopping_ = true;  // a task ending now starts no other
+  // workers_, destroyed first of the members, runs what is queued and joins its threads.
 }
 
 SettingsState SettingsModel::snapshot() const {
@@ -203,32 +199,34 @@ void SettingsModel::save(uint64_t generation) {
   if (options_.reloadVisibleMessages) options_.reloadVisibleMessages();
 }
 
-void SettingsModel::startTask(std::function<void()> work) {
-  MutexLock hold(mutex_);
-  if (stopping_) return;
-  // Join the tasks that have ended, so a long session does not pile up finished threads.
-  std::erase_if(tasks_, [](Task& task) {
-    if (!task.done->load()) return false;
-    task.thread.join();
-    return true;
-  });
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  ++running_;
-  tasks_.push_back({std::jthread([this, work = std::move(work), done] {
-                      work();
-                      {
-                        MutexLock ending(mutex_);
-                        --running_;
-                      }
-                      idle_.notify_all();
-                      done->store(true);
-                    }),
-                    done});
+void SettingsModel::startTask(std::function<void()> work, std::function<void()> recover) {
+  {
+    MutexLock hold(mutex_);
+    if (stopping_) return;
+  }
+  auto guarded = [this, work = std::move(work), recover] {
+    std::string failure;
+    try {
+      work();
+      return;
+    } catch (const std::exception& error) {
+      failure = error.what();
+    } catch (...) {
+      failure = "an unknown exception";
+    }
+    log("settings: background work failed: " + failure);
+    if (recover) recover();
+  };
+  if (workers_.submit(std::move(guarded))) return;
+  log("settings: background work refused: " + std::to_string(kBackgroundCapacity) +
+      " tasks are already waiting");
+  if (recover) recover();
 }
 
 void SettingsModel::waitIdle() {
-  MutexLock hold(mutex_);
-  hold.wait(idle_, [&]() QY_NO_THREAD_SAFETY_ANALYSIS { return running_ == 0; });
+  // The pool's wait is bounded; an hour at a time is as good as for ever here.
+  while (!workers_.waitIdle(std::chrono::steady_clock::now() + std::chrono::hours(1))) {
+  }
 }
 
 void SettingsModel::refreshExtensionState() {
@@ -239,10 +237,12 @@ void SettingsModel::refreshExtensionState() {
   }
   startTask([this, question] {
     const Registration registration = registrationFrom(userServiceState(systemctlOf(options_)));
+    // A service started by hand runs all the same, registered or not.
+    const bool running = options_.serviceAnswers && options_.serviceAnswers();
     MutexLock hold(mutex_);
     if (question != extensionQuestion_) return;  // a later check answers instead
-    state_.extensionEnabled = registration == Registration::enabled;
-    state_.extensionState = registrationText(registration);
+    state_.extensionEnabled = running || registration == Registration::enabled;
+    state_.extensionState = registrationText(registration, running);
     publish();
   });
 }
@@ -281,6 +281,12 @@ void SettingsModel::refreshPackStatus() {
     source = state_.packSource;
     target = state_.cfg.targetLanguage;
     question = ++packQuestion_;
+    // An install's outcome belongs to its pair.
+    if (!state_.packResult.empty() && packResultPair_ != std::pair(source, target)) {
+      state_.packResult.clear();
+      state_.packFailed = false;
+      publish();
+    }
   }
   startTask([this, source, target, question] {
     const PairStatus status = service_->status(source, target);
@@ -328,12 +334,7 @@ void SettingsModel::startTest(bool afterChoice) {
     cfg = state_.cfg;  // as edited, saved or not
     publish();
   }
-  startTask([this, cfg, afterChoice] {
-    const std::string sample = testSample(cfg.targetLanguage);
-    ResultBox box;
-    const std::vector<std::string> errors = Translator::run(
-        {sample}, cfg, [&box](TranslationDict d) { box.merge(d); }, {}, service_);
-    const std::string result = testResultText(sample, box.value(), errors);
+  auto finish = [this, afterChoice](const std::string& result) {
     MutexLock hold(mutex_);
     state_.testResult = result;
     state_.testing = false;
@@ -342,7 +343,16 @@ void SettingsModel::startTest(bool afterChoice) {
       choiceMessage_.clear();
     }
     publish();
-  });
+  };
+  startTask(
+      [this, cfg, finish] {
+        const std::string sample = testSample(cfg.targetLanguage);
+        ResultBox box;
+        const std::vector<std::string> errors = Translator::run(
+            {sample}, cfg, [&box](TranslationDict d) { box.merge(d); }, {}, service_);
+        finish(testResultText(sample, box.value(), errors));
+      },
+      [finish] { finish("✗ 测试没有完成：程序内部出错，详情见日志"); });
 }
 
 void SettingsModel::startDownload() {
@@ -353,19 +363,31 @@ void SettingsModel::startDownload() {
     state_.downloading = true;
     source = state_.packSource;
     target = state_.cfg.targetLanguage;
+    state_.packResult.clear();
+    state_.packFailed = false;
     publish();
   }
-  startTask([this, source, target] {
-    const PackResult result = service_->preparePack(source, target);
-    if (result.error)
-      log("language pack " + source + " → " + target + " not installed: " + *result.error);
+  const std::string pair = LangNames::chinese(source) + " → " + LangNames::chinese(target);
+  // Shows the outcome on the page; the status line follows from a fresh question.
+  auto finish = [this, source, target, pair](const std::optional<std::string>& error) {
     {
       MutexLock hold(mutex_);
       state_.downloading = false;
+      state_.packResult = packResultText(pair, error);
+      state_.packFailed = error.has_value();
+      packResultPair_ = {source, target};
       publish();
     }
     refreshPackStatus();
-  });
+  };
+  startTask(
+      [this, source, target, finish] {
+        const PackResult result = service_->preparePack(source, target);
+        if (result.error)
+          log("language pack " + source + " → " + target + " not installed: " + *result.error);
+        finish(result.error);
+      },
+      [finish] { finish("安装没有完成：程序内部出错，详情见日志"); });
 }
 
 void SettingsModel::clearCache() {
@@ -448,10 +470,9 @@ void SettingsModel::findServers(const std::string& address) {
     publish();
   }
   for (size_t index = 0; index < targets.size(); ++index) {
-    startTask([this, target = targets[index], index, total = targets.size()] {
-      std::optional<FoundServer> found;
-      if (!platform::loopbackRefusal(target.url))
-        found = foundServer(target, platform::surveyServer(target.api, target.url, {}, kProbeLimit));
+    // Counts one address as asked, with what it answered (nothing when it did not, or when its
+    // task failed).
+    auto answered = [this, index, total = targets.size()](std::optional<FoundServer> found) {
       MutexLock done(mutex_);
       if (found) {
         // In the order of the addresses, whichever answers first.
@@ -464,7 +485,16 @@ void SettingsModel::findServers(const std::string& address) {
       state_.probeStatus = state_.probing ? probeProgressText(total - probesLeft_, total)
                                           : probeOutcomeText(state_.found.size());
       publish();
-    });
+    };
+    startTask(
+        [target = targets[index], answered] {
+          std::optional<FoundServer> found;
+          if (!platform::loopbackRefusal(target.url))
+            found = foundServer(target,
+                                platform::surveyServer(target.api, target.url, {}, kProbeLimit));
+          answered(std::move(found));
+        },
+        [answered] { answered(std::nullopt); });
   }
 }
 
@@ -485,6 +515,11 @@ void SettingsModel::chooseServer(platform::ServerApi api, const std::string& url
     state_.engineMessage = "正在写入 translators.json…";
     publish();
   }
+  auto failed = [this] {
+    MutexLock hold(mutex_);
+    state_.engineMessage = "没有写入 translators.json：程序内部出错，详情见日志";
+    publish();
+  };
   startTask([this, api, url, model, prefer] {
     nlohmann::ordered_json entry = {{"api", platform::apiName(api)}, {"url", url}};
     if (!model.empty()) entry["model"] = model;
@@ -506,7 +541,7 @@ void SettingsModel::chooseServer(platform::ServerApi api, const std::string& url
     refreshEngines();
     refreshPackStatus();
     startTest(true);
-  });
+  }, failed);
 }
 
 void SettingsModel::log(const std::string& line) const {

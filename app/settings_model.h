@@ -12,9 +12,12 @@
 // Threads: every operation may be called from any thread (the HTTP server's). The published
 // state sits behind one lock; snapshot() copies it, and waitForChange() blocks until its
 // version moves past a given one, so a page can follow every change. Slow work (systemctl, the
-// availability question, a pack install, the test translation) runs on threads the model starts
-// and joins when destroyed; the delayed save runs on the timer's thread. Destroying the model
-// writes a save still pending, so a change made just before the program ends is kept.
+// availability question, a pack install, the test translation) runs on the model's worker pool
+// (kBackgroundThreads threads, at most kBackgroundCapacity tasks queued and running); a task
+// that throws, or that the pool has no room for, is logged and its visible state put right (a
+// busy flag cleared, the reason shown). The delayed save runs on the timer's thread. Destroying
+// the model writes a save still pending, refuses new tasks, lets the queued ones end and joins
+// the pool, so a change made just before the program ends is kept.
 //
 // The engines section: the model lists what translates now (from translators.json and the
 // Apertium modes), asks the local addresses for translation servers (each address on a task of
@@ -22,7 +25,6 @@
 // the user chooses into translators.json, then runs the test translation through it.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -31,13 +33,14 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/engine_rows.h"
 #include "app/server_probe.h"
 #include "app/timer.h"
 #include "core/base/thread_annotations.h"
+#include "core/base/worker_pool.h"
 #include "core/config/config.h"
 #include "core/config/config_store.h"
 #include "core/translate/translation_service.h"
@@ -51,6 +54,9 @@ struct SettingsModelOptions {
   // Asks the running service to reload the hosts' visible messages; does nothing when no
   // service runs. Nothing: no service is ever reached.
   std::function<void()> reloadVisibleMessages;
+  // Whether the extension service answers on its socket (started by hand or by systemd).
+  // Nothing: never.
+  std::function<bool()> serviceAnswers;
   // The URL of the web reader the running service serves, when it serves one.
   std::function<std::optional<std::string>()> readerURL;
   // Opens a URL or file with the desktop's default application.
@@ -70,11 +76,14 @@ struct SettingsState {
   uint64_t version = 0;  // rises with every change of what follows
   Config cfg;
   std::string extensionState = "检查中…";
-  bool extensionEnabled = false;
+  bool extensionEnabled = false;  // the service runs, or its user unit is enabled
   std::string packSource = "en";  // the language-pack row's source language (window state)
   std::string packStatus;
   bool packReady = false;
   bool downloading = false;
+  // The last install's outcome for the pack row's pair: done, or why not (empty: none yet).
+  std::string packResult;
+  bool packFailed = false;
   std::string testResult;
   bool testing = false;
   std::string cacheInfo;
@@ -98,6 +107,12 @@ class SettingsModel {
   static constexpr std::chrono::milliseconds kSaveDelay{400};
   // After a failed save, the change is written again this much later (and with the next change).
   static constexpr std::chrono::seconds kSaveRetry{5};
+  // The background work's threads: enough that a pack install or a slow test translation (a
+  // model loading) never holds up the quick questions behind it.
+  static constexpr size_t kBackgroundThreads = 4;
+  // Tasks queued and running at most: a search asks each usual address on a task of its own,
+  // and a page cannot pile up more than this however fast it clicks.
+  static constexpr size_t kBackgroundCapacity = 64;
 
   // Loads the settings, makes sure the storage directory exists, writes config.json holding
   // the defaults when there is none yet (and only then), starts the registration check and
@@ -133,7 +148,7 @@ class SettingsModel {
   void refreshPackStatus() QY_EXCLUDES(mutex_);      // asynchronous, for the current pack source
   void runTest() QY_EXCLUDES(mutex_);                // asynchronous; ignored while one runs
   // Installs the pack of the current pair, then refreshes its status; ignored while one runs.
-  // A refused or failed install is logged, not shown.
+  // The outcome shows in packResult (and a failure in the log too).
   void startDownload() QY_EXCLUDES(mutex_);
   // Clears the cache, raises cacheEpoch by one (saved after the delay) and refreshes the line.
   void clearCache() QY_EXCLUDES(mutex_);
@@ -163,7 +178,10 @@ class SettingsModel {
   void publish() QY_REQUIRES(mutex_);
   void scheduleSave() QY_REQUIRES(mutex_);
   void save(uint64_t generation) QY_EXCLUDES(mutex_);
-  void startTask(std::function<void()> work) QY_EXCLUDES(mutex_);
+  // Runs `work` on the pool. `recover` runs instead of the rest of it when it throws, or at once
+  // when the pool has no room: it puts right what the caller published before (a busy flag).
+  void startTask(std::function<void()> work, std::function<void()> recover = {})
+      QY_EXCLUDES(mutex_);
   void log(const std::string& line) const;
   void startTest(bool afterChoice) QY_EXCLUDES(mutex_);
   std::filesystem::path translatorsFile() const;
@@ -185,16 +203,12 @@ class SettingsModel {
   size_t probesLeft_ QY_GUARDED_BY(mutex_) = 0;
   std::vector<size_t> foundOrder_ QY_GUARDED_BY(mutex_);  // the target index of each found
   std::string choiceMessage_ QY_GUARDED_BY(mutex_);  // set until the choice's test has ended
-  struct Task {
-    std::jthread thread;
-    std::shared_ptr<std::atomic<bool>> done;  // set as the thread's last step
-  };
-  size_t running_ QY_GUARDED_BY(mutex_) = 0;
+  std::pair<std::string, std::string> packResultPair_ QY_GUARDED_BY(mutex_);  // packResult's
   bool stopping_ QY_GUARDED_BY(mutex_) = false;
   bool interrupted_ QY_GUARDED_BY(mutex_) = false;
-  mutable std::condition_variable idle_;
-  std::vector<Task> tasks_ QY_GUARDED_BY(mutex_);
   Mutex saveMutex_;  // one save at a time, in order
+  // Declared last: destroyed (its queue run, its threads joined) before anything its tasks use.
+  WorkerPool workers_;
 };
 
 }  // namespace qy::app

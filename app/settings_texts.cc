@@ -76,7 +76,19 @@ Registration registrationFrom(std::string_view output) {
   return Registration::notRegistered;
 }
 
-std::string registrationText(Registration registration) {
+std::string registrationText(Registration registration, bool running) {
+  if (running) {
+    switch (registration) {
+      case Registration::enabled:
+        return "服务正在运行，已在 Mail 里启用";
+      case Registration::disabled:
+        return "服务正在运行（登录时不会自动启动：运行“systemctl --user enable "
+               "quillory-ext.service”让它自动启动）";
+      case Registration::notRegistered:
+        break;
+    }
+    return "服务正在运行（登录时不会自动启动：运行“quillory-ext install-service”让它自动启动）";
+  }
   switch (registration) {
     case Registration::enabled:
       return "已在 Mail 里启用";
@@ -86,6 +98,11 @@ std::string registrationText(Registration registration) {
       break;
   }
   return "系统还没登记这个扩展。运行“quillory-ext install-service”后点“重新检查”。";
+}
+
+std::string packResultText(const std::string& pair, const std::optional<std::string>& error) {
+  if (error) return "✗ " + *error;
+  return "✓ 「" + pair + "」语言包已下载并安装";
 }
 
 uint32_t colorFromHex(std::string_view text) {

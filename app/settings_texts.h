@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +26,13 @@ std::string cacheInfoText(CacheFiles::Size size);
 // The registration of the extension's user service, as `systemctl --user is-enabled` answers.
 enum class Registration { notRegistered, disabled, enabled };
 Registration registrationFrom(std::string_view systemctlOutput);
-std::string registrationText(Registration registration);
+// The extension line: whether the service answers on its socket (however it was started) comes
+// first, then how it is registered.
+std::string registrationText(Registration registration, bool running = false);
+
+// The language-pack row's outcome line after an install of the pair named `pair`
+// ("英语 → 西班牙语"): done, or "✗ " and the reason.
+std::string packResultText(const std::string& pair, const std::optional<std::string>& error);
 
 // A colour field's text read as a colour picker reads it: "#" and spaces trimmed from both
 // ends, then an unsigned 32-bit hexadecimal number (an optional "+" first) whose low 24 bits

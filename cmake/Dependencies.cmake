@@ -39,8 +39,9 @@ add_library(qy_cld2 INTERFACE)
 target_include_directories(qy_cld2 SYSTEM INTERFACE ${CLD2_INCLUDE_DIR})
 target_link_libraries(qy_cld2 INTERFACE "-Wl,--no-as-needed" ${CLD2_FULL_LIBRARY} ${CLD2_LIBRARY} "-Wl,--as-needed")
 
-# The local web pages (the settings window, the web mail reader) are served with it, and the
-# local translation servers are reached with it.
+# cpp-httplib parses and routes the requests of the local web pages (web/: the settings
+# application and the mail reader, whose connections web/front.h accepts and bounds itself), and
+# makes the one bounded request to a local translation server (platform/local_http.cc).
 pkg_check_modules(HTTPLIB QUIET IMPORTED_TARGET cpp-httplib)
 qy_require(HTTPLIB_FOUND libcpp-httplib-dev "cpp-httplib, for the local web pages and the local translation servers")
 

@@ -107,4 +107,36 @@ bool asksForHelp(const std::vector<std::string>& args) {
                      [](const std::string& arg) { return arg == "--help" || arg == "-h"; });
 }
 
+std::string usageErrorText(std::string_view command, std::string_view message) {
+  std::string text = "quillory-ext " + std::string(command) + "：" + std::string(message) + "\n";
+  if (const std::optional<CommandHelp> help = commandHelp(command))
+    text += "用法：" + std::string(help->usage) + "\n";
+  return text;
+}
+
+int reportUsageError(std::FILE* err, std::string_view command, std::string_view message) {
+  std::fputs(usageErrorText(command, message).c_str(), err);
+  return kUsageStatus;
+}
+
+namespace UsageMessage {
+
+std::string stray(std::string_view argument) {
+  // A lone "-" is an argument (standard input), not an option.
+  if (argument.size() > 1 && argument.front() == '-')
+    return "不认识的选项“" + std::string(argument) + "”";
+  return "不接受参数“" + std::string(argument) + "”";
+}
+
+std::string missingValue(std::string_view option, std::string_view what) {
+  return "选项 " + std::string(option) + " 后面要跟" + std::string(what);
+}
+
+std::string badValue(std::string_view option, std::string_view value, std::string_view what) {
+  return "选项 " + std::string(option) + " 要的是" + std::string(what) + "，不是“" +
+         std::string(value) + "”";
+}
+
+}  // namespace UsageMessage
+
 }  // namespace qy

@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/config/log.h"
+#include "extension/command_help.h"
 #include "platform/termination.h"
 
 namespace qy {
@@ -123,7 +124,7 @@ std::optional<DecodeOptions> parseDecodeArguments(const std::vector<std::string>
       std::string value;
       if (arg == "--wait") {
         if (i + 1 >= args.size()) {
-          *error = "--wait needs a number of seconds";
+          *error = UsageMessage::missingValue("--wait", "秒数");
           return std::nullopt;
         }
         value = args[++i];
@@ -134,16 +135,16 @@ std::optional<DecodeOptions> parseDecodeArguments(const std::vector<std::string>
       auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
       if (ec != std::errc() || end != value.data() + value.size() || !std::isfinite(seconds) ||
           seconds < 0) {
-        *error = "--wait needs a number of seconds, not '" + value + "'";
+        *error = UsageMessage::badValue("--wait", value, "不小于 0 的秒数");
         return std::nullopt;
       }
       options.wait = seconds;
     } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
-      *error = "unknown option '" + arg + "'";
+      *error = UsageMessage::stray(arg);
       return std::nullopt;
     } else {
       if (haveInput) {
-        *error = "only one message can be decoded at a time";
+        *error = "一次只能翻译一封邮件（多出的参数“" + arg + "”）";
         return std::nullopt;
       }
       options.input = arg;
@@ -158,9 +159,7 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
   std::string usage;
   auto options = parseDecodeArguments(args, &usage);
   if (!options) {
-    std::fprintf(err, "quillory-ext decode: %s\nusage: quillory-ext decode [--wait SECONDS] [--json] [--status-header] [FILE|-]\n",
-                 usage.c_str());
-    return 2;
+    return reportUsageError(err, "decode", usage);
   }
   const std::string inputName = options->input == "-" ? "标准输入" : options->input;
   int fd = -1;

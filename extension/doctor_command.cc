@@ -20,6 +20,7 @@
 
 #include "core/base/own_directory.h"
 #include "core/config/config.h"
+#include "extension/command_help.h"
 #include "core/config/lang_names.h"
 #include "core/config/paths.h"
 #include "core/translate/lang.h"
@@ -408,8 +409,7 @@ std::vector<Finding> runDoctorChecks(const DoctorOptions& options) {
 int runDoctor(const std::vector<std::string>& args, const DoctorOptions& options, std::FILE* out,
               std::FILE* err) {
   if (!args.empty()) {
-    std::fprintf(err, "quillory-ext doctor：不接受参数“%s”\n用法：quillory-ext doctor\n", args[0].c_str());
-    return 2;
+    return reportUsageError(err, "doctor", UsageMessage::stray(args[0]));
   }
   const auto findings = runDoctorChecks(options);
   const Finding* first = nullptr;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "core/base/file_io.h"
+#include "extension/command_help.h"
 #include "platform/child_process.h"
 
 namespace qy {
@@ -58,8 +59,7 @@ bool systemctl(const std::vector<std::string>& args) {
 
 bool noArguments(const std::vector<std::string>& args, const char* command, std::FILE* err) {
   if (args.empty()) return true;
-  std::fprintf(err, "quillory-ext %s: unexpected argument '%s'\nusage: quillory-ext %s\n", command,
-               args[0].c_str(), command);
+  reportUsageError(err, command, UsageMessage::stray(args[0]));
   return false;
 }
 

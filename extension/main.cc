@@ -57,15 +57,16 @@ int main(int argc, char** argv) {
     return qy::runDecode(args, qy::Engine::shared(qy::Engine::Lifetime::oneShot), stdin, stdout,
                          stderr, viaService);
   }
-  if (command == "native-host") qy::runNativeHostCommand();
+  if (command == "native-host") {
+    if (!args.empty())
+      return qy::reportUsageError(stderr, command, qy::UsageMessage::stray(args[0]));
+    qy::runNativeHostCommand();
+  }
   if (command == "serve") {
     // The web mail reader is a host of the service it runs in: --reader PATH [--port N] [--no-browser].
     std::string error;
     const auto reader = qy::reader::takeReaderArguments(args, error);
-    if (!reader) {
-      std::fprintf(stderr, "quillory-ext serve: %s\n", error.c_str());
-      return 2;
-    }
+    if (!reader) return qy::reportUsageError(stderr, command, error);
     qy::ServeOptions options;
     if (reader->mail) {
       if (!qy::reader::MailSource::open(*reader->mail)) {

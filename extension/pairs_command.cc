@@ -1,6 +1,7 @@
 // The pairs command of quillory-ext.
 #include "extension/pairs_command.h"
 
+#include "extension/command_help.h"
 #include "extension/server_checks.h"
 
 namespace qy {
@@ -8,8 +9,7 @@ namespace qy {
 int runPairs(const std::vector<std::string>& args, const SurveyOptions& options, std::FILE* out,
              std::FILE* err) {
   if (!args.empty()) {
-    std::fprintf(err, "quillory-ext pairs：不接受参数“%s”\n用法：quillory-ext pairs\n", args[0].c_str());
-    return 2;
+    return reportUsageError(err, "pairs", UsageMessage::stray(args[0]));
   }
   const EngineSurvey survey = surveyEngines(options);
   if (!survey.apertiumEnabled)

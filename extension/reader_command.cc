@@ -45,12 +45,7 @@ reader::HostCall localHost(std::function<void()> onReload) {
 int runReaderCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
   std::string usage;
   const auto parsed = reader::readerCommandArguments(args, usage);
-  const auto help = commandHelp("reader");
-  if (!parsed) {
-    std::fprintf(err, "quillory-ext reader：%s\n用法：%s\n", usage.c_str(),
-                 help ? std::string(help->usage).c_str() : "quillory-ext reader PATH");
-    return 2;
-  }
+  if (!parsed) return reportUsageError(err, "reader", usage);
   const int signals = platform::notifyOnTermination();
   installPlatformServices();
   Paths::ensure();

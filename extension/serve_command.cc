@@ -6,6 +6,7 @@
 
 #include "core/config/log.h"
 #include "core/config/paths.h"
+#include "extension/command_help.h"
 #include "extension/platform_setup.h"
 #include "extension/security_handler.h"
 #include "platform/allocator_tuning.h"
@@ -19,14 +20,12 @@ namespace {
 // How long requests still running at a stop may take to answer before the process exits.
 constexpr std::chrono::milliseconds kStopGrace{3000};
 
-constexpr const char* kUsage = "usage: quillory-ext serve\n";
-
 }  // namespace
 
 std::optional<ServeOptions> parseServeArguments(const std::vector<std::string>& args,
                                                 std::string* error) {
   if (!args.empty()) {
-    *error = "unexpected argument '" + args[0] + "'";
+    *error = UsageMessage::stray(args[0]);
     return std::nullopt;
   }
   return ServeOptions{};
@@ -36,10 +35,8 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   std::string usage;
   auto parsed = parseServeArguments(args, &usage);
   if (!parsed) {
-    std::fprintf(err, "quillory-ext serve: %s\n%s", usage.c_str(), kUsage);
-    return 2;
+    return reportUsageError(err, "serve", usage);
   }
-  if (!options.readerURL) options.readerURL = parsed->readerURL;
 
   // The stop signals (SIGTERM, SIGINT, SIGHUP) make a descriptor readable that the event loop
   // polls; set up before any thread exists. A second signal ends the engines and us at once.
@@ -63,7 +60,6 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
     Log::flush();
     return 1;
   }
-  server->setReaderURL(options.readerURL);
   SocketServer* serving = server.get();
   platform::ExtensionManager::setReloader([serving](platform::ExtensionManager::Completion done) {
     serving->broadcast({{"event", protocol::event::kReloadVisibleMessages}});

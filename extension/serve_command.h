@@ -20,8 +20,7 @@
 namespace qy {
 
 struct ServeOptions {
-  std::optional<std::string> readerURL;              // `hello`'s reader, from the start
-  std::function<void(SocketServer&)> onStarted;      // runs once the socket listens
+  std::function<void(SocketServer&)> onStarted;  // runs once the socket listens
 };
 
 // Parses the arguments after "serve"; nothing (and a message on `error`) for a usage error.

@@ -548,8 +548,6 @@ void SocketServer::setReaderURL(std::optional<std::string> url) {
   state_->readerURL = std::move(url);
 }
 
-std::optional<std::string> SocketServer::readerURL() const { return state_->services.readerURL(); }
-
 const std::filesystem::path& SocketServer::socketPath() const { return state_->socketPath; }
 
 }  // namespace qy

@@ -93,7 +93,6 @@ class SocketServer {
   size_t broadcast(const nlohmann::json& event);
   // The web reader's URL for `hello`.
   void setReaderURL(std::optional<std::string> url);
-  std::optional<std::string> readerURL() const;
 
   const std::filesystem::path& socketPath() const;
 

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "core/base/file_io.h"
+#include "extension/command_help.h"
 
 namespace qy {
 namespace fs = std::filesystem;
@@ -67,8 +68,7 @@ std::optional<fs::path> findAddonFile(const fs::path& binary) {
 int runInstallThunderbird(const std::vector<std::string>& args, const fs::path& home,
                           const fs::path& binary, std::FILE* out, std::FILE* err) {
   if (!args.empty()) {
-    std::fprintf(err, "usage: quillory-ext install-thunderbird\n");
-    return 2;
+    return reportUsageError(err, "install-thunderbird", UsageMessage::stray(args[0]));
   }
   const fs::path manifest = nativeManifestPath(home);
   std::error_code ec;
@@ -86,8 +86,7 @@ int runInstallThunderbird(const std::vector<std::string>& args, const fs::path& 
 int runUninstallThunderbird(const std::vector<std::string>& args, const fs::path& home,
                             std::FILE* out, std::FILE* err) {
   if (!args.empty()) {
-    std::fprintf(err, "usage: quillory-ext uninstall-thunderbird\n");
-    return 2;
+    return reportUsageError(err, "uninstall-thunderbird", UsageMessage::stray(args[0]));
   }
   const fs::path manifest = nativeManifestPath(home);
   std::error_code ec;

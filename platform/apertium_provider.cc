@@ -11,13 +11,13 @@
 #include "core/base/unicode.h"
 #include "core/translate/lang.h"
 #include "platform/child_process.h"
+#include "platform/pack_install.h"
 
 namespace qy::platform {
 namespace {
 
 constexpr size_t kMaxOutputBytes = 256u * 1024 * 1024;
 constexpr auto kModeQueryLimit = std::chrono::seconds(10);
-constexpr auto kInstallLimit = std::chrono::hours(1);
 
 // Debian 12's pair packages whose pairs translate into one of the offered target languages
 // (English, Spanish, French, Portuguese, Italian, Russian; none translates into the others).
@@ -54,18 +54,6 @@ std::string pairCode(std::string_view code) { return ApertiumFormat::languageCod
 std::string regionOf(std::string_view code) {
   const size_t dash = code.find('-');
   return dash == std::string_view::npos ? std::string() : Unicode::lowercased(code.substr(dash + 1));
-}
-
-std::vector<std::string> splitWords(std::string_view text) {
-  std::vector<std::string> words;
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    const size_t start = i;
-    while (i < text.size() && text[i] != ' ' && text[i] != '\t') ++i;
-    if (i > start) words.emplace_back(text.substr(start, i - start));
-  }
-  return words;
 }
 
 }  // namespace
@@ -284,25 +272,8 @@ PackResult ApertiumProvider::preparePack(std::string_view source, std::string_vi
   const std::optional<std::string_view> package = packageFor(source, target);
   if (current == PairStatus::unsupported || !package) return {"Apertium 不支持这个语言对"};
 
-  std::vector<std::string> command = options_.installCommand;
-  if (command.empty()) {
-    const char* override = std::getenv("QY_PACK_INSTALL");
-    command = override && *override ? splitWords(override)
-                                    : std::vector<std::string>{"pkexec", "apt-get", "install", "-y"};
-  }
-  if (command.empty()) return {"没有可用的安装命令"};
-  const std::optional<std::string> program = findProgram(command.front());
-  if (!program) return {"找不到安装命令 " + command.front()};
-  command.front() = *program;
-  command.emplace_back(*package);
-  std::string error;
-  std::unique_ptr<ProcessChain> install = ProcessChain::start({command}, error);
-  if (!install) return {"无法安装 " + std::string(*package) + "：" + error};
-  const std::optional<int> exitCode = install->wait(SteadyClock::now() + kInstallLimit);
-  if (exitCode != 0) {
-    return {"安装 " + std::string(*package) + " 失败" +
-            (exitCode ? "（退出码 " + std::to_string(*exitCode) + "）" : std::string())};
-  }
+  PackResult installed = installPackage(packInstallCommand(options_.installCommand), *package);
+  if (installed.error) return installed;
   if (status(source, target) != PairStatus::installed)
     return {"安装 " + std::string(*package) + " 后仍然找不到这个语言对"};
   return {};

@@ -8,8 +8,8 @@
 // batch and started again after it died or went out of step. A batch is written as one record per
 // segment while the output is read, so a full pipe never stalls the writer; every output record
 // carries the id of its segment, so a translation can only ever be given to its own text.
-// Preparing a pack runs `pkexec apt-get install -y PACKAGE`, or the command in QY_PACK_INSTALL
-// (words separated by spaces, the package name appended).
+// Preparing a pack installs its Debian package (platform/pack_install.h: apt-get, through pkexec
+// unless we are root, or the command in QY_PACK_INSTALL).
 //
 // Threads: any thread. Batches on one pair run one at a time; different pairs run in parallel.
 // Destroying the provider ends every pipeline at once, even during a batch (which then fails);
@@ -29,13 +29,14 @@
 #include "core/translate/translation_service.h"
 #include "platform/apertium_format.h"
 #include "platform/engine_process.h"
+#include "platform/engine_survey.h"
 
 namespace qy::platform {
 
 struct ApertiumOptions {
-  std::filesystem::path modesDirectory = "/usr/share/apertium/modes";
+  std::filesystem::path modesDirectory = apertiumModesDirectory();
   std::string searchPath;                   // where the tools are found; empty: $PATH
-  std::vector<std::string> installCommand;  // empty: $QY_PACK_INSTALL, else pkexec apt-get install -y
+  std::vector<std::string> installCommand;  // empty: packInstallCommand()'s choice
   std::chrono::milliseconds answerLimit = kAnswerLimit;
 };
 

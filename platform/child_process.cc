@@ -259,7 +259,30 @@ std::optional<std::string> findProgram(std::string_view name, std::string_view s
 
 std::unique_ptr<ProcessChain> ProcessChain::start(
     const std::vector<std::vector<std::string>>& stages, std::string& error) {
+  return start(stages, error, StartOptions{});
+}
+
+std::unique_ptr<ProcessChain> ProcessChain::start(
+    const std::vector<std::vector<std::string>>& stages, std::string& error,
+    const StartOptions& options) {
   ignoreSigpipe();
+  // The environment is built before any fork: the child of a threaded process may not allocate.
+  std::vector<std::string> environment;
+  std::vector<char*> envp;
+  if (!options.environment.empty()) {
+    auto nameOf = [](std::string_view entry) { return entry.substr(0, entry.find('=')); };
+    for (char** entry = environ; *entry; ++entry) {
+      const std::string_view name = nameOf(*entry);
+      const bool replaced =
+          std::any_of(options.environment.begin(), options.environment.end(),
+                      [&](const std::string& mine) { return nameOf(mine) == name; });
+      if (!replaced) environment.emplace_back(*entry);
+    }
+    environment.insert(environment.end(), options.environment.begin(), options.environment.end());
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+  }
+  char* const* stageEnvironment = envp.empty() ? environ : envp.data();
   std::unique_ptr<ProcessChain> chain(new ProcessChain);
   if (stages.empty()) {
     error = "没有要启动的程序";
@@ -292,8 +315,10 @@ std::unique_ptr<ProcessChain> ProcessChain::start(
     for (const auto& arg : argvStrings) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     int rc = 0;
+    const bool last = i + 1 == stages.size();
+    const int errors = options.errorsToOutput && last ? out[1] : devNull;
     const pid_t pid = Launcher::instance().run(
-        {argv[0], argv.data(), environ, nextInput, out[1], devNull, chain->group_}, rc);
+        {argv[0], argv.data(), stageEnvironment, nextInput, out[1], errors, chain->group_}, rc);
     closeFd(nextInput);
     close(out[1]);
     nextInput = out[0];

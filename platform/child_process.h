@@ -1,10 +1,11 @@
 // ProcessChain: one program, or a chain of programs joined by pipes, started together in a
 // process group of their own. We write to the first program's standard input and read the last
-// one's standard output; standard error goes to /dev/null. Every descriptor we open is
-// close-on-exec, so no child inherits another child's pipes. Our process ignores SIGPIPE (a
-// write to a dead child fails with EPIPE instead of killing us); children start with the default
-// disposition and an empty signal mask, and die with our process (SIGKILL when it ends, however
-// it ends, kill -9 included), so an engine busy with a batch never outlives it.
+// one's standard output; standard error goes to /dev/null (or, when asked, to that output too).
+// Every descriptor we open is close-on-exec, so no child inherits another child's pipes. Our
+// process ignores SIGPIPE (a write to a dead child fails with EPIPE instead of killing us);
+// children start with the default disposition and an empty signal mask, and die with our process
+// (SIGKILL when it ends, however it ends, kill -9 included), so an engine busy with a batch
+// never outlives it.
 //
 // Ownership: the chain owns its children. Destroying it (or kill()) kills the whole group and
 // reaps every stage, so no child outlives it and none is left a zombie. Every live group is also
@@ -41,10 +42,21 @@ class ProcessChain {
     tooLong,   // more output than allowed
   };
 
+  // How the stages start beyond their argv.
+  struct StartOptions {
+    // The last stage's standard error goes to the chain's output too (an installer whose
+    // messages are read); otherwise every stage's goes to /dev/null.
+    bool errorsToOutput = false;
+    // NAME=value entries added to (or replacing in) our environment for every stage.
+    std::vector<std::string> environment;
+  };
+
   // Starts the stages (each an argv with an absolute program path). Nothing, with a readable
   // description in `error`, when a stage cannot be started (the others are then killed).
   static std::unique_ptr<ProcessChain> start(const std::vector<std::vector<std::string>>& stages,
                                              std::string& error);
+  static std::unique_ptr<ProcessChain> start(const std::vector<std::vector<std::string>>& stages,
+                                             std::string& error, const StartOptions& options);
   ~ProcessChain();
   ProcessChain(const ProcessChain&) = delete;
   ProcessChain& operator=(const ProcessChain&) = delete;

@@ -2,6 +2,7 @@
 #include "platform/engine_survey.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <set>
 #include <tuple>
 
@@ -11,6 +12,12 @@
 #include "platform/child_process.h"
 
 namespace qy {
+
+std::filesystem::path apertiumModesDirectory() {
+  const char* directory = std::getenv("QY_APERTIUM_MODES");
+  return directory && *directory ? directory : "/usr/share/apertium/modes";
+}
+
 namespace {
 
 using platform::ApertiumFormat::ModeName;

@@ -14,8 +14,12 @@
 
 namespace qy {
 
+// Where Debian installs Apertium's modes; $QY_APERTIUM_MODES instead, for tests that install a
+// pack of their own.
+std::filesystem::path apertiumModesDirectory();
+
 struct SurveyOptions {
-  std::filesystem::path modesDirectory = "/usr/share/apertium/modes";
+  std::filesystem::path modesDirectory = apertiumModesDirectory();
   std::string searchPath;                 // where the Apertium tools are found; empty: $PATH
   std::filesystem::path translatorsFile;  // empty: translators.json in the storage root
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -136,8 +137,54 @@ TEST(ServiceLink, ASavedChangeReachesTheHostsOfTheRealService) {
   EXPECT_EQ(serviceReaderURL(serve.home()), std::nullopt) << "serve without --reader";
 }
 
+TEST(ServiceLink, AServiceStartedByHandShowsAsRunningWhateverItsRegistration) {
+  testing::ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  EXPECT_TRUE(serviceAnswers(serve.home()));
+  struct Case {
+    const char* name;
+    std::string systemctl;  // no such program: systemd knows no unit
+    std::string state;
+  };
+  const std::string script = (serve.home() / "systemctl").string();
+  testing::writeFile(script, "#!/bin/sh\necho disabled\n");
+  ::chmod(script.c_str(), 0700);
+  const Case kCases[] = {
+      {"no unit", "/nonexistent",
+       "服务正在运行（登录时不会自动启动：运行“quillory-ext install-service”让它自动启动）"},
+      {"unit disabled", script,
+       "服务正在运行（登录时不会自动启动：运行“systemctl --user enable "
+       "quillory-ext.service”让它自动启动）"},
+  };
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    SettingsModelOptions options;
+    options.root = serve.home();
+    options.systemctl = c.systemctl;
+    options.serviceAnswers = [&] { return serviceAnswers(serve.home()); };
+    SettingsModel model(std::move(options));
+    model.waitIdle();
+    EXPECT_EQ(model.snapshot().extensionState, c.state);
+    EXPECT_TRUE(model.snapshot().extensionEnabled);
+  }
+
+  // Once it has stopped, the registration alone speaks again.
+  ASSERT_EQ(serve.stop(), 0);
+  EXPECT_FALSE(serviceAnswers(serve.home()));
+  SettingsModelOptions options;
+  options.root = serve.home();
+  options.systemctl = "/nonexistent";
+  options.serviceAnswers = [&] { return serviceAnswers(serve.home()); };
+  SettingsModel model(std::move(options));
+  model.waitIdle();
+  EXPECT_EQ(model.snapshot().extensionState,
+            "系统还没登记这个扩展。运行“quillory-ext install-service”后点“重新检查”。");
+  EXPECT_FALSE(model.snapshot().extensionEnabled);
+}
+
 TEST(ServiceLink, NoServiceMeansNothingHappens) {
   testing::TempDir root;
+  EXPECT_FALSE(serviceAnswers(root.path()));
   EXPECT_EQ(askServiceToReload(root.path()), std::nullopt);
   EXPECT_EQ(serviceReaderURL(root.path()), std::nullopt);
 }

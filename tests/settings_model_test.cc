@@ -12,6 +12,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -334,7 +335,7 @@ TEST(SettingsModel, TheSourceMovesOffANewTargetAndStaysOtherwise) {
   model->setConfig(cfg);
   EXPECT_EQ(model->snapshot().packSource, "fr");
   model->waitIdle();
-  // The status checks run at once on threads of their own, so they may be asked in any order;
+  // The status checks run at once on the pool's threads, so they may be asked in any order;
   // the answer to the latest pair is the one shown.
   const auto questions = f.service->statusQuestions();
   EXPECT_NE(std::find(questions.begin(), questions.end(),
@@ -344,24 +345,35 @@ TEST(SettingsModel, TheSourceMovesOffANewTargetAndStaysOtherwise) {
       << model->snapshot().packStatus;
 }
 
-// A service whose pack install fails, and which counts installs.
+// A service whose pack install fails, throws or succeeds as told, and which counts installs.
 class RefusingService final : public TranslationService {
  public:
+  enum class Install { refuse, fail, succeed };
   PairStatus status(std::string_view, std::string_view) override {
-    return installs > 0 ? PairStatus::installed : PairStatus::supported;
+    return installed ? PairStatus::installed : PairStatus::supported;
   }
   std::unique_ptr<TranslationSession> session(std::string_view, std::string_view) override {
     return nullptr;
   }
   PackResult preparePack(std::string_view, std::string_view) override {
     ++installs;
-    return {refuse ? std::optional<std::string>("用户取消了授权") : std::nullopt};
+    switch (install.load()) {
+      case Install::refuse:
+        return {"没有得到管理员授权，apertium-fr-es 没有安装"};
+      case Install::fail:
+        throw std::runtime_error("a provider broke");
+      case Install::succeed:
+        break;
+    }
+    installed = true;
+    return {};
   }
   std::atomic<int> installs{0};
-  bool refuse = true;
+  std::atomic<Install> install{Install::refuse};
+  std::atomic<bool> installed{false};
 };
 
-TEST(SettingsModel, ARefusedDownloadIsLoggedAndTheStatusRefreshed) {
+TEST(SettingsModel, ADownloadShowsItsOutcomeAndAFailureIsLoggedToo) {
   Fixture f;
   auto service = std::make_shared<RefusingService>();
   SettingsModelOptions options;
@@ -369,24 +381,55 @@ TEST(SettingsModel, ARefusedDownloadIsLoggedAndTheStatusRefreshed) {
   options.service = service;
   options.timer = std::make_unique<ManualTimer>(f.time);
   options.systemctl = (f.root / "bin-systemctl").string();
+  std::mutex mutex;
   std::vector<std::string> logged;
-  options.log = [&](const std::string& line) { logged.push_back(line); };
+  options.log = [&](const std::string& line) {
+    std::lock_guard hold(mutex);
+    logged.push_back(line);
+  };
   SettingsModel model(std::move(options));
   model.setPackSource("fr");
   model.waitIdle();
-  model.startDownload();
-  model.waitIdle();
-  EXPECT_FALSE(model.snapshot().downloading);
-  // Installing twice for the same pair runs the install twice.
-  service->refuse = false;
-  model.startDownload();
-  model.waitIdle();
-  EXPECT_EQ(service->installs, 2);
-  ASSERT_EQ(logged.size(), 1u);
-  EXPECT_EQ(logged[0], "language pack fr → zh-Hans not installed: 用户取消了授权");
-  EXPECT_EQ(model.snapshot().packStatus,
-            "「法语 → " + LangNames::chinese("zh-Hans") + "」语言包已安装");
+  const std::string pair = "法语 → " + LangNames::chinese("zh-Hans");
+  struct Step {
+    const char* name;
+    RefusingService::Install install;
+    std::string result;
+    bool failed;
+    std::string log;  // the line added, if any
+  };
+  const Step kSteps[] = {
+      {"refused", RefusingService::Install::refuse, "✗ 没有得到管理员授权，apertium-fr-es 没有安装",
+       true, "language pack fr → zh-Hans not installed: 没有得到管理员授权，apertium-fr-es 没有安装"},
+      // A provider that throws is caught around the task: the row is usable again.
+      {"thrown", RefusingService::Install::fail, "✗ 安装没有完成：程序内部出错，详情见日志", true,
+       "settings: background work failed: a provider broke"},
+      {"done", RefusingService::Install::succeed, "✓ 「" + pair + "」语言包已下载并安装", false, ""},
+  };
+  for (const Step& step : kSteps) {
+    SCOPED_TRACE(step.name);
+    service->install = step.install;
+    const size_t before = logged.size();
+    model.startDownload();
+    model.waitIdle();
+    const SettingsState state = model.snapshot();
+    EXPECT_FALSE(state.downloading);
+    EXPECT_EQ(state.packResult, step.result);
+    EXPECT_EQ(state.packFailed, step.failed);
+    std::lock_guard hold(mutex);
+    if (step.log.empty()) {
+      EXPECT_EQ(logged.size(), before);
+    } else {
+      ASSERT_EQ(logged.size(), before + 1);
+      EXPECT_EQ(logged.back(), step.log);
+    }
+  }
+  EXPECT_EQ(service->installs, 3);
+  EXPECT_EQ(model.snapshot().packStatus, "「" + pair + "」语言包已安装");
   EXPECT_TRUE(model.snapshot().packReady);
+  // The outcome belongs to its pair: another source clears it.
+  model.setPackSource("de");
+  EXPECT_EQ(model.snapshot().packResult, "");
 }
 
 TEST(SettingsModel, TestTranslationUsesTheEditedSettingsAndReportsItsOutcome) {

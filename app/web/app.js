@@ -85,6 +85,9 @@ function render(state) {
   $('packHelp').hidden = !state.packHelp;
   $('download').disabled = state.downloading;
   $('download').textContent = state.downloading ? '下载中…' : '下载语言包';
+  $('packResult').hidden = state.packResult === '';
+  $('packResult').textContent = state.packResult;
+  $('packResult').classList.toggle('failed', state.packFailed);
   $('test').disabled = state.testing;
   $('test').textContent = state.testing ? '测试中…' : '测试翻译';
   $('testResult').hidden = state.testResult === '';

@@ -13,7 +13,7 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
     const std::string& a = args[i];
     if (a == "--reader" || a == "--port") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        error = "选项 " + a + " 需要一个值";
+        error = "选项 " + a + " 后面要跟" + (a == "--port" ? "端口号" : "邮件的路径");
         return std::nullopt;
       }
       const std::string& value = args[++i];
@@ -24,7 +24,7 @@ std::optional<ReaderArguments> takeReaderArguments(std::vector<std::string>& arg
       int port = 0;
       const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), port);
       if (ec != std::errc() || end != value.data() + value.size() || port < 0 || port > 65535) {
-        error = "端口“" + value + "”不对（应为 0 到 65535，0 表示任一空闲端口）";
+        error = "选项 --port 要的是 0 到 65535 的端口号，不是“" + value + "”";
         return std::nullopt;
       }
       out.port = port;
@@ -56,17 +56,17 @@ std::optional<ReaderArguments> readerCommandArguments(const std::vector<std::str
     } else if (a == "--port" || a == "--no-browser") {
       rest.push_back(a);
     } else if (a.size() > 1 && a[0] == '-') {
-      error = "没有“" + a + "”这个选项";
+      error = "不认识的选项“" + a + "”";
       return std::nullopt;
     } else if (mail) {
-      error = "一次只能读取一个邮件位置";
+      error = "不接受参数“" + a + "”";
       return std::nullopt;
     } else {
       mail = a;
     }
   }
   if (!mail || mail->empty()) {
-    error = "缺少要读取的邮件（Maildir、mbox 文件或 .eml 文件夹）";
+    error = "缺少要读取的邮件的路径（Maildir、mbox 文件或 .eml 文件夹）";
     return std::nullopt;
   }
   rest.push_back("--reader");
@@ -74,7 +74,7 @@ std::optional<ReaderArguments> readerCommandArguments(const std::vector<std::str
   auto parsed = takeReaderArguments(rest, error);
   if (!parsed) return std::nullopt;
   if (!rest.empty()) {
-    error = "没有“" + rest.front() + "”这个选项";
+    error = "不认识的选项“" + rest.front() + "”";
     return std::nullopt;
   }
   return parsed;

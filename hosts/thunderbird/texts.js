@@ -1,4 +1,6 @@
-// The add-on's own texts (everything else the user reads comes from the extension).
+// The background script's texts: what it says when the native host is missing or fails, and the
+// panel's hint without a message. The message display (display.js) and the panel page label their
+// own controls; the banner and everything about a message's translation come from the extension.
 "use strict";
 
 const kTexts = {

@@ -4,7 +4,8 @@
 // build folder.
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { chmodSync, existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync, statSync, writeFileSync } from 'node:fs';
+import { spawn } from 'node:child_process';
+import { chmodSync, existsSync, mkdirSync, mkdtempSync, readdirSync, readFileSync, rmSync, statSync, symlinkSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { launch, launchAddress, launchCookie, startServer } from './chromium.mjs';
@@ -66,7 +67,8 @@ async function startApp({ cacheFiles = 0, idleSeconds, registration = 'disabled'
     QY_SYSTEMCTL: script(join(dir, 'systemctl'), `cat '${answer}'`),
     QY_OPENER: script(join(dir, 'opener'), `printf '%s\\n' "$1" >> '${join(dir, 'opened')}'`),
     QY_PACK_INSTALL: script(join(dir, 'install'),
-      `echo "$@" > '${join(dir, 'install-args')}'; while [ ! -e '${join(dir, 'release')}' ]; do sleep 0.05; done; exit 1`),
+      `echo "$@" > '${join(dir, 'install-args')}'; while [ ! -e '${join(dir, 'release')}' ]; do sleep 0.05; done
+echo 'E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242 (apt)' >&2; exit 100`),
   };
   if (idleSeconds) env.QY_SETTINGS_IDLE_SECONDS = String(idleSeconds);
   Object.assign(env, extraEnv);
@@ -261,7 +263,7 @@ describe('language pack and test translation', () => {
     assert.equal(await page.getByRole('button', { name: '测试翻译' }).isEnabled(), true);
   });
 
-  test('a download shows its progress and a refusal is only logged', async () => {
+  test('a download shows its progress, the page stays usable, and a failure shows in Chinese', async () => {
     await page.getByRole('combobox', { name: '来信语言' }).selectOption('pt');
     await until(async () => (await page.locator('#packStatus').textContent()) === '「葡萄牙语 → 西班牙语」语言包还没下载');
     await page.getByRole('button', { name: '下载语言包' }).click();
@@ -270,10 +272,80 @@ describe('language pack and test translation', () => {
     assert.equal(await busy.isDisabled(), true);
     await until(() => existsSync(join(app.dir, 'install-args')));
     assert.equal(readFileSync(join(app.dir, 'install-args'), 'utf8').trim(), 'apertium-es-pt');
+    // While the installer runs, the rest of the page works.
+    await page.getByRole('combobox', { name: '显示方式' }).selectOption({ label: '仅译文' });
+    await until(() => app.config().mode === 'replace');
     writeFileSync(join(app.dir, 'release'), '');
-    await until(() => page.getByRole('button', { name: '下载语言包' }).isEnabled());
+    const result = page.locator('#packResult');
+    await until(() => result.isVisible());
+    assert.equal(await result.textContent(), '✗ 另一个程序正在安装软件（dpkg 被占用），请等它结束后再试');
+    assert.match(await result.getAttribute('class'), /failed/);
+    assert.equal(await page.getByRole('button', { name: '下载语言包' }).isEnabled(), true);
     assert.equal(await page.locator('#packStatus').textContent(), '「葡萄牙语 → 西班牙语」语言包还没下载');
     await until(() => readFileSync(join(app.home, 'qy.log'), 'utf8').includes('language pack pt → es not installed'));
+  });
+});
+
+describe('a language pack that installs', () => {
+  let app, page;
+  before(async () => {
+    // Apertium's modes as installed, in a folder the stand-in installer may add a mode to.
+    const modes = mkdtempSync(join(tmpdir(), 'qy-modes-'));
+    for (const name of readdirSync('/usr/share/apertium/modes'))
+      symlinkSync(join('/usr/share/apertium/modes', name), join(modes, name));
+    const installer = join(modes, '..', `${modes.split('/').pop()}-install`);
+    app = await startApp({ extraEnv: {
+      QY_APERTIUM_MODES: modes,
+      QY_PACK_INSTALL: script(installer, `echo "$@" > '${modes}/args'; : > '${modes}/pt-es.mode'`) } });
+    app.modes = modes;
+    app.installer = installer;
+    page = await openPage(app);
+  });
+  after(async () => {
+    await page?.close();
+    await app?.close();
+    if (app) rmSync(app.modes, { recursive: true, force: true });
+    if (app) rmSync(app.installer, { force: true });
+  });
+
+  test('shows downloading, then done, and the pair as installed', async () => {
+    await page.getByRole('combobox', { name: '翻译成' }).selectOption('es');
+    await page.getByRole('combobox', { name: '来信语言' }).selectOption('pt');
+    await until(async () => (await page.locator('#packStatus').textContent()) === '「葡萄牙语 → 西班牙语」语言包还没下载');
+    await page.getByRole('button', { name: '下载语言包' }).click();
+    const result = page.locator('#packResult');
+    await until(() => result.isVisible());
+    assert.equal(await result.textContent(), '✓ 「葡萄牙语 → 西班牙语」语言包已下载并安装');
+    assert.doesNotMatch(await result.getAttribute('class'), /failed/);
+    await until(async () => (await page.locator('#packStatus').textContent()) === '「葡萄牙语 → 西班牙语」语言包已安装');
+    assert.equal(await page.getByRole('button', { name: '下载语言包' }).isVisible(), false);
+    assert.equal(readFileSync(join(app.modes, 'args'), 'utf8').trim(), 'apertium-es-pt');
+  });
+});
+
+describe('a service started by hand', () => {
+  let app, page, serve;
+  before(async () => { app = await startApp({ registration: 'disabled' }); page = await openPage(app); });
+  after(async () => {
+    if (serve && serve.exitCode === null) {
+      serve.kill('SIGTERM');
+      await within(new Promise((resolve) => serve.on('exit', resolve)), 'quillory-ext serve to end');
+    }
+    await page?.close();
+    await app?.close();
+  });
+
+  test('shows as running although its unit is not enabled', async () => {
+    await until(() => page.getByText('还没启用：运行“systemctl --user enable --now quillory-ext.service”').isVisible());
+    serve = spawn(join(build, 'extension', 'quillory-ext'), ['serve'],
+                  { env: { ...process.env, ...app.env }, stdio: 'ignore' });
+    const running = '服务正在运行（登录时不会自动启动：运行“systemctl --user enable quillory-ext.service”让它自动启动）';
+    // The service answers once its socket is up; 重新检查 asks again until then.
+    await until(async () => {
+      await page.getByRole('button', { name: '重新检查' }).click();
+      return (await page.locator('#extensionState').textContent()) === running;
+    }, 'the page to show the service running');
+    assert.match(await page.locator('#extensionIcon').getAttribute('class'), /ok/);
   });
 });
 
