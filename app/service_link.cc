@@ -12,7 +12,7 @@ namespace qy::app {
 
 bool serviceAnswers(const std::filesystem::path& root) {
   // connect() has read the service's hello by the time it gives a client.
-  return platform::HostClient::connect(platform::serviceSocketPath(root), kServiceTimeout) !=
+  return protocol::HostClient::connect(protocol::serviceSocketPath(root), kServiceTimeout) !=
          nullptr;
 }
 
