@@ -56,6 +56,9 @@ class ServiceBackend : public HostBackend {
       if (!fallback_) fallback_ = made;
       kept = fallback_;
     }
+    // The fallback sends the events from now on: a service that comes back must not send them
+    // twice.
+    service_->close();
     return kept;
   }
 
@@ -136,7 +139,11 @@ std::unique_ptr<HostBackend> makeLocalBackend(HostBackend::EventSink sink) {
 std::unique_ptr<HostBackend> connectServiceBackend(const std::filesystem::path& socket,
                                                    HostBackend::EventSink sink,
                                                    BackendFactory fallback) {
-  auto service = std::make_unique<protocol::ServiceConnection>(socket, kServiceConnectTimeout, sink);
+  protocol::ServiceConnectionOptions connection;
+  connection.socketPath = socket;
+  connection.connectTimeout = kServiceConnectTimeout;
+  connection.onEvent = sink;
+  auto service = std::make_unique<protocol::ServiceConnection>(std::move(connection));
   if (!service->connect()) {
     return nullptr;
   }

@@ -4,11 +4,12 @@
 // Both add to a decodedMessage answer whose message was rewritten the field message.html, the
 // body to show in its place (displayBodyFor()), so the add-on needs no MIME parser of its own.
 //
-// The forwarding backend keeps one protocol::ServiceConnection, which connects again when the
-// service went away (subscribing again when Thunderbird had subscribed); when no service answers
-// any more it hands this and every later request to the fallback backend, subscribed likewise, so
-// the add-on keeps working and keeps receiving reload events. Thread-safe: handle() may run on
-// several threads at once.
+// The forwarding backend keeps one protocol::ServiceConnection, which connects again as soon as
+// the service went away and a new one answers (subscribing again when Thunderbird had
+// subscribed); when a request finds no service any more it hands this and every later request to
+// the fallback backend, subscribed likewise, and closes the connection (so a service that comes
+// back later sends no second copy of the events): the add-on keeps working and keeps receiving
+// reload events. Thread-safe: handle() may run on several threads at once.
 #pragma once
 
 #include <chrono>

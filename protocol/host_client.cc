@@ -47,6 +47,13 @@ int connectTo(const std::filesystem::path& path) {
   return fd;
 }
 
+// What a host may show when a request (in practice a message) cannot be sent in one frame.
+std::string overFrameLimitText(size_t bytes) {
+  constexpr size_t kMiB = 1 << 20;
+  return "邮件太大：发给扩展服务需要 " + std::to_string((bytes + kMiB - 1) / kMiB) +
+         " MiB，超过了一次最多 " + std::to_string(kMaxFrameSize / kMiB) + " MiB 的上限";
+}
+
 bool writeAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -69,9 +76,14 @@ std::string requestFrame(json& request) {
 
 class SocketHostClient final : public HostClient {
  public:
-  SocketHostClient(int fd, EventHandler onEvent) : fd_(fd), onEvent_(std::move(onEvent)) {}
+  SocketHostClient(int fd, EventHandler onEvent, ClosedHandler onClosed)
+      : fd_(fd), onEvent_(std::move(onEvent)), onClosed_(std::move(onClosed)) {}
 
   ~SocketHostClient() override {
+    {
+      MutexLock lock(mutex_);
+      destroying_ = true;  // the end that follows is ours, not the service's
+    }
     ::shutdown(fd_, SHUT_RDWR);  // wakes the reader thread
     if (reader_.joinable()) reader_.join();
     ::close(fd_);
@@ -111,6 +123,11 @@ class SocketHostClient final : public HostClient {
 
   const json& hello() const override { return hello_; }
 
+  bool closed() const override {
+    MutexLock lock(mutex_);
+    return closed_;
+  }
+
   std::optional<json> request(json request) override {
     if (!request.is_object()) return std::nullopt;
     int64_t id;
@@ -129,11 +146,7 @@ class SocketHostClient final : public HostClient {
         MutexLock lock(mutex_);
         waiting_.erase(id);
       }
-      return json{{"id", id},
-                  {"ok", false},
-                  {"error", "request of " + std::to_string(frame.size() - kFrameHeaderSize) +
-                                " bytes is over the frame limit of " +
-                                std::to_string(kMaxFrameSize) + " bytes"}};
+      return json{{"id", id}, {"ok", false}, {"error", overFrameLimitText(frame.size() - kFrameHeaderSize)}};
     }
     bool sent;
     {
@@ -182,22 +195,29 @@ class SocketHostClient final : public HostClient {
   }
 
   void close() {
-    MutexLock lock(mutex_);
-    closed_ = true;
-    answered_.notify_all();
+    bool tell;
+    {
+      MutexLock lock(mutex_);
+      closed_ = true;
+      answered_.notify_all();
+      tell = !destroying_;
+    }
+    if (tell && onClosed_) onClosed_();
   }
 
   const int fd_;
   const EventHandler onEvent_;
+  const ClosedHandler onClosed_;
   json hello_;
   FrameReader frames_;  // used by greet(), then only by the reader thread
   std::thread reader_;
 
   Mutex writeMutex_;  // one frame at a time on the socket
 
-  Mutex mutex_;
+  mutable Mutex mutex_;
   std::condition_variable answered_;
   bool closed_ QY_GUARDED_BY(mutex_) = false;
+  bool destroying_ QY_GUARDED_BY(mutex_) = false;
   int64_t nextId_ QY_GUARDED_BY(mutex_) = 1;
   std::map<int64_t, std::optional<json>> waiting_ QY_GUARDED_BY(mutex_);
 };
@@ -206,10 +226,10 @@ class SocketHostClient final : public HostClient {
 
 std::unique_ptr<HostClient> HostClient::connect(const std::filesystem::path& socketPath,
                                                 std::chrono::milliseconds timeout,
-                                                EventHandler onEvent) {
+                                                EventHandler onEvent, ClosedHandler onClosed) {
   int fd = connectTo(socketPath);
   if (fd < 0) return nullptr;
-  auto client = std::make_unique<SocketHostClient>(fd, std::move(onEvent));
+  auto client = std::make_unique<SocketHostClient>(fd, std::move(onEvent), std::move(onClosed));
   if (!client->greet(timeout)) return nullptr;
   return client;
 }

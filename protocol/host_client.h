@@ -7,8 +7,10 @@
 // settings application (`hello`, `reloadVisibleMessages`), the web reader and the native host.
 //
 // Threads: request() may be called from several threads at once; answers are matched by id, so
-// a slow request never holds up another. Events are handed to the callback on the client's reader
-// thread. Destroying the client closes the connection and joins that thread.
+// a slow request never holds up another. Events, and the news that the service closed the
+// connection, are handed to the callbacks on the client's reader thread; they must not block, nor
+// destroy the client. Destroying the client closes the connection and joins that thread, without
+// calling `onClosed`.
 #pragma once
 
 #include <chrono>
@@ -25,13 +27,20 @@ namespace qy::protocol {
 class HostClient {
  public:
   using EventHandler = std::function<void(const nlohmann::json& event)>;
+  using ClosedHandler = std::function<void()>;
 
   // Connects to the socket at `socketPath` and checks the service with `hello`. Nothing when no
   // service answers within `timeout` (no socket, a stale socket, a peer that is not a service).
+  // `onClosed` is called once when the connection ends from the service's side (it stopped, or
+  // sent a frame that is not one).
   static std::unique_ptr<HostClient> connect(const std::filesystem::path& socketPath,
                                              std::chrono::milliseconds timeout,
-                                             EventHandler onEvent = nullptr);
+                                             EventHandler onEvent = nullptr,
+                                             ClosedHandler onClosed = nullptr);
   virtual ~HostClient() = default;
+
+  // Whether the connection has ended; every request from then on gets nothing.
+  virtual bool closed() const = 0;
 
   // `hello`'s answer, as received when connecting.
   virtual const nlohmann::json& hello() const = 0;
@@ -39,7 +48,8 @@ class HostClient {
   // Sends `request` (an object with "op" and its fields; the client sets "id") and waits for its
   // answer, the whole answer object. Nothing when the connection fails or closes first. A request
   // whose frame would be over the frame limit is not sent: its answer is {"id", "ok": false,
-  // "error"} at once, and the connection goes on serving the others.
+  // "error"} at once, the error a text for the user, and the connection goes on serving the
+  // others.
   virtual std::optional<nlohmann::json> request(nlohmann::json request) = 0;
 };
 

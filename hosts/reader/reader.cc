@@ -20,12 +20,15 @@ std::unique_ptr<Reader> Reader::start(const ReaderOptions& options, std::string&
       std::move(source), [self](nlohmann::json request) { return self->call(request); },
       options.socketPath.parent_path());
   auto onReload = [self] { self->server_->notifyReload(); };
-  reader->service_ = std::make_unique<protocol::ServiceConnection>(
-      options.socketPath, kConnectTimeout, [onReload](const nlohmann::json& event) {
-        if (protocol::field<std::string>(event, "event") == protocol::event::kReloadVisibleMessages)
-          onReload();
-      },
-      /*subscribe=*/true);
+  protocol::ServiceConnectionOptions connection;
+  connection.socketPath = options.socketPath;
+  connection.connectTimeout = kConnectTimeout;
+  connection.onEvent = [onReload](const nlohmann::json& event) {
+    if (protocol::field<std::string>(event, "event") == protocol::event::kReloadVisibleMessages)
+      onReload();
+  };
+  connection.subscribe = true;
+  reader->service_ = std::make_unique<protocol::ServiceConnection>(std::move(connection));
   // Beside a service, the reader connects now to know whether one answers; inside one (serve
   // --reader), whose socket is not served yet, on the first request.
   if (options.local && !reader->service_->connect()) reader->local_ = options.local(onReload);

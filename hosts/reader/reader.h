@@ -1,7 +1,7 @@
 // Reader: the web mail reader, a host of the extension service like any other: the mail source at
 // PATH, the HTTP server on 127.0.0.1, and its protocol::ServiceConnection to the service's socket
-// (subscribed to reload events; connecting again, and subscribing again, after the service
-// restarts). `quillory-ext reader PATH` runs it beside the service, with an engine of its own
+// (subscribed to reload events; connecting and subscribing again on its own, in the background,
+// as soon as a restarted service answers). `quillory-ext reader PATH` runs it beside the service, with an engine of its own
 // (ReaderOptions::local) only when no service answers at start; `serve --reader PATH` runs it
 // inside the service it starts. The program prints url() as the first line of its standard output.
 //
