@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "core/mime/mime.h"
-#include "extension/socket_server.h"
+#include "extension/service/socket_server.h"
 #include "platform/base64.h"
 #include "protocol/host_frame.h"
 #include "support/engine_fixture.h"

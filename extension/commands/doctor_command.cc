@@ -1,7 +1,7 @@
 // The doctor command of quillory-ext: the checks, in the order a user would fix things.
-#include "extension/doctor_command.h"
+#include "extension/commands/doctor_command.h"
 
-#include "extension/server_checks.h"
+#include "extension/commands/server_checks.h"
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -20,7 +20,7 @@
 
 #include "core/base/own_directory.h"
 #include "core/config/config.h"
-#include "extension/command_help.h"
+#include "extension/commands/command_help.h"
 #include "core/config/lang_names.h"
 #include "core/config/paths.h"
 #include "core/translate/lang.h"

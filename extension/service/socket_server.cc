@@ -1,5 +1,5 @@
 // SocketServer: the event loop, the connections and the worker pool.
-#include "extension/socket_server.h"
+#include "extension/service/socket_server.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -20,7 +20,7 @@
 #include "core/base/thread_annotations.h"
 #include "core/base/worker_pool.h"
 #include "core/config/log.h"
-#include "extension/host_protocol.h"
+#include "extension/service/host_protocol.h"
 #include "protocol/host_client.h"
 #include "protocol/host_frame.h"
 #include "protocol/names.h"

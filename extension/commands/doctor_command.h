@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "extension/config_check.h"
-#include "extension/server_checks.h"
+#include "extension/commands/config_check.h"
+#include "extension/commands/server_checks.h"
 #include "platform/engine_survey.h"
 
 namespace qy {

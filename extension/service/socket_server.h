@@ -40,7 +40,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "extension/security_handler.h"
+#include "extension/bridge/security_handler.h"
 #include "protocol/host_frame.h"
 
 namespace qy {

@@ -1,8 +1,8 @@
 // The pairs command of quillory-ext.
-#include "extension/pairs_command.h"
+#include "extension/commands/pairs_command.h"
 
-#include "extension/command_help.h"
-#include "extension/server_checks.h"
+#include "extension/commands/command_help.h"
+#include "extension/commands/server_checks.h"
 
 namespace qy {
 

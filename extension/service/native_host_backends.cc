@@ -1,11 +1,11 @@
 // Forwarding the native host's requests to the running service, with a fallback.
-#include "extension/native_host_backends.h"
+#include "extension/service/native_host_backends.h"
 
 #include <utility>
 #include <vector>
 
 #include "core/base/thread_annotations.h"
-#include "extension/host_protocol.h"
+#include "extension/service/host_protocol.h"
 #include "protocol/host_frame.h"
 #include "protocol/names.h"
 #include "protocol/service_connection.h"

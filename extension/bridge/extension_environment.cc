@@ -1,5 +1,5 @@
 // The process's defaults for the extension's environment.
-#include "extension/extension_environment.h"
+#include "extension/bridge/extension_environment.h"
 
 #include "core/config/config_store.h"
 #include "core/config/log.h"

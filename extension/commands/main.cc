@@ -6,21 +6,21 @@
 #include <vector>
 
 #include "core/engine/engine.h"
-#include "extension/command_help.h"
-#include "extension/decode_command.h"
-#include "extension/doctor_command.h"
-#include "extension/pairs_command.h"
-#include "extension/platform_setup.h"
-#include "extension/reader_command.h"
-#include "extension/install_service_command.h"
-#include "extension/serve_command.h"
-#include "extension/service_decode.h"
+#include "extension/commands/command_help.h"
+#include "extension/commands/decode_command.h"
+#include "extension/commands/doctor_command.h"
+#include "extension/commands/pairs_command.h"
+#include "extension/bridge/platform_setup.h"
+#include "extension/commands/reader_command.h"
+#include "extension/commands/install_service_command.h"
+#include "extension/commands/serve_command.h"
+#include "extension/commands/service_decode.h"
 #include "hosts/reader/reader.h"
 #include "core/config/paths.h"
 #include "protocol/host_client.h"
 #include "platform/termination.h"
-#include "extension/native_host_command.h"
-#include "extension/thunderbird_install.h"
+#include "extension/commands/native_host_command.h"
+#include "extension/commands/thunderbird_install.h"
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);

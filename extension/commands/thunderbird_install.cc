@@ -1,5 +1,5 @@
 // Writing and removing the native-messaging manifest for Thunderbird.
-#include "extension/thunderbird_install.h"
+#include "extension/commands/thunderbird_install.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "core/base/file_io.h"
-#include "extension/command_help.h"
+#include "extension/commands/command_help.h"
 
 namespace qy {
 namespace fs = std::filesystem;

@@ -1,5 +1,5 @@
 // PanelViewController: its controls, their values and its actions.
-#include "extension/panel_view_controller.h"
+#include "extension/bridge/panel_view_controller.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // The decode command of quillory-ext.
-#include "extension/decode_command.h"
+#include "extension/commands/decode_command.h"
 
-#include "extension/status_header.h"
+#include "extension/commands/status_header.h"
 #include "protocol/result_json.h"
 
 #include <fcntl.h>
@@ -20,7 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/config/log.h"
-#include "extension/command_help.h"
+#include "extension/commands/command_help.h"
 #include "platform/termination.h"
 
 namespace qy {

@@ -1,5 +1,5 @@
 // Doctor's probes of the local translation servers, and the pairs they serve.
-#include "extension/server_checks.h"
+#include "extension/commands/server_checks.h"
 
 #include <algorithm>
 

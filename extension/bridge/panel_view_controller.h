@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/config/config.h"
-#include "extension/extension_environment.h"
+#include "extension/bridge/extension_environment.h"
 #include "platform/mail_kit.h"
 
 namespace qy {

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "extension/config_check.h"
+#include "extension/commands/config_check.h"
 #include "platform/engine_survey.h"
 #include "platform/translators_config.h"
 

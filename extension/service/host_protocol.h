@@ -26,8 +26,8 @@
 
 #include "core/base/thread_annotations.h"
 #include "core/engine/engine.h"
-#include "extension/panel_view_controller.h"
-#include "extension/security_handler.h"
+#include "extension/bridge/panel_view_controller.h"
+#include "extension/bridge/security_handler.h"
 
 namespace qy {
 

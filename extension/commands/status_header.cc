@@ -1,5 +1,5 @@
 // The X-Quillory-Status and X-Quillory-Subject header fields: RFC 2047 encoded words, folding, and its place in a message.
-#include "extension/status_header.h"
+#include "extension/commands/status_header.h"
 
 #include "core/engine/engine_report.h"
 #include "platform/base64.h"

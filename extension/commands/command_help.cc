@@ -1,5 +1,5 @@
 // Help and version texts of quillory-ext.
-#include "extension/command_help.h"
+#include "extension/commands/command_help.h"
 
 #include <algorithm>
 #include <array>

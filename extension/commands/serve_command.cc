@@ -1,14 +1,14 @@
 // The serve command of quillory-ext.
-#include "extension/serve_command.h"
+#include "extension/commands/serve_command.h"
 
 #include <chrono>
 #include <cstdlib>
 
 #include "core/config/log.h"
 #include "core/config/paths.h"
-#include "extension/command_help.h"
-#include "extension/platform_setup.h"
-#include "extension/security_handler.h"
+#include "extension/commands/command_help.h"
+#include "extension/bridge/platform_setup.h"
+#include "extension/bridge/security_handler.h"
 #include "platform/allocator_tuning.h"
 #include "platform/mail_kit.h"
 #include "platform/termination.h"

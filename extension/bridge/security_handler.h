@@ -15,7 +15,7 @@
 #include <string>
 
 #include "core/mime/mime_part.h"
-#include "extension/extension_environment.h"
+#include "extension/bridge/extension_environment.h"
 #include "platform/mail_kit.h"
 
 namespace qy {

@@ -1,6 +1,6 @@
 // The native host's transport: frames in from Thunderbird, requests answered by a worker pool,
 // answers and events out in frames Thunderbird accepts.
-#include "extension/native_host.h"
+#include "extension/service/native_host.h"
 
 #include <unistd.h>
 

@@ -1,9 +1,9 @@
 // SecurityHandler: decoded messages, banner clicks and the compose-side answers.
-#include "extension/security_handler.h"
+#include "extension/bridge/security_handler.h"
 
 #include <nlohmann/json.hpp>
 
-#include "extension/panel_view_controller.h"
+#include "extension/bridge/panel_view_controller.h"
 
 namespace qy {
 

@@ -1,5 +1,5 @@
 // The reader command of quillory-ext.
-#include "extension/reader_command.h"
+#include "extension/commands/reader_command.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -9,10 +9,10 @@
 
 #include "core/config/log.h"
 #include "core/config/paths.h"
-#include "extension/command_help.h"
-#include "extension/native_host.h"
-#include "extension/native_host_backends.h"
-#include "extension/platform_setup.h"
+#include "extension/commands/command_help.h"
+#include "extension/service/native_host.h"
+#include "extension/service/native_host_backends.h"
+#include "extension/bridge/platform_setup.h"
 #include "hosts/reader/reader.h"
 #include "platform/termination.h"
 #include "protocol/host_client.h"

@@ -15,7 +15,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "extension/native_host.h"
+#include "extension/service/native_host.h"
 
 namespace qy {
 

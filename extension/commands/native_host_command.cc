@@ -1,5 +1,5 @@
 // The native-host command of quillory-ext.
-#include "extension/native_host_command.h"
+#include "extension/commands/native_host_command.h"
 
 #include <unistd.h>
 
@@ -8,9 +8,9 @@
 
 #include "core/config/log.h"
 #include "core/config/paths.h"
-#include "extension/native_host.h"
-#include "extension/native_host_backends.h"
-#include "extension/platform_setup.h"
+#include "extension/service/native_host.h"
+#include "extension/service/native_host_backends.h"
+#include "extension/bridge/platform_setup.h"
 #include "protocol/host_client.h"
 #include "platform/termination.h"
 

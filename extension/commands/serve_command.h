@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/socket_server.h"
+#include "extension/service/socket_server.h"
 
 namespace qy {
 

@@ -1,5 +1,5 @@
 // The programs' platform wiring.
-#include "extension/platform_setup.h"
+#include "extension/bridge/platform_setup.h"
 
 #include "core/translate/translation_service.h"
 #include "platform/system_translation_service.h"

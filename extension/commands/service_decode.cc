@@ -1,5 +1,5 @@
 // Decoding through the running service.
-#include "extension/service_decode.h"
+#include "extension/commands/service_decode.h"
 
 #include "platform/base64.h"
 #include "protocol/host_client.h"

@@ -1,5 +1,5 @@
 // Writing, enabling and removing the service's systemd user unit.
-#include "extension/install_service_command.h"
+#include "extension/commands/install_service_command.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -8,7 +8,7 @@
 #include <cstdlib>
 
 #include "core/base/file_io.h"
-#include "extension/command_help.h"
+#include "extension/commands/command_help.h"
 #include "platform/child_process.h"
 
 namespace qy {

@@ -1,5 +1,5 @@
 // Checking config.json key by key.
-#include "extension/config_check.h"
+#include "extension/commands/config_check.h"
 
 #include <algorithm>
 #include <array>

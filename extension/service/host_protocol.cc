@@ -1,5 +1,5 @@
 // The host protocol's operations and their JSON.
-#include "extension/host_protocol.h"
+#include "extension/service/host_protocol.h"
 
 #include <cmath>
 #include <limits>
