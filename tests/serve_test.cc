@@ -435,8 +435,7 @@ TEST(Serve, ASecondServiceExitsAndAStaleSocketIsReplaced) {
   auto second = testing::runProcess({QY_EXT_BINARY, "serve"}, "",
                                     {{"QY_HOME", serve.home().string()}});
   EXPECT_EQ(second.status, 1);
-  EXPECT_EQ(second.err, "quillory-ext serve: a service is already running on " +
-                            serve.socket().string() + "\n");
+  EXPECT_EQ(second.err, "quillory-ext serve：服务已经在运行（" + serve.socket().string() + "）\n");
   EXPECT_TRUE(serve.connect());  // the first one still serves
 
   serve.kill();  // dies without removing its socket

@@ -37,11 +37,12 @@ constexpr std::array<CommandHelp, 10> kCommands = {{
      "作为常驻服务运行：在存储目录的套接字 ext.sock 上为邮件客户端（宿主）提供服务",
      "选项：\n"
      "  --reader PATH     同时在 127.0.0.1 上提供网页版邮件阅读器，读取 PATH（Maildir、mbox 文件或\n"
-     "                    .eml 文件夹）；第一行输出它的网址\n"
+     "                    .eml 文件夹）；第一行输出它的网址。已有服务在运行时只启动阅读器，\n"
+     "                    由那个服务翻译\n"
      "  --port N          阅读器的端口（0 或省略：任一空闲端口）\n"
      "  --no-browser      不用 xdg-open 打开阅读器\n"
      "宿主协议见 docs/host-protocol.md。只接受本用户的连接；SIGTERM 或 SIGINT 时干净地退出。\n"
-     "退出状态：正常结束是 0；已有服务在运行或无法监听是 1；用法错误是 2。\n"},
+     "退出状态：正常结束是 0；已有服务在运行（不带 --reader 时）或无法监听是 1；用法错误是 2。\n"},
     {"reader", "quillory-ext reader PATH [--port N] [--no-browser]",
      "网页版邮件阅读器：在 127.0.0.1 上显示 PATH 里的邮件（Maildir、mbox 文件或 .eml 文件夹），经由正在运行的服务翻译",
      "选项：\n"

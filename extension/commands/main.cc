@@ -79,6 +79,11 @@ int main(int argc, char** argv) {
         if (!running) std::_Exit(1);
         server.setReaderURL(running->address());  // hello names the page; no secret goes with it
       };
+      // A service already runs (the user unit, say): the reader goes beside it.
+      options.besideRunningService = [reader = *reader](int signals) {
+        std::fprintf(stderr, "quillory-ext serve：服务已经在运行，读信器用它翻译\n");
+        return qy::runReader(reader, signals, stdout, stderr);
+      };
     }
     return qy::runServe(args, stderr, std::move(options));
   }

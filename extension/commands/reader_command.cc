@@ -49,8 +49,13 @@ int runReaderCommand(const std::vector<std::string>& args, std::FILE* out, std::
   const int signals = platform::notifyOnTermination();
   installPlatformServices();
   Paths::ensure();
-  reader::ReaderOptions options{*parsed->mail, protocol::serviceSocketPath(Paths::root()),
-                                parsed->port, localHost};
+  return runReader(*parsed, signals, out, err);
+}
+
+int runReader(const reader::ReaderArguments& arguments, int signals, std::FILE* out,
+              std::FILE* err) {
+  reader::ReaderOptions options{*arguments.mail, protocol::serviceSocketPath(Paths::root()),
+                                arguments.port, localHost};
   std::string error;
   auto running = reader::Reader::start(options, error);
   if (!running) {
@@ -64,7 +69,7 @@ int runReaderCommand(const std::vector<std::string>& args, std::FILE* out, std::
   }
   Log::write(std::string("reader serving ") + running->address() +
              (running->usesService() ? " for the running service" : " with its own engine"));
-  if (parsed->openBrowser && !running->open("xdg-open")) {
+  if (arguments.openBrowser && !running->open("xdg-open")) {
     std::fprintf(err, "quillory-ext reader：无法用 xdg-open 打开读信器，请手动打开上面的链接\n");
   }
   // Until SIGTERM or SIGINT.

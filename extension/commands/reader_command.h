@@ -12,9 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "hosts/reader/reader_arguments.h"
+
 namespace qy {
 
 // Runs the reader until told to stop; the exit status. Call before the program starts any thread.
 int runReaderCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);
+
+// Runs the reader for parsed arguments until `signals` (the stop signals' descriptor, from
+// platform::notifyOnTermination) becomes readable; the exit status. `serve --reader` runs this
+// when another service already listens, so the reader goes beside that one.
+int runReader(const reader::ReaderArguments& arguments, int signals, std::FILE* out,
+              std::FILE* err);
 
 }  // namespace qy

@@ -12,6 +12,7 @@
 #include "platform/allocator_tuning.h"
 #include "platform/mail_kit.h"
 #include "platform/termination.h"
+#include "protocol/host_client.h"
 #include "protocol/names.h"
 
 namespace qy {
@@ -55,9 +56,15 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   auto server =
       SocketServer::start({Paths::root(), &handler, nullptr, kStopGrace}, status, error);
   if (!server) {
-    std::fprintf(err, "quillory-ext serve: %s\n", error.c_str());
     Log::write("service not started: " + error);
     Log::flush();
+    if (status == SocketServer::StartStatus::alreadyRunning) {
+      if (options.besideRunningService) return options.besideRunningService(signals);
+      std::fprintf(err, "quillory-ext serve：服务已经在运行（%s）\n",
+                   protocol::serviceSocketPath(Paths::root()).c_str());
+    } else {
+      std::fprintf(err, "quillory-ext serve：无法启动服务：%s\n", error.c_str());
+    }
     return 1;
   }
   SocketServer* serving = server.get();

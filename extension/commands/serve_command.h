@@ -6,7 +6,9 @@
 // message.
 //
 // ServeOptions lets a program built on serve add to it: a hook that runs once the socket
-// listens (the web reader starts there and registers its URL, which `hello` then reports).
+// listens (the web reader starts there and registers its URL, which `hello` then reports), and
+// one that runs instead of the service when another already serves this root (the reader then
+// runs beside that one).
 #pragma once
 
 #include <cstdio>
@@ -21,6 +23,9 @@ namespace qy {
 
 struct ServeOptions {
   std::function<void(SocketServer&)> onStarted;  // runs once the socket listens
+  // Runs when another service already listens on this root, given the stop signals' descriptor;
+  // its result is the exit status. Without it, serve says so and exits 1.
+  std::function<int(int signals)> besideRunningService;
 };
 
 // Parses the arguments after "serve"; nothing (and a message on `error`) for a usage error.
