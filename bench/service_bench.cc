@@ -23,8 +23,8 @@
 
 #include "bench/html_inputs.h"
 #include "core/engine/engine.h"
-#include "extension/security_handler.h"
-#include "extension/socket_server.h"
+#include "extension/bridge/security_handler.h"
+#include "extension/service/socket_server.h"
 #include "platform/allocator_tuning.h"
 #include "platform/base64.h"
 #include "protocol/host_client.h"

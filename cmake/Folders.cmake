@@ -5,7 +5,7 @@
 #
 #   core ← platform ← web ← hosts/reader, app
 #   core ← platform ← protocol ← hosts/reader, app
-#   core, platform, protocol, web, hosts/reader ← extension
+#   extension/bridge ← extension/service (+ protocol) ← extension/commands (+ web, hosts/reader)
 #
 # A folder's view also shows the folders its declared folders' headers include, so each
 # declaration lists the whole of what the folder may see. Tests, benchmarks and fuzz targets see

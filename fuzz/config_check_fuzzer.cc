@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "core/config/config.h"
-#include "extension/config_check.h"
+#include "extension/commands/config_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

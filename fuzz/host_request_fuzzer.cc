@@ -13,7 +13,7 @@
 #include <string>
 
 #include "core/engine/engine.h"
-#include "extension/host_protocol.h"
+#include "extension/service/host_protocol.h"
 #include "protocol/host_frame.h"
 
 namespace {

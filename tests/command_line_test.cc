@@ -7,7 +7,7 @@
 #include <iterator>
 #include <map>
 
-#include "extension/command_help.h"
+#include "extension/commands/command_help.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 

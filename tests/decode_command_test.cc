@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "extension/decode_command.h"
+#include "extension/commands/decode_command.h"
 #include "platform/base64.h"
 #include "protocol/result_json.h"
 #include "support/serve_process.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "core/config/lang_names.h"
-#include "extension/config_check.h"
+#include "extension/commands/config_check.h"
 #include "support/serve_process.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"

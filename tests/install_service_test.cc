@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "extension/install_service_command.h"
+#include "extension/commands/install_service_command.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "extension/install_service_command.h"
+#include "extension/commands/install_service_command.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 

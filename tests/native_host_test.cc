@@ -2,7 +2,7 @@
 // 1 MiB in pieces joined back byte for byte, requests up to 64 MiB, bad frames, events, and
 // requests that do not wait for each other. The backend here is a small scripted one; the real
 // backends are tested in native_host_backends_test.cc.
-#include "extension/native_host.h"
+#include "extension/service/native_host.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // The banner panel as a view model: the values it shows, what its controls save, its buttons;
 // and starting the settings application detached.
-#include "extension/panel_view_controller.h"
+#include "extension/bridge/panel_view_controller.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -27,11 +27,13 @@ namespace {
 using nlohmann::json;
 namespace fs = std::filesystem;
 
-// A running `quillory-ext reader MAIL --port 0 --no-browser` on the service's storage root; its
-// page's address is the first line it prints. SIGTERM on destruction.
+// A running `quillory-ext reader MAIL --port 0 --no-browser` (or `serve --reader MAIL ...`) on the
+// service's storage root; its page's address is the first line it prints. SIGTERM on destruction.
 class ReaderProcess {
  public:
-  ReaderProcess(const testing::ServeProcess& serve, const fs::path& mail) {
+  enum class Command { reader, serveReader };
+  ReaderProcess(const testing::ServeProcess& serve, const fs::path& mail,
+                Command command = Command::reader) {
     int out[2];
     if (::pipe(out) != 0) return;
     std::vector<std::string> env;
@@ -41,8 +43,12 @@ class ReaderProcess {
     std::vector<char*> envp;
     for (auto& entry : env) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::vector<std::string> args = {QY_EXT_BINARY, "reader", mail.string(), "--port", "0",
-                                     "--no-browser"};
+    std::vector<std::string> args =
+        command == Command::reader
+            ? std::vector<std::string>{QY_EXT_BINARY, "reader", mail.string(), "--port", "0",
+                                       "--no-browser"}
+            : std::vector<std::string>{QY_EXT_BINARY, "serve", "--reader", mail.string(), "--port",
+                                       "0", "--no-browser"};
     std::vector<char*> argv;
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
@@ -189,6 +195,21 @@ TEST(ReaderHost, BesideTheServiceAndAcrossItsRestart) {
   EXPECT_TRUE(shown["notice"].is_null()) << shown["notice"];
   EXPECT_TRUE(shown["banner"].is_object());
   EXPECT_EQ(reloadsDelivered(serve), 1);
+}
+
+// `serve --reader` where a service already runs (the user unit, say) starts the reader beside
+// it instead of refusing.
+TEST(ReaderHost, ServeWithTheReaderGoesBesideARunningService) {
+  testing::ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  testing::TempDir mail;
+  const std::string name = addMessage(mail.path(), "1.a", "The meeting is tomorrow.");
+  ReaderProcess reader(serve, mail.path(), ReaderProcess::Command::serveReader);
+  ASSERT_TRUE(reader.started());
+  const json shown = reader.get("/api/message?id=" + listedId(reader, name));
+  ASSERT_TRUE(shown.is_object());
+  EXPECT_TRUE(shown["banner"].is_object()) << "not decoded by the running service";
+  EXPECT_EQ(reloadsDelivered(serve), 1) << "the reader is not subscribed to the running service";
 }
 
 TEST(ReaderHost, AMessageTooLargeForAFrameFailsAloneBesideOthersInFlight) {

@@ -1,12 +1,12 @@
 // The security handler against the kit's types: decoded messages by outcome, the reload hook,
 // and the banner button by state.
-#include "extension/security_handler.h"
+#include "extension/bridge/security_handler.h"
 
 #include <gtest/gtest.h>
 
 #include <mutex>
 
-#include "extension/panel_view_controller.h"
+#include "extension/bridge/panel_view_controller.h"
 #include "support/engine_fixture.h"
 
 namespace qy {

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "core/mime/mime.h"
-#include "extension/socket_server.h"
+#include "extension/service/socket_server.h"
 #include "platform/base64.h"
 #include "protocol/host_frame.h"
 #include "support/engine_fixture.h"
@@ -435,8 +435,7 @@ TEST(Serve, ASecondServiceExitsAndAStaleSocketIsReplaced) {
   auto second = testing::runProcess({QY_EXT_BINARY, "serve"}, "",
                                     {{"QY_HOME", serve.home().string()}});
   EXPECT_EQ(second.status, 1);
-  EXPECT_EQ(second.err, "quillory-ext serve: a service is already running on " +
-                            serve.socket().string() + "\n");
+  EXPECT_EQ(second.err, "quillory-ext serve：服务已经在运行（" + serve.socket().string() + "）\n");
   EXPECT_TRUE(serve.connect());  // the first one still serves
 
   serve.kill();  // dies without removing its socket

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/mime/mime.h"
-#include "extension/server_checks.h"
+#include "extension/commands/server_checks.h"
 #include "platform/base64.h"
 #include "support/stand_in_server.h"
 #include "support/subprocess.h"

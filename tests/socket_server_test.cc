@@ -1,7 +1,7 @@
 // The socket server in this process, so that the thread sanitizer sees both sides: hosts on
 // threads of their own decode, open and change panels, subscribe and ask for reloads at once,
 // while the engine's reload hook broadcasts.
-#include "extension/socket_server.h"
+#include "extension/service/socket_server.h"
 
 #include <gtest/gtest.h>
 

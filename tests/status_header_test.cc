@@ -1,6 +1,6 @@
 // The X-Quillory-Status field of `decode --status-header`: encoded words that decode back to the
 // banner whole, lines within 76 columns, its place at the top, and the rest of the message kept.
-#include "extension/status_header.h"
+#include "extension/commands/status_header.h"
 
 #include <gtest/gtest.h>
 #include <openssl/evp.h>

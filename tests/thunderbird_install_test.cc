@@ -1,6 +1,6 @@
 // install-thunderbird / uninstall-thunderbird, run as the real program in a temporary HOME, and
 // the recognition of Thunderbird's way of starting a native host.
-#include "extension/thunderbird_install.h"
+#include "extension/commands/thunderbird_install.h"
 
 #include <filesystem>
 
