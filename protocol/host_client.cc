@@ -238,4 +238,17 @@ std::filesystem::path serviceSocketPath(const std::filesystem::path& root) {
   return root / kSocketName;
 }
 
+bool isReaderAddress(std::string_view url) {
+  constexpr std::string_view kStart = "http://127.0.0.1:";
+  if (!url.starts_with(kStart) || !url.ends_with('/')) return false;
+  const std::string_view port = url.substr(kStart.size(), url.size() - kStart.size() - 1);
+  if (port.empty() || port.size() > 5 || port.front() == '0') return false;
+  int number = 0;
+  for (char c : port) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + (c - '0');
+  }
+  return number <= 65535;
+}
+
 }  // namespace qy::protocol

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <nlohmann/json.hpp>
 
@@ -55,5 +56,9 @@ class HostClient {
 
 // The service's socket in a storage root.
 std::filesystem::path serviceSocketPath(const std::filesystem::path& root);
+
+// Whether `url` is a web reader's page as `hello` carries it: "http://127.0.0.1:PORT/", PORT
+// 1-65535 without leading zeros, nothing else.
+bool isReaderAddress(std::string_view url);
 
 }  // namespace qy::protocol

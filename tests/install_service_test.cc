@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "extension/commands/install_service_command.h"
+#include "support/serve_process.h"
 #include "support/subprocess.h"
 #include "support/temp_dir.h"
 
@@ -32,7 +33,7 @@ struct Installer {
   std::map<std::string, std::string> env() const {
     return {{"XDG_CONFIG_HOME", (dir / "config").string()},
             {"PATH", (dir / "bin").string()},
-            {"QY_HOME", ""}};
+            {"QY_HOME", (dir / "home").string()}};
   }
   std::filesystem::path unit() const { return dir / "config/systemd/user/quillory-ext.service"; }
   // A systemctl that notes its arguments and exits with `status`.
@@ -42,8 +43,11 @@ struct Installer {
                                          "'\nexit " + std::to_string(status) + "\n");
     ::chmod((dir / "bin/systemctl").c_str(), 0755);
   }
-  testing::ProcessResult run(const std::string& command) const {
-    return testing::runProcess({QY_EXT_BINARY, command}, "", env());
+  testing::ProcessResult run(const std::string& command,
+                             std::map<std::string, std::string> extra = {}) const {
+    auto environment = env();
+    for (auto& [name, value] : extra) environment[name] = value;
+    return testing::runProcess({QY_EXT_BINARY, command}, "", environment);
   }
   std::string calls() const {
     return std::filesystem::exists(dir / "calls") ? readFile(dir / "calls") : "";
@@ -69,6 +73,19 @@ TEST(InstallService, WritesEnablesAndStartsTheUnitAndUninstallUndoesIt) {
             "--user disable --now quillory-ext.service\n--user daemon-reload\n");
 }
 
+// A service started by hand holds the storage root, so the unit's own would exit at once and be
+// restarted until systemd gives up: the unit is enabled for the next login, not started now.
+TEST(InstallService, BesideAServiceStartedByHandEnablesWithoutStarting) {
+  testing::ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  Installer i;
+  i.systemctl(0);
+  auto installed = i.run("install-service", {{"QY_HOME", serve.home().string()}});
+  EXPECT_EQ(installed.status, 0) << installed.err;
+  EXPECT_EQ(i.calls(), "--user daemon-reload\n--user enable quillory-ext.service\n");
+  EXPECT_NE(installed.out.find("手动启动的服务在运行"), std::string::npos) << installed.out;
+}
+
 TEST(InstallService, WithoutUserSystemdSaysSoInOneLineAndLeavesTheUnit) {
   for (bool hasSystemctl : {true, false}) {
     SCOPED_TRACE(hasSystemctl ? "systemctl --user fails" : "no systemctl at all");
@@ -77,7 +94,7 @@ TEST(InstallService, WithoutUserSystemdSaysSoInOneLineAndLeavesTheUnit) {
     auto installed = i.run("install-service");
     EXPECT_EQ(installed.status, 1);
     EXPECT_EQ(std::count(installed.err.begin(), installed.err.end(), '\n'), 1) << installed.err;
-    EXPECT_NE(installed.err.find("no user systemd here"), std::string::npos);
+    EXPECT_NE(installed.err.find("没有用户级 systemd"), std::string::npos);
     EXPECT_NE(installed.err.find(i.unit().string()), std::string::npos);
     EXPECT_TRUE(std::filesystem::exists(i.unit()));
 

@@ -361,6 +361,29 @@ TEST(Serve, AHostThatHangsUpIsLetGoWhateverItLeftUnfinished) {
   EXPECT_EQ(request(*bystander, {{"op", "hello"}, {"version", 1}})["ok"], true);
 }
 
+// A reader running as a host of its own names its page in `hello`; the service reports it to
+// other hosts (the settings application opens it) while that connection lasts.
+TEST(Serve, AReaderNamedInHelloIsReportedWhileItsConnectionLasts) {
+  ServeProcess serve;
+  ASSERT_TRUE(serve.start()) << serve.serviceErrors();
+  const size_t before = openSockets(serve.pid());
+  auto reader = serve.connect();
+  ASSERT_TRUE(reader);
+  for (const char* bad : {"http://192.0.2.1:8080/", "http://127.0.0.1:8080/x", "http://127.0.0.1:0/",
+                          "javascript:alert(1)"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(request(*reader, {{"op", "hello"}, {"version", 1}, {"reader", bad}})["ok"], false);
+  }
+  EXPECT_EQ(serve.connect()->hello()["reader"], nullptr);
+  const std::string page = "http://127.0.0.1:4321/";
+  EXPECT_EQ(request(*reader, {{"op", "hello"}, {"version", 1}, {"reader", page}})["ok"], true);
+  EXPECT_EQ(serve.connect()->hello()["reader"], page);
+
+  reader.reset();
+  ASSERT_TRUE(socketsCome(serve.pid(), before));
+  EXPECT_EQ(serve.connect()->hello()["reader"], nullptr);
+}
+
 TEST(Serve, ASlowDecodeHoldsUpNoOtherRequestOrConnection) {
   ServeProcess serve;
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();

@@ -256,7 +256,7 @@ int runDecode(const std::vector<std::string>& args, Engine& engine, std::FILE* i
                  readFailure(errno).c_str());
     status = 1;
   } else if (!written) {
-    std::fprintf(err, "quillory-ext decode: cannot write the output\n");
+    std::fprintf(err, "quillory-ext decode：无法写出结果\n");
     status = 1;
   }
   if (!settled) {

@@ -8,14 +8,18 @@
 #include <cstdlib>
 
 #include "core/base/file_io.h"
+#include "core/config/paths.h"
 #include "extension/commands/command_help.h"
 #include "platform/child_process.h"
+#include "protocol/host_client.h"
 
 namespace qy {
 namespace {
 
 // How long one systemctl call may take.
 constexpr auto kSystemctlLimit = std::chrono::seconds(60);
+// How long a running service may take to answer `hello`.
+constexpr auto kServiceAnswerLimit = std::chrono::seconds(5);
 
 // A word of ExecStart or Environment in systemd's syntax: specifiers' '%' doubled; quoted, with
 // backslashes and quotes escaped, when it holds anything but plain path characters.
@@ -55,6 +59,12 @@ bool systemctl(const std::vector<std::string>& args) {
   std::string output;
   chain->communicate("", deadline, output, 1 << 16);
   return chain->wait(deadline) == 0;
+}
+
+// Whether a service (started by hand, say) already answers on this storage root's socket.
+bool serviceRuns() {
+  return protocol::HostClient::connect(protocol::serviceSocketPath(Paths::root()),
+                                       kServiceAnswerLimit) != nullptr;
 }
 
 bool noArguments(const std::vector<std::string>& args, const char* command, std::FILE* err) {
@@ -108,17 +118,29 @@ int runInstallService(const std::vector<std::string>& args, std::FILE* out, std:
   std::error_code error;
   std::filesystem::create_directories(directory, error);
   if (!FileIO::writeAtomically(unit, serviceUnitText(ownBinary(), home), true)) {
-    std::fprintf(err, "quillory-ext install-service: cannot write %s\n", unit.c_str());
+    std::fprintf(err, "quillory-ext install-service：无法写入 %s\n", unit.c_str());
     return 1;
   }
-  if (!systemctl({"daemon-reload"}) || !systemctl({"enable", "--now", kServiceUnitName})) {
+  // A service started by hand holds the storage root: the unit's own would exit at once and be
+  // restarted until systemd gives up. Enabled, the unit starts at the next login instead.
+  const bool runningByHand = serviceRuns();
+  std::vector<std::string> enable = {"enable", kServiceUnitName};
+  if (!runningByHand) enable.insert(enable.begin() + 1, "--now");
+  if (!systemctl({"daemon-reload"}) || !systemctl(enable)) {
     std::fprintf(err,
-                 "quillory-ext install-service: no user systemd here (systemctl --user failed); "
-                 "the unit is written to %s, run 'quillory-ext serve' yourself\n",
+                 "quillory-ext install-service：这里没有用户级 systemd（systemctl --user 失败）；"
+                 "服务单元已写入 %s，请自己运行“quillory-ext serve”\n",
                  unit.c_str());
     return 1;
   }
-  std::fprintf(out, "quillory-ext: %s is installed, enabled and running (%s)\n", kServiceUnitName,
+  if (runningByHand) {
+    std::fprintf(out,
+                 "quillory-ext：%s 已安装并启用（%s）。已有一个手动启动的服务在运行：它停止后运行"
+                 "“systemctl --user start %s”，或者等下次登录时自动启动\n",
+                 kServiceUnitName, unit.c_str(), kServiceUnitName);
+    return 0;
+  }
+  std::fprintf(out, "quillory-ext：%s 已安装、已启用并在运行（%s）\n", kServiceUnitName,
                unit.c_str());
   return 0;
 }
@@ -131,19 +153,18 @@ int runUninstallService(const std::vector<std::string>& args, std::FILE* out, st
   std::error_code error;
   bool existed = std::filesystem::remove(unit, error);
   if (error) {
-    std::fprintf(err, "quillory-ext uninstall-service: cannot remove %s: %s\n", unit.c_str(),
+    std::fprintf(err, "quillory-ext uninstall-service：无法删除 %s：%s\n", unit.c_str(),
                  error.message().c_str());
     return 1;
   }
   if (!stopped || !systemctl({"daemon-reload"})) {
     std::fprintf(err,
-                 "quillory-ext uninstall-service: no user systemd here (systemctl --user failed); "
+                 "quillory-ext uninstall-service：这里没有用户级 systemd（systemctl --user 失败）；"
                  "%s\n",
-                 existed ? ("the unit " + unit.string() + " is removed").c_str()
-                         : "no unit was installed");
+                 existed ? ("服务单元 " + unit.string() + " 已删除").c_str() : "没有安装过服务单元");
     return 1;
   }
-  std::fprintf(out, "quillory-ext: %s is stopped, disabled and removed\n", kServiceUnitName);
+  std::fprintf(out, "quillory-ext：%s 已停止、停用并删除\n", kServiceUnitName);
   return 0;
 }
 

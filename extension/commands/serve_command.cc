@@ -43,7 +43,7 @@ int runServe(const std::vector<std::string>& args, std::FILE* err, ServeOptions 
   // polls; set up before any thread exists. A second signal ends the engines and us at once.
   int signals = platform::notifyOnTermination();
   if (signals < 0) {
-    std::fprintf(err, "quillory-ext serve: cannot take signals through a descriptor\n");
+    std::fprintf(err, "quillory-ext serve：无法接收停止信号（signalfd）\n");
     return 1;
   }
 

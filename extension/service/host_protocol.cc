@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "platform/base64.h"
+#include "protocol/host_client.h"
 #include "protocol/host_frame.h"
 #include "protocol/names.h"
 #include "protocol/result_json.h"
@@ -95,6 +96,13 @@ std::optional<RequestError> select(const json& selected, const char* name,
 Answered hello(const Call& call) {
   if (!field<int64_t>(call.request, "version")) {
     return RequestError{"missing field \"version\" (the protocol version, 1)"};
+  }
+  if (field<json>(call.request, "reader")) {
+    auto url = field<std::string>(call.request, "reader");
+    if (!url || !protocol::isReaderAddress(*url)) {
+      return RequestError{"field \"reader\" is not a page on 127.0.0.1 (http://127.0.0.1:PORT/)"};
+    }
+    call.session.nameReader(*url);
   }
   json answer = okAnswer(call.id);
   answer["version"] = protocol::kVersion;
@@ -318,6 +326,16 @@ std::optional<json> HostSession::withPanel(
   MutexLock actions(*entry->actions);
   action(*entry->panel);
   return panelJSON(id, *entry->panel);
+}
+
+void HostSession::nameReader(std::string url) {
+  MutexLock lock(lock_);
+  reader_ = std::move(url);
+}
+
+std::optional<std::string> HostSession::reader() const {
+  MutexLock lock(lock_);
+  return reader_;
 }
 
 bool HostSession::closePanel(int64_t id) {

@@ -35,18 +35,22 @@ namespace qy {
 // answers about itself.
 struct HostServices {
   SecurityHandler* handler = nullptr;
-  // The web reader's URL, when this service serves one.
+  // The web reader's URL, when this service serves one or a connected reader named its own.
   std::function<std::optional<std::string>()> readerURL;
   // Sends {"event": "reloadVisibleMessages"} to every subscribed connection; their number.
   std::function<size_t()> reloadVisibleMessages;
 };
 
-// The state of one connection: whether it is subscribed to events, and the panels opened on it
-// (they live until `panelClosed` or until the connection closes).
+// The state of one connection: whether it is subscribed to events, the web reader's page it
+// named in its `hello` (a reader running as a host of its own), and the panels opened on it (they
+// live until `panelClosed` or until the connection closes).
 class HostSession {
  public:
   bool subscribed() const { return subscribed_.load(); }
   void subscribe() { subscribed_.store(true); }
+
+  void nameReader(std::string url) QY_EXCLUDES(lock_);
+  std::optional<std::string> reader() const QY_EXCLUDES(lock_);
 
   // Keeps `panel`; its id.
   int64_t addPanel(std::unique_ptr<PanelViewController> panel) QY_EXCLUDES(lock_);
@@ -65,6 +69,7 @@ class HostSession {
   };
   std::atomic<bool> subscribed_{false};
   mutable Mutex lock_;
+  std::optional<std::string> reader_ QY_GUARDED_BY(lock_);
   int64_t nextPanel_ QY_GUARDED_BY(lock_) = 1;
   std::map<int64_t, std::shared_ptr<Entry>> panels_ QY_GUARDED_BY(lock_);
 };

@@ -510,9 +510,14 @@ std::unique_ptr<SocketServer> SocketServer::start(Options options, StartStatus& 
       }});
   // The services run in the pool's tasks, which the state outlives (its destructor joins them).
   state->services.handler = state->options.handler;
+  // This process's own reader, else the one a connected reader named (the latest to connect).
   state->services.readerURL = [raw]() -> std::optional<std::string> {
     MutexLock guard(raw->lock);
-    return raw->readerURL;
+    if (raw->readerURL) return raw->readerURL;
+    for (auto it = raw->connections.rbegin(); it != raw->connections.rend(); ++it) {
+      if (auto url = (*it)->session.reader()) return url;
+    }
+    return std::nullopt;
   };
   state->services.reloadVisibleMessages = [raw]() -> size_t {
     return raw->broadcast({{"event", protocol::event::kReloadVisibleMessages}});
