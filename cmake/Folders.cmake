@@ -15,6 +15,17 @@
 # holds only the named folders ("core", "platform", "hosts/reader", ...).
 function(qy_use_folders target)
   set(view ${PROJECT_BINARY_DIR}/views/${target})
+  # A view is made afresh at each configure: its links are removed first (never followed, so
+  # nothing in the sources is touched), then what remains of it, plain folders.
+  if(EXISTS ${view})
+    file(GLOB_RECURSE entries LIST_DIRECTORIES true ${view}/*)
+    foreach(entry IN LISTS entries)
+      if(IS_SYMLINK ${entry})
+        file(REMOVE ${entry})
+      endif()
+    endforeach()
+    file(REMOVE_RECURSE ${view})
+  endif()
   foreach(folder IN LISTS ARGN)
     get_filename_component(parent ${view}/${folder} DIRECTORY)
     file(MAKE_DIRECTORY ${parent})

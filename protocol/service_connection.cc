@@ -76,6 +76,10 @@ std::shared_ptr<HostClient> ServiceConnection::client(const std::shared_ptr<Host
       made = HostClient::connect(options_.socketPath, options_.connectTimeout, options_.onEvent,
                                  [this, generation] { ended(generation); });
       if (!made) return nullptr;
+      // A service that does not take the page still serves the host.
+      if (auto page = options_.readerPage ? options_.readerPage() : std::nullopt) {
+        made->request({{"op", op::kHello}, {"version", kVersion}, {"reader", *page}});
+      }
     }
     if (subscribe && !madeSubscribed) {
       const auto answer = made->request({{"op", op::kSubscribe}});

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -43,6 +44,10 @@ struct ServiceConnectionOptions {
   // Pauses between background attempts while no service answers.
   std::chrono::milliseconds firstRetry{200};
   std::chrono::milliseconds lastRetry{5000};
+  // A web reader's own page, once it has one ("http://127.0.0.1:PORT/"): named in a `hello` on
+  // every new connection, so the service reports it to other hosts (the settings application
+  // opens it) while the reader is connected. Called on any thread; must not block.
+  std::function<std::optional<std::string>()> readerPage;
   // Called on the reconnecting thread each time it has connected again (and subscribed, when the
   // host is) after the service went away. Must not block or destroy the connection.
   std::function<void()> onReconnect;

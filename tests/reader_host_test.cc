@@ -82,6 +82,7 @@ class ReaderProcess {
   }
 
   bool started() const { return port_ > 0; }
+  std::string address() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
 
   // Listens to the page's event stream (after a get(), which holds the cookie): `listening` is
   // set once the stream is open; true at the first reload, false when the stream ends first.
@@ -178,6 +179,7 @@ TEST(ReaderHost, BesideTheServiceAndAcrossItsRestart) {
   EXPECT_TRUE(shown["notice"].is_null()) << shown["notice"];
   EXPECT_TRUE(shown["banner"].is_object()) << "not decoded by the service";
   EXPECT_EQ(reloadsDelivered(serve), 1) << "the reader is not subscribed";
+  EXPECT_EQ(serve.connect()->hello()["reader"], reader.address()) << "the page is not named";
 
   // The service dies and comes back: the reader connects and subscribes again on its own, so the
   // new service's reload reaches the page with no request from the reader first; its next
@@ -195,6 +197,7 @@ TEST(ReaderHost, BesideTheServiceAndAcrossItsRestart) {
   EXPECT_TRUE(shown["notice"].is_null()) << shown["notice"];
   EXPECT_TRUE(shown["banner"].is_object());
   EXPECT_EQ(reloadsDelivered(serve), 1);
+  EXPECT_EQ(serve.connect()->hello()["reader"], reader.address()) << "not named to the new service";
 }
 
 // `serve --reader` where a service already runs (the user unit, say) starts the reader beside

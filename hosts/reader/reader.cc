@@ -28,6 +28,10 @@ std::unique_ptr<Reader> Reader::start(const ReaderOptions& options, std::string&
       onReload();
   };
   connection.subscribe = true;
+  connection.readerPage = [self]() -> std::optional<std::string> {
+    MutexLock lock(self->pageLock_);
+    return self->page_;
+  };
   reader->service_ = std::make_unique<protocol::ServiceConnection>(std::move(connection));
   // Beside a service, the reader connects now to know whether one answers; inside one (serve
   // --reader), whose socket is not served yet, on the first request.
@@ -35,6 +39,17 @@ std::unique_ptr<Reader> Reader::start(const ReaderOptions& options, std::string&
   if (!reader->server_->start(options.port)) {
     error = "无法启动读信器：端口 " + std::to_string(options.port) + " 已被占用";
     return nullptr;
+  }
+  {
+    MutexLock lock(reader->pageLock_);
+    reader->page_ = reader->server_->address();
+  }
+  // Beside a service, named on the connection made before the page had its port; later ones
+  // name it themselves. (Inside one, the first connection comes after this.)
+  if (options.local && !reader->local_) {
+    reader->service_->request({{"op", protocol::op::kHello},
+                               {"version", protocol::kVersion},
+                               {"reader", reader->server_->address()}});
   }
   return reader;
 }

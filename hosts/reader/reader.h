@@ -4,6 +4,8 @@
 // as soon as a restarted service answers). `quillory-ext reader PATH` runs it beside the service, with an engine of its own
 // (ReaderOptions::local) only when no service answers at start; `serve --reader PATH` runs it
 // inside the service it starts. The program prints url() as the first line of its standard output.
+// Connected to a service, it names its page there (`hello`'s `reader`), so the settings
+// application's “打开 Mail” opens it.
 //
 // Ownership: the Reader owns its parts; destroying it stops the HTTP server (whose handlers use
 // the connection), then closes the connection (so no reload arrives any more). start() and the
@@ -18,6 +20,7 @@
 #include <chrono>
 #include <functional>
 
+#include "core/base/thread_annotations.h"
 #include "hosts/reader/reader_arguments.h"
 #include "hosts/reader/reader_server.h"
 #include "protocol/service_connection.h"
@@ -61,6 +64,9 @@ class Reader {
   std::unique_ptr<ReaderServer> server_;
   std::unique_ptr<protocol::ServiceConnection> service_;
   HostCall local_;  // set when no service answered at start
+  // The page's address once the server listens: the connection names it to the service.
+  mutable Mutex pageLock_;
+  std::optional<std::string> page_ QY_GUARDED_BY(pageLock_);
 };
 
 // The reader of `serve --reader`, started once the service's socket at `socketPath` listens:
