@@ -135,14 +135,6 @@ bool waitUntil(const std::function<bool()>& ready) {
   return true;
 }
 
-// The number of hosts the service's reload event reaches.
-json reloadsDelivered(testing::ServeProcess& serve) {
-  auto app = serve.connect();
-  if (!app) return nullptr;
-  auto answer = app->request({{"op", "reloadVisibleMessages"}});
-  return answer ? (*answer)["delivered"] : json(nullptr);
-}
-
 // A Maildir with one message of `body`, its id.
 std::string addMessage(const fs::path& maildir, const std::string& name, const std::string& body) {
   fs::create_directories(maildir / "cur");
@@ -178,7 +170,7 @@ TEST(ReaderHost, BesideTheServiceAndAcrossItsRestart) {
   ASSERT_TRUE(shown.is_object());
   EXPECT_TRUE(shown["notice"].is_null()) << shown["notice"];
   EXPECT_TRUE(shown["banner"].is_object()) << "not decoded by the service";
-  EXPECT_EQ(reloadsDelivered(serve), 1) << "the reader is not subscribed";
+  EXPECT_EQ(serve.reloadsDelivered(), 1) << "the reader is not subscribed";
   EXPECT_EQ(serve.connect()->hello()["reader"], reader.address()) << "the page is not named";
 
   // The service dies and comes back: the reader connects and subscribes again on its own, so the
@@ -189,14 +181,14 @@ TEST(ReaderHost, BesideTheServiceAndAcrossItsRestart) {
   listening.get_future().wait();
   serve.kill();
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();
-  ASSERT_TRUE(waitUntil([&] { return reloadsDelivered(serve) == 1; }))
+  ASSERT_TRUE(waitUntil([&] { return serve.reloadsDelivered() == 1; }))
       << "the reader did not come back subscribed";
   EXPECT_TRUE(reloaded.get());
   shown = reader.get("/api/message?id=" + id);
   ASSERT_TRUE(shown.is_object());
   EXPECT_TRUE(shown["notice"].is_null()) << shown["notice"];
   EXPECT_TRUE(shown["banner"].is_object());
-  EXPECT_EQ(reloadsDelivered(serve), 1);
+  EXPECT_EQ(serve.reloadsDelivered(), 1);
   EXPECT_EQ(serve.connect()->hello()["reader"], reader.address()) << "not named to the new service";
 }
 
@@ -212,7 +204,7 @@ TEST(ReaderHost, ServeWithTheReaderGoesBesideARunningService) {
   const json shown = reader.get("/api/message?id=" + listedId(reader, name));
   ASSERT_TRUE(shown.is_object());
   EXPECT_TRUE(shown["banner"].is_object()) << "not decoded by the running service";
-  EXPECT_EQ(reloadsDelivered(serve), 1) << "the reader is not subscribed to the running service";
+  EXPECT_EQ(serve.reloadsDelivered(), 1) << "the reader is not subscribed to the running service";
 }
 
 TEST(ReaderHost, AMessageTooLargeForAFrameFailsAloneBesideOthersInFlight) {
@@ -244,7 +236,7 @@ TEST(ReaderHost, AMessageTooLargeForAFrameFailsAloneBesideOthersInFlight) {
   ASSERT_TRUE(translated.is_object());
   EXPECT_TRUE(translated["notice"].is_null()) << translated["notice"];
   EXPECT_TRUE(translated["banner"].is_object());
-  EXPECT_EQ(reloadsDelivered(serve), 1);
+  EXPECT_EQ(serve.reloadsDelivered(), 1);
 }
 
 }  // namespace

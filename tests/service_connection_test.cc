@@ -69,14 +69,6 @@ ServiceConnectionOptions optionsFor(const std::filesystem::path& socket, Observe
   return options;
 }
 
-// The number of hosts the service's reload event reaches.
-json reloadsDelivered(testing::ServeProcess& serve) {
-  auto app = serve.connect();
-  if (!app) return nullptr;
-  auto answer = app->request({{"op", "reloadVisibleMessages"}});
-  return answer ? (*answer)["delivered"] : json(nullptr);
-}
-
 TEST(ServiceConnection, FollowsARestartedServiceBeforeTheHostAsksAnything) {
   testing::ServeProcess serve;
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();
@@ -85,7 +77,7 @@ TEST(ServiceConnection, FollowsARestartedServiceBeforeTheHostAsksAnything) {
   options.subscribe = true;
   ServiceConnection connection(std::move(options));
   ASSERT_TRUE(connection.connect());
-  EXPECT_EQ(reloadsDelivered(serve), 1);
+  EXPECT_EQ(serve.reloadsDelivered(), 1);
   observed.waitForEvents(1);
 
   for (int restart = 1; restart <= 2; ++restart) {
@@ -93,7 +85,7 @@ TEST(ServiceConnection, FollowsARestartedServiceBeforeTheHostAsksAnything) {
     serve.kill();
     ASSERT_TRUE(serve.start()) << serve.serviceErrors();
     observed.waitForReconnects(restart);
-    EXPECT_EQ(reloadsDelivered(serve), 1) << "reconnected, but not subscribed";
+    EXPECT_EQ(serve.reloadsDelivered(), 1) << "reconnected, but not subscribed";
     observed.waitForEvents(static_cast<size_t>(restart) + 1);
   }
   EXPECT_EQ(observed.events().back(), (json{{"event", "reloadVisibleMessages"}}));
@@ -113,7 +105,7 @@ TEST(ServiceConnection, ARequestAfterTheServiceWentAwayFindsTheNewOne) {
   ASSERT_TRUE(serve.start()) << serve.serviceErrors();
   // Whoever connects first, the request or the thread, the connection is subscribed.
   EXPECT_EQ(connection.request({{"op", "hello"}, {"version", 1}}).value_or(json())["ok"], true);
-  EXPECT_EQ(reloadsDelivered(serve), 1);
+  EXPECT_EQ(serve.reloadsDelivered(), 1);
 }
 
 // A service on a Unix socket that answers `hello` and `subscribe`, records each connection's ops

@@ -146,4 +146,11 @@ std::unique_ptr<protocol::HostClient> ServeProcess::connect(
   return protocol::HostClient::connect(socket(), std::chrono::seconds(30), std::move(onEvent));
 }
 
+nlohmann::json ServeProcess::reloadsDelivered() {
+  auto app = connect();
+  if (!app) return nullptr;
+  auto answer = app->request({{"op", "reloadVisibleMessages"}});
+  return answer ? (*answer)["delivered"] : nlohmann::json(nullptr);
+}
+
 }  // namespace qy::testing

@@ -52,6 +52,9 @@ class ServeProcess {
   std::string serviceErrors() const;  // the service's standard error
 
   std::unique_ptr<protocol::HostClient> connect(protocol::HostClient::EventHandler onEvent = {});
+  // How many hosts the service's reload event reaches (asked on a connection of its own); null
+  // when the service does not answer.
+  nlohmann::json reloadsDelivered();
 
  private:
   TempDir home_;
