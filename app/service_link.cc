@@ -38,8 +38,7 @@ std::optional<std::string> serviceReaderURL(const std::filesystem::path& root) {
   // Only a page of our own on this machine is opened.
   if (reader == hello.end() || !reader->is_string()) return std::nullopt;
   const std::string url = reader->get<std::string>();
-  if (!url.starts_with("http://127.0.0.1:") && !url.starts_with("http://localhost:"))
-    return std::nullopt;
+  if (!protocol::isReaderAddress(url)) return std::nullopt;
   return url;
 }
 

@@ -40,16 +40,17 @@ std::unique_ptr<Reader> Reader::start(const ReaderOptions& options, std::string&
     error = "无法启动读信器：端口 " + std::to_string(options.port) + " 已被占用";
     return nullptr;
   }
+  const std::string page = reader->server_->address();
   {
     MutexLock lock(reader->pageLock_);
-    reader->page_ = reader->server_->address();
+    reader->page_ = page;
   }
   // Beside a service, named on the connection made before the page had its port; later ones
   // name it themselves. (Inside one, the first connection comes after this.)
   if (options.local && !reader->local_) {
     reader->service_->request({{"op", protocol::op::kHello},
                                {"version", protocol::kVersion},
-                               {"reader", reader->server_->address()}});
+                               {"reader", page}});
   }
   return reader;
 }
